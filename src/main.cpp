@@ -1,12 +1,26 @@
 #include <QApplication>
-#include <QMainWindow>
+
+#include "app/form_main.h"
+#include "app/qt_platform.h"
+#include "app/settings_store.h"
+#include "app/ui/form_main_window.h"
+#include "app/ui/qt_dialogs.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("VORLAN"));
-  QMainWindow window;
-  window.setWindowTitle(QStringLiteral("VORLAN"));
-  window.resize(640, 400);
+  QApplication::setQuitOnLastWindowClosed(false);  // the program ends when its unload has run
+
+  vorlan::QtPlatform platform;
+  vorlan::SettingsStore settings;
+  vorlan::QtDialogs dialogs;
+  vorlan::FormMain form({platform, settings, dialogs, QCoreApplication::applicationDirPath()});
+  vorlan::FormMainWindow window(form);
+  dialogs.SetParent(&window);
+
+  form.Form_Load();
+  window.adjustSize();
+  window.Centre();
   window.show();
   return QApplication::exec();
 }

@@ -1,0 +1,153 @@
+#include "app/form_main.h"
+
+#include "app/dialogs.h"
+#include "app/platform.h"
+#include "app/settings_store.h"
+#include "app/socket.h"
+#include "app/texts.h"
+#include "app/timer.h"
+#include "logging/record_log.h"
+
+namespace vorlan {
+
+FormMain::FormMain(FormMainServices services)
+    : FormOutput(text::kRawCaption, QStringLiteral("Main")),
+      FormDisplay(text::kFormattedCaption, QStringLiteral("Disp")),
+      m_services(std::move(services)),
+      m_socket(m_services.platform.CreateSocket()),
+      m_heartBeatTimer(m_services.platform.CreateTimer()),
+      m_timerDnld(m_services.platform.CreateTimer()),
+      m_timerLog(m_services.platform.CreateTimer()),
+      m_timer1(m_services.platform.CreateTimer()),
+      m_log(std::make_unique<logging::RecordLog>()) {
+  // Design-time state of the timers and the socket.
+  m_heartBeatTimer->SetInterval(int(kHeartbeatInterval.count()));
+  m_timerDnld->SetInterval(int(kDownloadDesignInterval.count()));
+  m_timerLog->SetInterval(int(kLogTick.count()));
+  m_timer1->SetInterval(0);
+  m_timer1->SetEnabled(true);
+  m_socket->SetRemotePort(kPbxPort);
+
+  connect(m_timer1.get(), &Timer::Tick, this, &FormMain::Timer1_Timer);
+  connect(m_socket.get(), &Socket::ConnectEvent, this, &FormMain::Socket_Connect);
+  connect(m_socket.get(), &Socket::CloseEvent, this, &FormMain::Socket_Close);
+  connect(m_socket.get(), &Socket::ErrorEvent, this, &FormMain::Socket_Error);
+  chkDisp.OnClick([this] { chkDisp_Click(); });
+  chkRaw.OnClick([this] { chkRaw_Click(); });
+}
+
+FormMain::~FormMain() = default;
+
+QByteArray FormMain::DeviceId() const { return cbDeviceID.Text().toLatin1(); }
+
+void FormMain::Form_Load() {
+  CmdConnect.SetEnabled(true);
+  CmdDisconnect.SetEnabled(false);
+  CmdDnld.SetEnabled(false);
+  CmdStop.SetEnabled(false);
+  cmdquit.SetEnabled(true);
+  StatusBar.SetPanel(3, text::kRecords + QString::number(RecordCount));
+  m_timerLog->SetEnabled(false);
+  LinkLamp.BringOffToFront();
+  // Centring the main window is the widget's part: it alone knows the screen.
+
+  const SettingsStore& settings = m_services.settings;
+  txtHost.SetText(settings.GetSetting(setting::kApp, setting::kProperties, "RemoteHost", "0.0.0.0"));
+  cbDeviceID.SetText(settings.GetSetting(setting::kApp, setting::kProperties, "DeviceID", "0"));
+  TxtMaxTime.SetText(settings.GetSetting(setting::kApp, setting::kPropertiesRead, "MTime", "120"));
+  BadRecord = false;
+
+  FormOutput.Restore(settings);
+  FormOutput.Show();
+  FormDisplay.Restore(settings);
+
+  cbDeviceIDItems = {"0", "1", "2", "3"};
+}
+
+void FormMain::Form_Unload() {
+  if (m_unloading) return;  // the close box pressed again while we wait
+  m_unloading = true;
+
+  CmdDisconnect_Click();
+  // The exchange ends the connection after the disconnect request; one that never does must
+  // not keep the program from ending.
+  const bool closedByPeer = m_services.platform.WaitUntil(
+      [this] { return StatusBar.Panel(1) == text::kDisconnected; }, kShutdownWait);
+  if (!closedByPeer) {
+    m_socket->Close();
+    CloseLog();
+    m_heartBeatTimer->SetEnabled(false);
+    StatusBar.SetPanel(1, text::kDisconnected);
+  }
+
+  if (FormDisplay.Loaded()) FormDisplay_Unload();
+  if (FormOutput.Loaded()) FormOutput_Unload();
+  CloseLog();
+  m_unloaded = true;
+  emit ProgramEnded();
+}
+
+void FormMain::cmdquit_Click() { Form_Unload(); }
+
+void FormMain::mnuExit_Click() { Form_Unload(); }
+
+void FormMain::mnuHelpAbout_Click() { emit AboutRequested(); }
+
+void FormMain::chkDisp_Click() {
+  if (chkDisp.Value() == 1) {
+    FormDisplay.Show();
+  } else {
+    FormDisplay.Hide();
+  }
+}
+
+void FormMain::chkRaw_Click() {
+  if (chkRaw.Value() == 1) {
+    FormOutput.Show();
+  } else {
+    FormOutput.Hide();
+  }
+}
+
+void FormMain::CmdCls_Click() {
+  txtout().SetText({});
+  txtout().SetSelStart(0);
+}
+
+void FormMain::TxtMaxTime_KeyUp(int keyCode) {
+  // Anything but the main keyboard's digit keys empties the box.
+  if (keyCode < 48 || keyCode > 57) {
+    TxtMaxTime.SetText({});
+    m_services.platform.DoEvents();
+  }
+}
+
+void FormMain::cbDeviceID_Click() {
+  // The chosen item is the combo box's text; every frame reads the text afresh.
+}
+
+void FormMain::FormOutput_Unload() {
+  FormOutput.SaveGeometry(m_services.settings);
+  chkRaw.SetValue(0);
+  FormOutput.Discard();
+}
+
+void FormMain::FormDisplay_Unload() {
+  chkDisp.SetValue(0);
+  FormDisplay.SaveGeometry(m_services.settings);
+  FormDisplay.Discard();
+}
+
+bool FormMain::OpenLogAtConnect() {
+  QString failure;
+  if (logging::OpenRecordLog(m_services.programFolder, m_services.platform.Now(), *m_log, &failure,
+                             logging::MissingFolder::Create)) {
+    return true;
+  }
+  m_services.dialogs.MessageBox(failure, Dialogs::Icon::Warning, text::kTitle);
+  return false;
+}
+
+void FormMain::CloseLog() { m_log->Close(); }
+
+}  // namespace vorlan

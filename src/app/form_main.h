@@ -1,0 +1,134 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+#include "app/controls.h"
+#include "app/view_window.h"
+
+namespace vorlan {
+
+class Dialogs;
+class Platform;
+class SettingsStore;
+class Socket;
+class Timer;
+
+namespace logging {
+class RecordLog;
+}
+
+// What the main window needs from outside: the platform (socket, timers, event pump, clock),
+// the settings, the modal dialogs, and the folder of the program (the log files go beside it).
+struct FormMainServices {
+  Platform& platform;
+  SettingsStore& settings;
+  Dialogs& dialogs;
+  QString programFolder;
+};
+
+// The main window without its widgets: every control as a model, every handler under its own
+// name, and everything the window owns (socket, timers, log file, the two view windows). The
+// widgets of FormMainWindow mirror it and forward clicks and keys; tests drive it directly.
+class FormMain : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit FormMain(FormMainServices services);
+  ~FormMain() override;
+
+  // Controls, by their names.
+  Control txtHost{QStringLiteral("0.0.0.0")};
+  Control cbDeviceID;
+  QStringList cbDeviceIDItems;
+  Control TxtMaxTime{QStringLiteral("10")};
+  Control CmdConnect{QStringLiteral("Connect")};
+  Control CmdDisconnect{QStringLiteral("Disconnect")};
+  Control CmdDnld{QStringLiteral("DownLoad")};
+  Control CmdStop{QStringLiteral("Stop")};
+  Control cmdquit{QStringLiteral("Quit")};
+  Control chkDisp{QStringLiteral("Show Formatted Output")};
+  Control chkRaw{QStringLiteral("Show RAW Data Output")};
+  Lamp LinkLamp;  // on: Connected in front; off: NotConnected in front
+  Lamp TxLamp;    // on: TxLEDon in front; off: TxLedOff in front
+  Lamp RxLamp;    // on: RxLEDon in front; off: RxLEDoff in front
+  StatusBarPanels StatusBar;
+  ViewWindow FormOutput;   // RAW Data, text box txtout
+  ViewWindow FormDisplay;  // Formatted Output, text box Text2
+
+  Socket& socket() { return *m_socket; }
+  Timer& HeartBeatTimer() { return *m_heartBeatTimer; }
+  Timer& TimerDnld() { return *m_timerDnld; }
+  Timer& TimerLog() { return *m_timerLog; }
+  Timer& Timer1() { return *m_timer1; }
+  TerminalText& txtout() { return FormOutput.TextBox(); }
+  TerminalText& Text2() { return FormDisplay.TextBox(); }
+  logging::RecordLog& CurrentLogFile() { return *m_log; }
+
+  // State shared across the handlers.
+  QByteArray OutFrame;
+  qint32 RecordCount = 0;
+  bool BadRecord = false;
+  bool StopRequested = false;
+  bool StopDone = false;
+
+  // Start-up and shut-down.
+  void Form_Load();
+  void Form_Unload();
+  bool Unloaded() const { return m_unloaded; }
+
+  // Small handlers of the window.
+  void cmdquit_Click();
+  void mnuExit_Click();
+  void mnuHelpAbout_Click();
+  void chkDisp_Click();
+  void chkRaw_Click();
+  void CmdCls_Click();
+  void TxtMaxTime_KeyUp(int keyCode);
+  void cbDeviceID_Click();
+  void FormOutput_Unload();
+  void FormDisplay_Unload();
+
+  // The connection.
+  void CmdConnect_Click();
+  void CmdDisconnect_Click();
+  void Socket_Connect();
+  void Socket_Close();
+  void Socket_Error(int number, QString description);
+
+  // Frames out, echo and lamps.
+  void SendFrame(const QByteArray& frame);
+  void ShowReceivedHex(const QByteArray& text);
+  void FlashTxLed();
+  void FlashRxLed();
+  void WaitSeconds(double seconds);
+  void Timer1_Timer();
+
+  // The device ID in use, as bytes for the frames.
+  QByteArray DeviceId() const;
+
+ signals:
+  void AboutRequested();
+  // The shut-down sequence has run: the widgets close the About box and the program ends.
+  void ProgramEnded();
+
+ private:
+  bool OpenLogAtConnect();
+  void CloseLog();
+
+  FormMainServices m_services;
+  std::unique_ptr<Socket> m_socket;
+  std::unique_ptr<Timer> m_heartBeatTimer;
+  std::unique_ptr<Timer> m_timerDnld;
+  std::unique_ptr<Timer> m_timerLog;
+  std::unique_ptr<Timer> m_timer1;
+  std::unique_ptr<logging::RecordLog> m_log;
+  bool m_unloading = false;
+  bool m_unloaded = false;
+};
+
+}  // namespace vorlan

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QString>
+
+#include <chrono>
+
+// The system's own texts and timings, in one place.
+namespace vorlan {
+
+using namespace std::chrono_literals;
+
+inline constexpr int kPbxPort = 60010;
+
+// Timings of the link.
+inline constexpr std::chrono::milliseconds kHeartbeatInterval = 2500ms;
+inline constexpr std::chrono::milliseconds kHeartbeatAfterStop = 3000ms;
+inline constexpr std::chrono::milliseconds kFirstDataRequest = 100ms;
+inline constexpr std::chrono::milliseconds kNextDataRequest = 1ms;
+inline constexpr std::chrono::milliseconds kRetryDataRequest = 3000ms;
+inline constexpr std::chrono::milliseconds kDownloadDesignInterval = 1000ms;
+inline constexpr std::chrono::milliseconds kLogTick = 250ms;
+inline constexpr double kLampFlashSeconds = 0.05;
+// How long closing the program waits for the exchange to end the connection before closing it
+// from our side.
+inline constexpr std::chrono::milliseconds kShutdownWait = 5000ms;
+
+namespace text {
+inline const QString kTitle = QStringLiteral("VORLAN");
+
+// Status panel 1.
+inline const QString kAttempting = QStringLiteral("  Attempting Connection...  ");
+inline const QString kConnected = QStringLiteral("  Connected to PBX...  ");
+inline const QString kClosing = QStringLiteral("  Closing Socket Connection...  ");
+inline const QString kDisconnected = QStringLiteral("  PBX Disconnected!  ");
+inline const QString kStatusMonitor = QStringLiteral("  Status Monitor...  ");
+inline const QString kDataRequest = QStringLiteral("  PBX Data Request...  ");
+inline const QString kStopping = QStringLiteral("  Stopping DownLoad...  ");
+
+// Status panel 2.
+inline const QString kPleaseWait = QStringLiteral("Please Wait...");
+inline const QString kBufferEmpty = QStringLiteral("PBX Buffer Empty...");
+inline const QString kPortBusy = QStringLiteral("PBX Port Busy..");
+inline const QString kChecksumError = QStringLiteral("CheckSum Error");
+inline const QString kStatusOk = QStringLiteral("Status Monitor OK...");
+inline const QString kProcessing = QStringLiteral("Processing Packet...");
+
+// Status panel 3 and the RAW Data window's caption.
+inline const QString kRecords = QStringLiteral("Records = ");
+inline const QString kRawCaptionRecords = QStringLiteral("Vorlan(RAW Data) Records = ");
+inline const QString kRawCaptionDevice = QStringLiteral("  Device ID = ");
+
+// Socket errors.
+inline const QString kIpErrorTitle = QStringLiteral("IP-Error");
+inline const QString kConnectionRejected = QStringLiteral("Connection rejected...");
+inline const QString kNumber = QStringLiteral("Number ");
+
+// Echo prefixes of the RAW Data view.
+inline const QString kSentPrefix = QStringLiteral("<- : ");
+inline const QString kReceivedPrefix = QStringLiteral(" ->: ");
+inline const QString kErrorPrefix = QStringLiteral(" ->: Error ");
+inline const QString kBadPrefix = QStringLiteral(" <BAD>:");
+inline const QString kCrLf = QStringLiteral("\r\n");
+
+// Windows.
+inline const QString kRawCaption = QStringLiteral("VORLAN: RAW Data");
+inline const QString kFormattedCaption = QStringLiteral("VORLAN: Formatted Output");
+}  // namespace text
+
+// Settings: application, sections and keys.
+namespace setting {
+inline const QString kApp = QStringLiteral("VORLAN");
+inline const QString kProperties = QStringLiteral("Properties");
+inline const QString kPropertiesRead = QStringLiteral("properties");
+inline const QString kSettings = QStringLiteral("Settings");
+}  // namespace setting
+
+}  // namespace vorlan

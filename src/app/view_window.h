@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+#include "format/terminal.h"
+
+namespace vorlan {
+
+class Control;
+class SettingsStore;
+
+// Position and size in twips (1440 per inch), as they are stored.
+struct Twips {
+  float left = 0, top = 0, width = 0, height = 0;
+  bool operator==(const Twips&) const = default;
+};
+
+// One of the two view windows (RAW Data, Formatted Output) without its widget: loaded or not,
+// shown or hidden, where it stands, its caption and its text box. A closed window is discarded
+// with its text and comes back hidden, empty and at its built-in place the next time anything
+// uses it.
+class ViewWindow {
+ public:
+  // Where a window stands when nothing was stored, and after it is created anew.
+  static constexpr Twips kBuiltIn{2295, 4500, 9015, 4380};
+
+  // keyPrefix: "Main" or "Disp", the settings keys' prefix.
+  ViewWindow(QString caption, QString keyPrefix);
+
+  bool Loaded() const { return m_loaded; }
+  void Load();
+  bool Visible() const { return m_loaded && m_visible; }
+  void Show();
+  void Hide();
+  const Twips& Geometry() const { return m_geometry; }
+  void Move(const Twips& geometry);  // loads the window
+  const QString& Caption() const { return m_caption; }
+  void SetCaption(const QString& caption);
+  TerminalText& TextBox();  // loads the window
+
+  // Reads the stored place and size; a text that does not read as a number keeps that value's
+  // built-in default.
+  void Restore(const SettingsStore& settings);
+  void SaveGeometry(SettingsStore& settings) const;
+  // Discards the window and its text.
+  void Discard();
+
+  const QString& KeyPrefix() const { return m_keyPrefix; }
+
+  // Called on load, show, hide, move, caption and discard; not for text changes.
+  void OnChanged(std::function<void()> observer) { m_observers.push_back(std::move(observer)); }
+
+ private:
+  void Notify() const;
+
+  QString m_designCaption;
+  QString m_keyPrefix;
+  QString m_caption;
+  bool m_loaded = false;
+  bool m_visible = false;
+  Twips m_geometry = kBuiltIn;
+  TerminalText m_text;
+  std::vector<std::function<void()>> m_observers;
+};
+
+// A window that has no size, or that lies off every screen, is brought back: a size of zero or
+// less takes the built-in size, and a window that shows none of itself on any screen is moved
+// onto the first one. Screens are given as their available areas, in twips.
+Twips FitOnScreens(Twips geometry, const std::vector<Twips>& screens);
+
+}  // namespace vorlan
