@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QTime>
+
+// Where log files live and what they are called. A log file is named after the local minute in
+// which it was opened, "MMDDhhmm.log", in the folder "logs" beside the program.
+namespace vorlan::logging {
+
+// "MMDDhhmm.log" from the clock's date and time as given (the caller passes local time).
+QString LogFileName(const QDateTime& local);
+
+QString LogsFolder(const QString& programFolder);
+
+// LogsFolder(programFolder) + "/" + LogFileName(local).
+QString LogFilePath(const QString& programFolder, const QDateTime& local);
+
+// The hourly switch happens only in the second hh:00:00.
+bool IsSwitchSecond(const QTime& time);
+
+// The whole decision of one switch tick: it is the switch second and the file for this minute
+// does not exist yet. The timer ticks four times in that second; the file opened by the first
+// tick keeps the other three (and a Connect in that same second) from switching again.
+bool IsSwitchDue(const QString& programFolder, const QDateTime& local);
+
+}  // namespace vorlan::logging

@@ -1,0 +1,91 @@
+#include "logging/record_log.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "logging/log_files.h"
+
+namespace vorlan::logging {
+namespace {
+
+constexpr QByteArrayView kBadMarker = "<BAD>:";
+constexpr QByteArrayView kLineEnd = "\r\n";
+
+void Report(QString* failure, const QString& text) {
+  if (failure) *failure = text;
+}
+
+QString Native(const QString& path) { return QDir::toNativeSeparators(path); }
+
+}  // namespace
+
+bool RecordLog::Open(const QString& path, QString* failure) {
+  Close();
+  m_file.setFileName(path);
+  // Unbuffered: every write goes straight to the operating system, so nothing a record needs
+  // is left in this process when the exchange is told it may forget it.
+  if (m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) return true;
+  Report(
+      failure,
+      QStringLiteral("Cannot open the log file %1: %2.").arg(Native(path), m_file.errorString()));
+  return false;
+}
+
+QString RecordLog::Path() const { return IsOpen() ? m_file.fileName() : QString(); }
+
+RecordLog::WriteResult RecordLog::WriteRecord(QByteArrayView record, bool bad, QString* failure) {
+  if (!IsOpen()) return WriteResult::NotOpen;
+
+  // One write per line keeps a failure from leaving more than one partial line behind.
+  QByteArray line;
+  line.reserve(kBadMarker.size() + record.size() + kLineEnd.size());
+  if (bad) line.append(kBadMarker);
+  line.append(record).append(kLineEnd);
+
+  m_file.unsetError();
+  const qint64 written = m_file.write(line);
+  if (written != line.size()) {
+    const QString reason =
+        m_file.error() != QFileDevice::NoError
+            ? m_file.errorString()
+            : QStringLiteral("only %1 of %2 bytes were written").arg(written).arg(line.size());
+    Report(failure,
+           QStringLiteral("Cannot write to the log file %1: %2.").arg(Native(Path()), reason));
+    return WriteResult::Failed;
+  }
+  // Where an open file can be deleted (Linux, macOS) writes to it still succeed, but the lines
+  // can never be read back.
+  if (!QFileInfo::exists(m_file.fileName())) {
+    Report(failure,
+           QStringLiteral("The log file %1 has been deleted or moved.").arg(Native(Path())));
+    return WriteResult::Failed;
+  }
+  return WriteResult::Written;
+}
+
+void RecordLog::Close() {
+  if (m_file.isOpen()) m_file.close();
+}
+
+bool OpenRecordLog(const QString& programFolder, const QDateTime& now, RecordLog& log,
+                   QString* failure, MissingFolder missingFolder) {
+  const QString path = LogFilePath(programFolder, now);
+  if (log.Open(path, failure)) return true;
+
+  const QString folder = LogsFolder(programFolder);
+  if (QFileInfo::exists(folder)) return false;  // the open's own description stands
+
+  QString text =
+      QStringLiteral("Path not found: the log folder %1 does not exist.").arg(Native(folder));
+  if (missingFolder == MissingFolder::Create) {
+    // One level only: a missing program folder is not ours to recreate.
+    if (QDir().mkdir(folder))
+      text += QStringLiteral(" It has now been created; press Connect again.");
+    else
+      text += QStringLiteral(" It could not be created either.");
+  }
+  Report(failure, text);
+  return false;
+}
+
+}  // namespace vorlan::logging

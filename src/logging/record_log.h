@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QDateTime>
+#include <QFile>
+#include <QString>
+
+// The program's current log file: one file at most, records appended as raw bytes.
+namespace vorlan::logging {
+
+class RecordLog {
+ public:
+  enum class WriteResult {
+    Written,  // the line is in the file (handed to the operating system)
+    NotOpen,  // no log file is open; records are not logged then, and that is no failure
+    Failed,   // the line may be missing or partial: do not acknowledge the record
+  };
+
+  RecordLog() = default;
+  RecordLog(const RecordLog&) = delete;
+  RecordLog& operator=(const RecordLog&) = delete;
+
+  // Closes the file held so far, then opens `path` for appending: created when absent, earlier
+  // contents never truncated or rewritten. On failure nothing is open and `failure` (when given)
+  // gets a description for the operator.
+  bool Open(const QString& path, QString* failure);
+
+  bool IsOpen() const { return m_file.isOpen(); }
+
+  // The open file's path as given to Open; empty when none is open.
+  QString Path() const;
+
+  // Appends "<BAD>:" (when `bad`), the record's bytes unchanged, CR LF. On Written the bytes have
+  // left this process, so a crash of the program cannot lose them; they are not synced to disk.
+  // The file stays open after a failure; the caller decides what follows.
+  [[nodiscard]] WriteResult WriteRecord(QByteArrayView record, bool bad,
+                                        QString* failure = nullptr);
+
+  void Close();
+
+ private:
+  QFile m_file;
+};
+
+enum class MissingFolder {
+  Create,  // Connect: create the logs folder, still report the failed open
+  Leave,   // the hourly switch
+};
+
+// Opens the file named after `now` in the program's logs folder as `log`. When the folder is
+// missing the open fails with "Path not found"; with MissingFolder::Create the folder is made so
+// that the next attempt succeeds, but this one is not repeated.
+bool OpenRecordLog(const QString& programFolder, const QDateTime& now, RecordLog& log,
+                   QString* failure, MissingFolder missingFolder);
+
+}  // namespace vorlan::logging

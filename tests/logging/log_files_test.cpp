@@ -1,0 +1,85 @@
+#include "logging/log_files.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "hex.h"
+
+namespace vorlan::logging {
+namespace {
+
+QDateTime At(int y, int mo, int d, int h, int mi, int s) {
+  return QDateTime(QDate(y, mo, d), QTime(h, mi, s));
+}
+
+struct NameCase {
+  const char* name;
+  QDateTime local;
+  const char* expected;
+};
+
+const NameCase kNames[] = {
+    {"Afternoon", At(2026, 3, 5, 14, 37, 20), "03051437.log"},
+    {"LeadingZerosEverywhere", At(2026, 1, 2, 3, 4, 59), "01020304.log"},
+    {"MidnightRollsTheDate", At(2026, 3, 5, 23, 59, 59).addSecs(1), "03060000.log"},
+    {"NewYearsEveLastMinute", At(2025, 12, 31, 23, 59, 59), "12312359.log"},
+};
+
+class LogFileNames : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(LogFileNames, FollowTheLocalMinute) {
+  EXPECT_EQ(LogFileName(GetParam().local), QString::fromLatin1(GetParam().expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(Clock, LogFileNames, ::testing::ValuesIn(kNames),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LogFilePath, IsTheNameInsideTheLogsFolder) {
+  EXPECT_EQ(LogFilePath("/opt/vorlan", At(2026, 3, 5, 14, 37, 20)),
+            QStringLiteral("/opt/vorlan/logs/03051437.log"));
+}
+
+struct SwitchCase {
+  const char* name;
+  QTime time;
+  bool expected;
+};
+
+const SwitchCase kSwitchSeconds[] = {
+    {"TopOfTheHour", QTime(15, 0, 0), true},
+    {"TopOfTheHourLateInTheSecond", QTime(15, 0, 0, 999), true},
+    {"Midnight", QTime(0, 0, 0), true},
+    {"OneSecondLate", QTime(15, 0, 1), false},
+    {"OneSecondEarly", QTime(14, 59, 59), false},
+    {"MinuteOneSecondZero", QTime(15, 1, 0), false},
+};
+
+class SwitchSecond : public ::testing::TestWithParam<SwitchCase> {};
+
+TEST_P(SwitchSecond, IsOnlyHourColonZeroZero) {
+  EXPECT_EQ(IsSwitchSecond(GetParam().time), GetParam().expected)
+      << GetParam().time.toString("hh:mm:ss.zzz").toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Clock, SwitchSecond, ::testing::ValuesIn(kSwitchSeconds),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SwitchDue, OnlyUntilThisMinutesFileExists) {
+  QTemporaryDir program;
+  ASSERT_TRUE(program.isValid());
+  ASSERT_TRUE(QDir(program.path()).mkdir("logs"));
+  const QDateTime top = At(2026, 3, 5, 15, 0, 0);
+
+  EXPECT_TRUE(IsSwitchDue(program.path(), top));
+  EXPECT_FALSE(IsSwitchDue(program.path(), top.addSecs(1)));
+
+  QFile opened(LogFilePath(program.path(), top));
+  ASSERT_TRUE(opened.open(QIODevice::WriteOnly));
+  EXPECT_FALSE(IsSwitchDue(program.path(), top.addMSecs(250)))
+      << "a second tick in hh:00:00 must not switch again";
+}
+
+}  // namespace
+}  // namespace vorlan::logging
