@@ -29,6 +29,10 @@ FormMain::FormMain(FormMainServices services)
   m_socket->SetRemotePort(kPbxPort);
 
   connect(m_timer1.get(), &Timer::Tick, this, &FormMain::Timer1_Timer);
+  connect(m_heartBeatTimer.get(), &Timer::Tick, this, &FormMain::HeartBeatTimer_Timer);
+  connect(m_timerDnld.get(), &Timer::Tick, this, &FormMain::TimerDnld_Timer);
+  connect(m_timerLog.get(), &Timer::Tick, this, &FormMain::TimerLog_Timer);
+  connect(m_socket.get(), &Socket::DataArrivalEvent, this, &FormMain::Socket_DataArrival);
   connect(m_socket.get(), &Socket::ConnectEvent, this, &FormMain::Socket_Connect);
   connect(m_socket.get(), &Socket::CloseEvent, this, &FormMain::Socket_Close);
   connect(m_socket.get(), &Socket::ErrorEvent, this, &FormMain::Socket_Error);
@@ -149,5 +153,7 @@ bool FormMain::OpenLogAtConnect() {
 }
 
 void FormMain::CloseLog() { m_log->Close(); }
+
+void FormMain::FormatData(const QByteArray& record) { (void)record; }
 
 }  // namespace vorlan

@@ -108,6 +108,28 @@ class FormMain : public QObject {
   void WaitSeconds(double seconds);
   void Timer1_Timer();
 
+  // Arrivals from the exchange.
+  void Socket_DataArrival();
+  void FormatData(const QByteArray& record);
+  // Appends the record to the log file; false when the file could not take it.
+  bool WriteLogRecord(const QByteArray& record);
+
+  // The polling cycle.
+  void HeartBeatTimer_Timer();
+  void TimerDnld_Timer();
+  void CmdDnld_Click();
+  void CmdStop_Click();
+
+  // The hourly switch of the log file.
+  void TimerLog_Timer();
+
+  // Reply text after its header not yet cut into records, and the last data reply's block
+  // character and acknowledgement check.
+  QByteArray RecordBuffer;
+  char BlockChar = 0;
+  quint16 AckCheck = 0;
+  QByteArray CurrentRecord;
+
   // The device ID in use, as bytes for the frames.
   QByteArray DeviceId() const;
 
@@ -120,6 +142,19 @@ class FormMain : public QObject {
   bool OpenLogAtConnect();
   void CloseLog();
 
+  enum class Arrival { Reply, Continuation, HeldHeader };
+  Arrival ProcessArrival(QByteArray reply);
+  void DataReply(char blockChar, const QByteArray& records);
+  bool TakeRecords();
+  bool TakeOneRecord();
+  bool HoldsIncompleteRecord() const;
+  void DropNonRecordText();
+  void ReportUnrecognised();
+  void AbandonPending(const QByteArray& shown);
+  void LogWriteFailed();
+  void ClosingSteps(Arrival arrival);
+  bool SwitchLogFile();
+
   FormMainServices m_services;
   std::unique_ptr<Socket> m_socket;
   std::unique_ptr<Timer> m_heartBeatTimer;
@@ -127,6 +162,18 @@ class FormMain : public QObject {
   std::unique_ptr<Timer> m_timerLog;
   std::unique_ptr<Timer> m_timer1;
   std::unique_ptr<logging::RecordLog> m_log;
+  // A data reply was the last reply: text that does not start with SYN is its continuation.
+  bool m_dataReplyOpen = false;
+  // The first arrival of a data reply, too short for its header, waiting for the rest.
+  QByteArray m_heldHeader;
+  // Data replies waiting for the rest of an incomplete record, nested.
+  int m_waitingReplies = 0;
+  // Counts the times pending text was given up, so a waiting reply sees that it happened.
+  quint64 m_abandoned = 0;
+  bool m_logFailed = false;
+  QString m_logFailure;
+  // The hour switch fell due while an arrival was being handled; it runs at the next tick.
+  bool m_switchPending = false;
   bool m_unloading = false;
   bool m_unloaded = false;
 };

@@ -55,6 +55,8 @@ class Socket : public QObject {
   virtual bool SendData(const QByteArray& bytes) = 0;
   // Returns every byte received and not yet read.
   QByteArray GetData();
+  // True while a handler of one of the socket's events runs (it may be waiting).
+  bool HandlerRunning() const { return m_handlerDepth > 0; }
 
   class NestedDelivery {
    public:

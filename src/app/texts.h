@@ -23,6 +23,15 @@ inline constexpr double kLampFlashSeconds = 0.05;
 // How long closing the program waits for the exchange to end the connection before closing it
 // from our side.
 inline constexpr std::chrono::milliseconds kShutdownWait = 5000ms;
+// How long a data reply whose last record is incomplete waits for the rest to arrive before it
+// is acknowledged with the incomplete record kept for the next reply.
+inline constexpr std::chrono::milliseconds kContinuationWait = 250ms;
+// The longest incomplete record kept; beyond it the text is given up.
+inline constexpr qsizetype kMaxPendingRecord = 64 * 1024;
+// Longest pending text shown in an error line.
+inline constexpr qsizetype kMaxErrorText = 256;
+// How long the hourly switch waits for the exchange to confirm the stop of the download.
+inline constexpr std::chrono::milliseconds kSwitchStopWait = 10000ms;
 
 namespace text {
 inline const QString kTitle = QStringLiteral("VORLAN");
@@ -60,6 +69,11 @@ inline const QString kReceivedPrefix = QStringLiteral(" ->: ");
 inline const QString kErrorPrefix = QStringLiteral(" ->: Error ");
 inline const QString kBadPrefix = QStringLiteral(" <BAD>:");
 inline const QString kCrLf = QStringLiteral("\r\n");
+
+// Log file failures.
+inline const QString kLogWriteFailed = QStringLiteral(
+    "A call record could not be written to the log file %1 (%2). The download was stopped; the "
+    "exchange keeps the records that were not acknowledged.");
 
 // Windows.
 inline const QString kRawCaption = QStringLiteral("VORLAN: RAW Data");

@@ -36,9 +36,9 @@ class RecordingDialogs : public Dialogs {
 
 // The main window in virtual time, with a program folder of its own (and its logs folder), a
 // settings file of its own, recorded dialogs, and the exchange played by the test.
-class FormTest : public ::testing::Test {
- protected:
-  explicit FormTest(QDateTime start = QDateTime(QDate(2026, 3, 5), QTime(14, 37, 20)))
+class FormRig {
+ public:
+  explicit FormRig(QDateTime start = QDateTime(QDate(2026, 3, 5), QTime(14, 37, 20)))
       : m_platform(start) {
     QDir(m_dir.path()).mkdir("logs");
   }
@@ -66,5 +66,7 @@ class FormTest : public ::testing::Test {
   RecordingDialogs m_dialogs;
   FormMain m_form{{m_platform, m_settings, m_dialogs, m_dir.path()}};
 };
+
+class FormTest : public ::testing::Test, public FormRig {};
 
 }  // namespace vorlan

@@ -164,8 +164,8 @@ QWidget* FormMainWindow::BuildControls() {
   buttons->itemAt(0)->widget()->setToolTip(QStringLiteral("Attempt PBX Connection.."));
   buttons->addWidget(Button(m_form.CmdDisconnect, "CmdDisconnect",
                             [this] { m_form.CmdDisconnect_Click(); }, frame3));
-  buttons->addWidget(Button(m_form.CmdDnld, "CmdDnld", [] {}, frame3));
-  buttons->addWidget(Button(m_form.CmdStop, "CmdStop", [] {}, frame3));
+  buttons->addWidget(Button(m_form.CmdDnld, "CmdDnld", [this] { m_form.CmdDnld_Click(); }, frame3));
+  buttons->addWidget(Button(m_form.CmdStop, "CmdStop", [this] { m_form.CmdStop_Click(); }, frame3));
   buttons->addWidget(Button(m_form.cmdquit, "cmdquit", [this] { m_form.cmdquit_Click(); }, frame3));
   config->addLayout(buttons, 2, 0, 1, 2);
 

@@ -1,0 +1,270 @@
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <limits>
+
+#include "app/texts.h"
+#include "link/fake_exchange.h"
+#include "app/form_fixture.h"
+#include "hex.h"
+#include "logging/record_log.h"
+
+namespace vorlan {
+namespace {
+
+using namespace std::chrono_literals;
+
+// SYN, "2" and seven characters: a data reply's header without its block character.
+const QByteArray kHeader = QByteArray("\x16" "2" "000010" "1");
+
+class ReceiveRig : public FormRig {
+ public:
+  // Connected with device ID 1, the download running and its first data request sent; the
+  // RAW Data view emptied and what was sent forgotten.
+  void StartDownload() {
+    LoadAndConnect("1");
+    m_form.CmdDnld_Click();
+    m_platform.RunFor(150ms);
+    ASSERT_EQ(Hex(Peer().TakeSent()), "16 31 30 30 30 30 32 30 31 FD");
+    m_form.CmdCls_Click();
+  }
+  void Arrive(const QByteArray& bytes) {
+    Peer().PeerSend(bytes);
+    m_platform.RunFor(1ms);
+  }
+  QByteArray Log() const {
+    QFile file(LogsPath() + "/03051437.log");
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<no log file>");
+  }
+  std::string Raw() { return m_form.txtout().Text().toStdString(); }
+};
+
+class ReceiveTest : public ::testing::Test, public ReceiveRig {};
+
+// The example every reader of the receive path starts from.
+TEST_F(ReceiveTest, WorkedExampleByteForByte) {
+  StartDownload();
+  Arrive(kHeader + "A" + "\x02" "05 01 15 CALL\x03" "Z");
+  EXPECT_EQ(Raw(),
+            " ->: 16 32 30 30 30 30 31 30 31 41 \r\n"
+            " \x02" "05.01.15.CALL\x03\r\n"
+            "<- : 16 34 30 30 30 30 34 30 31 41 6 B9 \r\n");
+  EXPECT_EQ(Hex(Peer().TakeSent()), "16 34 30 30 30 30 34 30 31 41 06 B9");
+  EXPECT_EQ(m_form.StatusBar.Panel(3), "Records = 1");
+  EXPECT_EQ(m_form.FormOutput.Caption(), "Vorlan(RAW Data) Records = 1  Device ID = 1");
+  EXPECT_EQ(m_form.StatusBar.Panel(2), "");
+  EXPECT_EQ(m_form.TimerDnld().Interval(), 1);
+  EXPECT_TRUE(m_form.TimerDnld().Enabled());
+  EXPECT_EQ(Hex(Log()), Hex("\x02" "05.01.15.CALL\x03\r\n"));
+}
+
+TEST_F(ReceiveTest, SeveralRecordsOneAcknowledgement) {
+  StartDownload();
+  Arrive(kHeader + "Q" + "\x02" "A B\x03\x02" "C\x03" "x");
+  EXPECT_EQ(Hex(Log()), Hex("\x02" "A.B\x03\r\n\x02" "C\x03\r\n"));
+  EXPECT_EQ(m_form.RecordCount, 2);
+  EXPECT_EQ(Hex(Peer().TakeSent()), Hex(frame::DataAcknowledgement("1", 'Q')));
+  EXPECT_EQ(m_form.TimerDnld().Interval(), 1);
+}
+
+TEST_F(ReceiveTest, HeaderOnlyReplyIsAcknowledgedWithNoRecord) {
+  StartDownload();
+  Arrive(kHeader + "B");
+  EXPECT_EQ(m_form.RecordCount, 0);
+  EXPECT_EQ(Hex(Peer().TakeSent()), Hex(frame::DataAcknowledgement("1", 'B')));
+  EXPECT_EQ(Log(), "");
+}
+
+TEST_F(ReceiveTest, TextBeforeAnStxIsNotPartOfTheRecord) {
+  StartDownload();
+  // A stray ETX before the record does not hold the record back.
+  Arrive(kHeader + "C" + "xy\x03z\x02" "REC\x03");
+  EXPECT_EQ(Hex(Log()), Hex("\x02" "REC\x03\r\n"));
+  EXPECT_EQ(Hex(Peer().TakeSent()), Hex(frame::DataAcknowledgement("1", 'C')));
+}
+
+TEST_F(ReceiveTest, StatusRepliesSetTheirTextsAndTheNextRequestsInterval) {
+  struct Case {
+    char result;
+    const char* text;
+    int interval;
+  };
+  const Case cases[] = {{'1', "PBX Buffer Empty...", 3000},
+                        {'3', "CheckSum Error", 3000},
+                        {'2', "Status Monitor OK...", 3000}};  // left as it was
+  StartDownload();
+  m_form.TimerDnld().SetInterval(1);
+  for (const Case& c : cases) {
+    m_form.TimerDnld().SetEnabled(false);
+    Arrive(FakeExchange::Status("1", c.result));
+    EXPECT_EQ(m_form.StatusBar.Panel(2), c.text);
+    EXPECT_EQ(m_form.TimerDnld().Interval(), c.interval) << c.text;
+    EXPECT_TRUE(m_form.TimerDnld().Enabled()) << c.text;
+  }
+  m_form.TimerDnld().SetEnabled(false);
+  Arrive(QByteArray("\x16" "3000030" "1" "4" "trailing"));
+  EXPECT_EQ(m_form.StatusBar.Panel(2), "PBX Port Busy..");
+  EXPECT_EQ(m_form.TimerDnld().Interval(), 3000);
+  EXPECT_EQ(Hex(Peer().TakeSent()), "") << "status replies are not acknowledged";
+}
+
+TEST_F(ReceiveTest, UnrecognisedTextIsReportedAndChangesNothingElse) {
+  StartDownload();
+  m_form.TimerDnld().SetInterval(3000);
+  m_form.StatusBar.SetPanel(2, "before");
+  Arrive(FakeExchange::Status("2", '2'));  // another device's reply
+  EXPECT_EQ(Raw(), " ->: 16 33 30 30 30 30 33 30 32 32 \r\n ->: Error \r\n");
+  EXPECT_EQ(m_form.StatusBar.Panel(2), "before");
+  EXPECT_EQ(m_form.TimerDnld().Interval(), 3000);
+  EXPECT_EQ(Hex(Peer().TakeSent()), "");
+}
+
+TEST_F(ReceiveTest, StopIsConfirmedByTheNextArrivalOfAnyKind) {
+  StartDownload();
+  m_form.CmdStop_Click();
+  EXPECT_FALSE(m_form.StopDone);
+  EXPECT_EQ(m_form.StatusBar.Panel(2), "Please Wait...");
+  Arrive(kHeader + "D" + "\x02" "LATE\x03");  // the outstanding request's reply
+  EXPECT_TRUE(m_form.StopDone);
+  EXPECT_TRUE(m_form.HeartBeatTimer().Enabled());
+  EXPECT_TRUE(m_form.CmdDisconnect.Enabled());
+  EXPECT_EQ(m_form.StatusBar.Panel(1), "");
+  EXPECT_FALSE(m_form.TimerDnld().Enabled());
+  EXPECT_EQ(Hex(Log()), Hex("\x02" "LATE\x03\r\n")) << "its records are still taken";
+}
+
+TEST_F(ReceiveTest, CountStartsAgainPastItsLargestValue) {
+  StartDownload();
+  m_form.RecordCount = std::numeric_limits<qint32>::max();
+  Arrive(kHeader + "E" + "\x02" "X\x03");
+  EXPECT_EQ(m_form.RecordCount, 0);
+  EXPECT_EQ(m_form.StatusBar.Panel(3), "Records = 0");
+}
+
+TEST_F(ReceiveTest, AShortDataHeaderWaitsForItsRest) {
+  StartDownload();
+  Arrive(QByteArray("\x16" "20"));
+  EXPECT_EQ(Hex(Peer().TakeSent()), "");
+  Arrive(QByteArray("00101" "1F" "\x02" "R\x03"));
+  EXPECT_EQ(Hex(Log()), Hex("\x02" "R\x03\r\n"));
+  EXPECT_EQ(Hex(Peer().TakeSent()), Hex(frame::DataAcknowledgement("1", 'F')));
+}
+
+TEST_F(ReceiveTest, AShortDataHeaderThatNeverCompletesIsUnrecognised) {
+  StartDownload();
+  Arrive(QByteArray("\x16" "2000"));
+  Arrive(FakeExchange::Status("1", '1'));
+  EXPECT_NE(Raw().find(" ->: Error \r\n"), std::string::npos);
+  EXPECT_EQ(m_form.StatusBar.Panel(2), "PBX Buffer Empty...");
+  EXPECT_EQ(Hex(Peer().TakeSent()), "");
+}
+
+// The network may cut a reply anywhere: every record is logged once, and one acknowledgement
+// goes out, whatever the cut.
+TEST_F(ReceiveTest, SplitAtEveryOffsetLogsEveryRecordOnce) {
+  const QByteArray reply = kHeader + "G" + "\x02" "ONE 1\x03\x02" "TWO\xFF\x80\x03\x02" "3\x03" "k";
+  const QByteArray expected = "\x02" "ONE.1\x03\r\n\x02" "TWO\xFF\x80\x03\r\n\x02" "3\x03\r\n";
+  for (qsizetype cut = 1; cut < reply.size(); ++cut) {
+    ReceiveRig rig;
+    rig.StartDownload();
+    rig.Peer().PeerSend(reply.left(cut));
+    rig.m_platform.RunFor(20ms);
+    rig.Peer().PeerSend(reply.mid(cut));
+    rig.m_platform.RunFor(400ms);
+    EXPECT_EQ(Hex(rig.Log()), Hex(expected)) << "cut at " << cut;
+    const QByteArray sent = rig.Peer().TakeSent();
+    EXPECT_EQ(sent.count(frame::DataAcknowledgement("1", 'G')), 1) << "cut at " << cut;
+  }
+}
+
+TEST_F(ReceiveTest, SplitInThreeAtRandomLogsEveryRecordOnce) {
+  QByteArray records;
+  QByteArray expected;
+  for (int i = 0; i < 6; ++i) {
+    const QByteArray text = "REC " + QByteArray::number(i) + " \xE9\x7F";
+    records += '\x02' + text + '\x03';
+    expected += '\x02' + QByteArray(text).replace(' ', '.') + "\x03\r\n";
+  }
+  const QByteArray reply = kHeader + "H" + records + "!";
+  QRandomGenerator random(12345);
+  for (int trial = 0; trial < 60; ++trial) {
+    qsizetype a = 1 + random.bounded(int(reply.size() - 2));
+    qsizetype b = 1 + random.bounded(int(reply.size() - 2));
+    if (a > b) std::swap(a, b);
+    if (a == b) ++b;
+    ReceiveRig rig;
+    rig.StartDownload();
+    rig.Peer().PeerSend(reply.left(a));
+    rig.m_platform.RunFor(5ms);
+    rig.Peer().PeerSend(reply.mid(a, b - a));
+    rig.m_platform.RunFor(5ms);
+    rig.Peer().PeerSend(reply.mid(b));
+    rig.m_platform.RunFor(400ms);
+    EXPECT_EQ(Hex(rig.Log()), Hex(expected)) << "cuts at " << a << " and " << b;
+    EXPECT_EQ(rig.Peer().TakeSent().count(frame::DataAcknowledgement("1", 'H')), 1)
+        << "cuts at " << a << " and " << b;
+  }
+}
+
+// A record that the exchange continues in its next data reply is logged whole.
+TEST_F(ReceiveTest, RecordAcrossTwoDataRepliesIsLoggedWhole) {
+  StartDownload();
+  FakeExchange exchange(m_platform, Peer());
+  exchange.QueueReply('J', "TAIL\x03\x02" "NEXT\x03");
+  Arrive(kHeader + "I" + "\x02" "FIRST\x03\x02" "HEAD ");
+  m_platform.RunFor(1000ms);
+  EXPECT_EQ(Hex(Log()), Hex("\x02" "FIRST\x03\r\n\x02" "HEAD.TAIL\x03\r\n\x02" "NEXT\x03\r\n"));
+  EXPECT_EQ(exchange.Acks(), 2);
+}
+
+// An exchange that opens a record and never closes it: the text is given up, bounded, shown
+// shortened, and the reply that carried it is not acknowledged.
+TEST_F(ReceiveTest, EndlessRecordIsGivenUpWithoutGrowingOrAcknowledging) {
+  StartDownload();
+  Peer().PeerSend(kHeader + "K" + "\x02" "START");
+  qsizetype largest = 0;
+  for (int i = 0; i < 400; ++i) {
+    m_platform.At(std::chrono::milliseconds(i), [this, &largest] {
+      Peer().PeerSend(QByteArray(4096, 'x'));
+      largest = std::max(largest, m_form.RecordBuffer.size());
+    });
+  }
+  m_platform.RunFor(3000ms);
+  // At most the longest record kept plus what one arrival can bring.
+  EXPECT_LE(largest, kMaxPendingRecord + Socket::kMaxUnread);
+  EXPECT_LT(m_form.RecordBuffer.size(), kMaxPendingRecord);
+  EXPECT_EQ(Peer().TakeSent().count(frame::DataAcknowledgement("1", 'K')), 0);
+  EXPECT_NE(Raw().find(" ->: Error \x02" "STARTxxx"), std::string::npos);
+  EXPECT_NE(Raw().find("characters)\r\n"), std::string::npos) << "shown shortened";
+  EXPECT_LT(m_form.txtout().Text().size(), 17000);
+  EXPECT_EQ(Log(), "");
+}
+
+// What the log file could not take is not acknowledged, and the operator is told.
+TEST_F(ReceiveTest, LogWriteFailureStopsTheDownloadWithoutAcknowledging) {
+  if (!QFile::exists("/dev/full")) GTEST_SKIP() << "needs /dev/full";
+  ASSERT_TRUE(QFile::link("/dev/full", LogsPath() + "/03051437.log"));
+  StartDownload();
+  Arrive(kHeader + "L" + "\x02" "LOST?\x03");
+  EXPECT_EQ(Hex(Peer().TakeSent()), "");
+  ASSERT_EQ(m_dialogs.boxes.size(), 1u);
+  EXPECT_EQ(m_dialogs.boxes[0].title, "VORLAN");
+  EXPECT_EQ(m_dialogs.boxes[0].icon, Dialogs::Icon::Warning);
+  EXPECT_TRUE(m_form.StopRequested);
+  EXPECT_FALSE(m_form.CmdStop.Enabled());
+  EXPECT_EQ(m_form.RecordCount, 0);
+}
+
+TEST_F(ReceiveTest, ArrivalWhileClosedOnlyRunsTheClosingSteps) {
+  StartDownload();
+  m_form.CmdStop_Click();
+  Peer().PeerSend(kHeader + "M" + "\x02" "X\x03");
+  Peer().Close();  // closed before the arrival is handled: its bytes are gone
+  m_platform.RunFor(1ms);
+  EXPECT_EQ(m_form.RecordCount, 0);
+}
+
+}  // namespace
+}  // namespace vorlan
