@@ -15,7 +15,7 @@ int main(int argc, char* argv[]) {
   vorlan::SettingsStore settings;
   vorlan::QtDialogs dialogs;
   vorlan::FormMain form({platform, settings, dialogs, QCoreApplication::applicationDirPath()});
-  vorlan::FormMainWindow window(form);
+  vorlan::FormMainWindow window(form, dialogs);
   dialogs.SetParent(&window);
 
   form.Form_Load();

@@ -6,6 +6,7 @@
 #include "app/socket.h"
 #include "app/texts.h"
 #include "app/timer.h"
+#include "format/record_formatter.h"
 #include "logging/record_log.h"
 
 namespace vorlan {
@@ -86,6 +87,7 @@ void FormMain::Form_Unload() {
 
   if (FormDisplay.Loaded()) FormDisplay_Unload();
   if (FormOutput.Loaded()) FormOutput_Unload();
+  emit UnloadAbout();
   CloseLog();
   m_unloaded = true;
   emit ProgramEnded();
@@ -154,6 +156,13 @@ bool FormMain::OpenLogAtConnect() {
 
 void FormMain::CloseLog() { m_log->Close(); }
 
-void FormMain::FormatData(const QByteArray& record) { (void)record; }
+void FormMain::FormatData(const QByteArray& record) {
+  // Every data type 6 item is judged, shown or not; the window's text is replaced per record.
+  const bool visible = FormDisplay.Visible();
+  const format::FormatResult result =
+      format::FormatData(record, visible, TxtMaxTime.Text(), BadRecord, QLocale());
+  BadRecord = result.badRecord;
+  if (visible) Text2().SetText(result.text);
+}
 
 }  // namespace vorlan

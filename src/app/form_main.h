@@ -123,6 +123,11 @@ class FormMain : public QObject {
   // The hourly switch of the log file.
   void TimerLog_Timer();
 
+  // File commands.
+  void Command1_Click();
+  void mnuImport_Click();
+  void ImportFile(const QString& fileName);
+
   // Reply text after its header not yet cut into records, and the last data reply's block
   // character and acknowledgement check.
   QByteArray RecordBuffer;
@@ -135,6 +140,8 @@ class FormMain : public QObject {
 
  signals:
   void AboutRequested();
+  // The About box is unloaded with the main window.
+  void UnloadAbout();
   // The shut-down sequence has run: the widgets close the About box and the program ends.
   void ProgramEnded();
 

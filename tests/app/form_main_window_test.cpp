@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "about/frm_about.h"
 #include "app/ui/terminal_view.h"
 #include "app/ui/view_window_widget.h"
 #include "form_fixture.h"
@@ -22,7 +23,7 @@ class FormMainWindowTest : public FormTest {
  protected:
   void SetUp() override {
     m_form.Form_Load();
-    m_window = std::make_unique<FormMainWindow>(m_form);
+    m_window = std::make_unique<FormMainWindow>(m_form, m_dialogs);
     m_window->show();
   }
   template <typename T>
@@ -114,6 +115,19 @@ TEST_F(FormMainWindowTest, ClosingTheRawWindowUnloadsItThroughTheModel) {
   EXPECT_FALSE(m_form.FormOutput.Loaded());
   EXPECT_FALSE(Find<QCheckBox>("chkRaw")->isChecked());
   EXPECT_NE(Setting("Settings", "MainWidth"), "<absent>");
+}
+
+TEST_F(FormMainWindowTest, HelpAboutOpensOneAboutBoxThatClosesWithTheProgram) {
+  m_form.mnuHelpAbout_Click();
+  QPointer<frmAbout> box = m_window->aboutBox();
+  ASSERT_NE(box, nullptr);
+  EXPECT_TRUE(box->isVisible());
+  EXPECT_EQ(box->windowTitle(), "About VORLAN");
+  m_form.mnuHelpAbout_Click();
+  EXPECT_EQ(m_window->aboutBox(), box.data()) << "brought forward, not opened twice";
+  m_form.Form_Unload();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(box.isNull() || !box->isVisible());
 }
 
 }  // namespace

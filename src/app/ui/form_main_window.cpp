@@ -20,6 +20,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "about/program_launcher.h"
+#include "about/registry.h"
 #include "app/form_main.h"
 #include "app/key_codes.h"
 #include "app/texts.h"
@@ -78,8 +80,12 @@ QCheckBox* CheckBox(Control& control, const char* name, QWidget* parent) {
 
 }  // namespace
 
-FormMainWindow::FormMainWindow(FormMain& form, QWidget* parent)
-    : QMainWindow(parent), m_form(form) {
+FormMainWindow::FormMainWindow(FormMain& form, Dialogs& dialogs, QWidget* parent)
+    : QMainWindow(parent),
+      m_form(form),
+      m_registry(CreateSystemRegistry()),
+      m_launcher(std::make_unique<QtProgramLauncher>()),
+      m_aboutServices{*m_registry, *m_launcher, dialogs} {
   setObjectName("FormMain");
   setWindowTitle(text::kTitle);
   BuildMenus();
@@ -92,8 +98,10 @@ FormMainWindow::FormMainWindow(FormMain& form, QWidget* parent)
   m_display->setObjectName("FormDisplay");
 
   QObject::connect(&m_form, &FormMain::AboutRequested, this, [this] { ShowAbout(); });
-  QObject::connect(&m_form, &FormMain::ProgramEnded, this, [this] {
+  QObject::connect(&m_form, &FormMain::UnloadAbout, this, [this] {
     if (m_about) m_about->close();
+  });
+  QObject::connect(&m_form, &FormMain::ProgramEnded, this, [this] {
     m_output->hide();
     m_display->hide();
     QApplication::quit();
@@ -101,9 +109,9 @@ FormMainWindow::FormMainWindow(FormMain& form, QWidget* parent)
 }
 
 FormMainWindow::~FormMainWindow() {
+  delete m_about;
   delete m_output;
   delete m_display;
-  delete m_about;
 }
 
 void FormMainWindow::BuildMenus() {
@@ -111,6 +119,7 @@ void FormMainWindow::BuildMenus() {
   file->setObjectName("mnuFile");
   QAction* import = file->addAction(QStringLiteral("&Import"));
   import->setObjectName("mnuImport");
+  connect(import, &QAction::triggered, this, [this] { m_form.mnuImport_Click(); });
   file->addSeparator()->setObjectName("mnuFileBorder");
   QAction* exit = file->addAction(QStringLiteral("&Exit"));
   exit->setObjectName("mnuExit");
@@ -198,6 +207,7 @@ QWidget* FormMainWindow::BuildControls() {
   display->addWidget(new QLabel(QStringLiteral("Clear RAW Data view"), frame2), 2, 1);
   auto* command1 = new QPushButton(QStringLiteral("Command1"), frame2);
   command1->setObjectName("Command1");
+  connect(command1, &QPushButton::clicked, this, [this] { m_form.Command1_Click(); });
   display->addWidget(command1, 3, 0);
   display->addWidget(new QLabel(QStringLiteral("Clean-up Empty Log Files"), frame2), 3, 1);
   auto* maxLabel = new QLabel(QStringLiteral("Generate ERROR if call exceeds value (seconds)"),
@@ -269,13 +279,7 @@ void FormMainWindow::Centre() {
   move(area.x() + (area.width() - size.width()) / 2, area.y() + (area.height() - size.height()) / 2);
 }
 
-void FormMainWindow::ShowAbout() {
-  if (m_about) {
-    m_about->raise();
-    m_about->activateWindow();
-    return;
-  }
-}
+void FormMainWindow::ShowAbout() { vorlan::ShowAbout(m_about, m_aboutServices, this); }
 
 void FormMainWindow::closeEvent(QCloseEvent* event) {
   // The unload cannot be refused; it runs the shut-down sequence to its end first.

@@ -3,21 +3,28 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include <memory>
+
+#include "about/frm_about.h"
+
 namespace vorlan {
 
+class Dialogs;
 class FormMain;
+class ProgramLauncher;
+class Registry;
 class ViewWindowWidget;
-class QtDialogs;
 
 // The main window's widgets, laid out as the operator knows them. Each mirrors its control's
 // model and forwards clicks, edits and keys to the handler of the same name.
 class FormMainWindow : public QMainWindow {
  public:
-  explicit FormMainWindow(FormMain& form, QWidget* parent = nullptr);
+  FormMainWindow(FormMain& form, Dialogs& dialogs, QWidget* parent = nullptr);
   ~FormMainWindow() override;
 
   ViewWindowWidget* rawDataWindow() const { return m_output; }
   ViewWindowWidget* formattedWindow() const { return m_display; }
+  frmAbout* aboutBox() const { return m_about; }
 
   // Centres the window on its screen, its size unchanged.
   void Centre();
@@ -35,7 +42,10 @@ class FormMainWindow : public QMainWindow {
   FormMain& m_form;
   ViewWindowWidget* m_output = nullptr;
   ViewWindowWidget* m_display = nullptr;
-  QPointer<QWidget> m_about;
+  std::unique_ptr<Registry> m_registry;
+  std::unique_ptr<ProgramLauncher> m_launcher;
+  AboutServices m_aboutServices;
+  QPointer<frmAbout> m_about;
 };
 
 }  // namespace vorlan

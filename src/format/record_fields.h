@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QLocale>
+#include <QString>
+
+// The data type 6 item: the call's start and end stamps, its talk time and the over-long-call
+// alarm. Pure: the caller supplies what the main window holds and applies the result.
+namespace vorlan::format {
+
+struct FieldsResult {
+  QString text;    // to append to the Formatted Output window; empty when hidden or flagged
+  bool badRecord;  // the new BadRecord value
+};
+
+// Judges one data type 6 item against the maximum call time (the TxtMaxTime text) and, when
+// the Formatted Output window is visible, renders its start, end and talk time.
+//
+// Beyond the plain rules: a field that does not fit its 16- or 32-bit range, or a stamp whose
+// date falls outside the years 1 to 9999, flags the record. Dates are plain calendar values
+// with no time zone, so no daylight-saving shift enters the talk time. A negative talk time
+// is shown with a leading minus ("-00:00:30").
+FieldsResult FormatRecordFields(QByteArrayView data, bool visible, const QString& maxTime,
+                                bool badRecord, const QLocale& locale = QLocale());
+
+}  // namespace vorlan::format
