@@ -150,7 +150,8 @@ class FormMain : public QObject {
   void CloseLog();
 
   enum class Arrival { Reply, Continuation, HeldHeader };
-  Arrival ProcessArrival(QByteArray reply);
+  qsizetype FirstReplyEnd(const QByteArray& text, bool continuation) const;
+  Arrival ProcessArrival(const QByteArray& reply, bool continuation);
   void DataReply(char blockChar, const QByteArray& records);
   bool TakeRecords();
   bool TakeOneRecord();

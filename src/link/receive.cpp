@@ -39,23 +39,48 @@ void FormMain::Socket_DataArrival() {
     ClosingSteps(Arrival::Reply);
     return;
   }
-  const QByteArray reply = m_socket->GetData();
+  QByteArray text = m_socket->GetData();
   FlashRxLed();
-  ShowReceivedHex(reply.left(frame::kDataHeaderLength));
-  ClosingSteps(ProcessArrival(reply));
-}
+  ShowReceivedHex(text.left(frame::kDataHeaderLength));
 
-FormMain::Arrival FormMain::ProcessArrival(QByteArray reply) {
   // A data reply's header that came short is completed by what follows, unless that starts a
   // reply of its own or turns out not to be a data reply after all.
   if (!m_heldHeader.isEmpty()) {
-    const QByteArray joined = m_heldHeader + reply;
-    if (!reply.startsWith(SYN) && (joined.size() < 2 || joined[1] == '2')) {
-      reply = joined;
+    const QByteArray joined = m_heldHeader + text;
+    m_heldHeader.clear();
+    if (!text.startsWith(SYN) && joined[1] == '2') {
+      text = joined;
     } else {
       ReportUnrecognised();
     }
-    m_heldHeader.clear();
+  }
+  // One arrival may hold the end of one reply and the start of the next: each is handled as an
+  // arrival of its own, so that every data reply is acknowledged with its own block character.
+  do {
+    const bool continuation = !text.startsWith(SYN) && m_dataReplyOpen;
+    const qsizetype end = FirstReplyEnd(text, continuation);
+    const QByteArray piece = text.left(end);
+    text.remove(0, end);
+    ClosingSteps(ProcessArrival(piece, continuation));
+  } while (!text.isEmpty());
+}
+
+qsizetype FormMain::FirstReplyEnd(const QByteArray& text, bool continuation) const {
+  // Every reply starts with SYN, and records hold text, not control characters: the next SYN
+  // starts the next reply. A data reply's header is not searched, since its positions 3 to 10
+  // may hold any byte.
+  const bool dataHeader =
+      !continuation && text.size() >= frame::kDataHeaderLength && text[1] == '2';
+  const qsizetype next = text.indexOf(SYN, dataHeader ? frame::kDataHeaderLength : 1);
+  return next < 0 ? text.size() : next;
+}
+
+FormMain::Arrival FormMain::ProcessArrival(const QByteArray& reply, bool continuation) {
+  if (continuation) {
+    // The network split the data reply: this is its rest.
+    RecordBuffer.append(reply);
+    if (TakeRecords() && m_waitingReplies == 0) DropNonRecordText();
+    return Arrival::Continuation;
   }
   if (frame::IsDataReplyPrefix(reply)) {
     m_heldHeader = reply;
@@ -63,13 +88,6 @@ FormMain::Arrival FormMain::ProcessArrival(QByteArray reply) {
   }
 
   const frame::Reply r = frame::ClassifyReply(reply, DeviceId());
-  if (r.kind == frame::ReplyKind::Unrecognised && !reply.startsWith(SYN) && m_dataReplyOpen) {
-    // The network split the data reply: this is its rest.
-    RecordBuffer.append(reply);
-    if (TakeRecords() && m_waitingReplies == 0) DropNonRecordText();
-    return Arrival::Continuation;
-  }
-
   m_dataReplyOpen = r.kind == frame::ReplyKind::DataReply;
   switch (r.kind) {
     case frame::ReplyKind::BufferEmpty:
@@ -103,6 +121,8 @@ void FormMain::DataReply(char blockChar, const QByteArray& records) {
   BlockChar = blockChar;
   AckCheck = frame::AcknowledgementCheck(DeviceId(), BlockChar);
   const quint64 abandonedBefore = m_abandoned;
+  // A single character left by the reply before was its unexamined last one.
+  if (RecordBuffer.size() == 1) RecordBuffer.clear();
   RecordBuffer.append(records);
   if (!TakeRecords()) return;
 
@@ -176,6 +196,7 @@ bool FormMain::TakeOneRecord() {
 }
 
 void FormMain::DropNonRecordText() {
+  // A lone STX may be the start of a record whose rest follows; it is kept until then.
   if (RecordBuffer.contains(STX)) return;
   // The one character after a reply's last record is not examined; more text without a record
   // start can never become a record, so it is shown rather than kept.

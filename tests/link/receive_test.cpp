@@ -219,6 +219,36 @@ TEST_F(ReceiveTest, RecordAcrossTwoDataRepliesIsLoggedWhole) {
   EXPECT_EQ(exchange.Acks(), 2);
 }
 
+// The rest of one reply and the whole next one in a single arrival: each reply is handled and
+// acknowledged with its own block character, and the record they share is logged whole.
+TEST_F(ReceiveTest, OneArrivalHoldingTwoRepliesIsHandledAsTwo) {
+  StartDownload();
+  Peer().PeerSend(kHeader + "P" + "\x02" "ONE\x03\x02" "HE");
+  m_platform.RunFor(10ms);
+  Peer().PeerSend(QByteArray("AD") + kHeader + "Q" + "TAIL\x03\x02" "TWO\x03" "\x16");
+  m_platform.RunFor(400ms);
+  EXPECT_EQ(Hex(Log()), Hex("\x02" "ONE\x03\r\n\x02" "HEAD" "TAIL\x03\r\n\x02" "TWO\x03\r\n"));
+  const QByteArray sent = Peer().TakeSent();
+  EXPECT_EQ(sent.count(frame::DataAcknowledgement("1", 'P')), 1);
+  EXPECT_EQ(sent.count(frame::DataAcknowledgement("1", 'Q')), 1);
+}
+
+// The unexamined last character of a reply may be any byte, STX and SYN included; it never
+// becomes part of the next reply's records.
+TEST_F(ReceiveTest, LastCharacterOfAReplyStaysOutOfTheNextOne) {
+  StartDownload();
+  for (const char last : {'\x02', '\x16', '\x03'}) {
+    Arrive(kHeader + "R" + "\x02" "A\x03" + last);
+    m_platform.RunFor(400ms);
+    Arrive(kHeader + "S" + "\x02" "B\x03" "z");
+    m_platform.RunFor(400ms);
+  }
+  EXPECT_EQ(Hex(Log()), Hex(QByteArray("\x02" "A\x03\r\n\x02" "B\x03\r\n").repeated(3)));
+  const QByteArray sent = Peer().TakeSent();
+  EXPECT_EQ(sent.count(frame::DataAcknowledgement("1", 'R')), 3);
+  EXPECT_EQ(sent.count(frame::DataAcknowledgement("1", 'S')), 3);
+}
+
 // An exchange that opens a record and never closes it: the text is given up, bounded, shown
 // shortened, and the reply that carried it is not acknowledged.
 TEST_F(ReceiveTest, EndlessRecordIsGivenUpWithoutGrowingOrAcknowledging) {
