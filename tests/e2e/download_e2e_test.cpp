@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include <cstdio>
+
 #include "app/form_fixture.h"
 #include "app/qt_platform.h"
 #include "app/socket.h"
@@ -19,7 +21,14 @@ using namespace std::chrono_literals;
 
 class DownloadEndToEnd : public ::testing::Test {
  protected:
-  DownloadEndToEnd() { QDir(m_dir.path()).mkdir("logs"); if (qEnvironmentVariableIsSet("KEEP")) { m_dir.setAutoRemove(false); fprintf(stderr, "DIR %s\n", qPrintable(m_dir.path())); } }
+  DownloadEndToEnd() {
+    QDir(m_dir.path()).mkdir("logs");
+    // VORLAN_KEEP_E2E=1 keeps the logs and the transcript of a run for a closer look.
+    if (qEnvironmentVariableIsSet("VORLAN_KEEP_E2E")) {
+      m_dir.setAutoRemove(false);
+      std::fprintf(stderr, "files of this run: %s\n", qPrintable(m_dir.path()));
+    }
+  }
 
   // Connects to the simulator at `address` and downloads until it reports an empty buffer.
   bool Download(const QString& address) {
