@@ -29,4 +29,5 @@ else
   echo "In VORLAN: host 127.0.0.1, Connect, then DownLoad."
 fi
 
+mkdir -p build/src/logs  # the program keeps its log files beside itself
 ./build/src/vorlan "$@"
