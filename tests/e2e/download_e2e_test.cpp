@@ -85,6 +85,9 @@ TEST_F(DownloadEndToEnd, EveryDeliveredRecordIsLoggedOnceInOrder) {
   ASSERT_TRUE(sim.Started());
   m_form.Form_Load();
   ASSERT_TRUE(Download("127.0.3.1"));
+  ASSERT_EQ(m_form.StatusBar.Panel(2), text::kBufferEmpty)
+      << "the link went before the end; simulator running: " << sim.Running() << "\n"
+      << sim.Tail();
   const std::vector<QByteArray> delivered = sim.Delivered();
   const std::vector<QByteArray> logged = Logged();
   EXPECT_EQ(delivered.size(), 2000u);

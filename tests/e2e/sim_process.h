@@ -17,14 +17,15 @@ class SimProcess {
   SimProcess(Platform& platform, const QString& address, QStringList options,
              const QString& transcriptPath)
       : m_transcriptPath(transcriptPath) {
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
     QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] {
       m_output += m_process.readAllStandardOutput();
-      if (m_output.size() > 65536) m_output = m_output.right(4096);  // only the start matters
+      if (!m_started && m_output.contains("listening on")) m_started = true;
+      if (m_output.size() > 65536) m_output = m_output.right(8192);  // keep the latest lines
     });
     options << "--address" << address << "--transcript" << transcriptPath;
     m_process.start(QStringLiteral(PBXSIM_PATH), options);
-    m_started = platform.WaitUntil([this] { return m_output.contains("listening on"); },
-                                   std::chrono::seconds(10));
+    platform.WaitUntil([this] { return m_started; }, std::chrono::seconds(10));
   }
   ~SimProcess() {
     m_process.terminate();
@@ -32,6 +33,9 @@ class SimProcess {
     m_process.waitForFinished(3000);
   }
   bool Started() const { return m_started; }
+  bool Running() const { return m_process.state() == QProcess::Running; }
+  // The simulator's latest output, for a failure message.
+  std::string Tail() const { return m_output.right(3000).toStdString(); }
 
   // The records the simulator counts as delivered (acknowledged), in order.
   std::vector<QByteArray> Delivered() const {
