@@ -15,18 +15,18 @@
 namespace vorlan::logging {
 namespace {
 
-struct FileSpec {
+struct LogFile {
   const char* name;
   int size;
   bool readOnly = false;
 };
 
-bool MakeFile(const QString& folder, const FileSpec& spec) {
-  QFile file(QDir(folder).filePath(spec.name));
-  if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray(spec.size, 'x')) != spec.size)
+bool MakeFile(const QString& folder, const LogFile& entry) {
+  QFile file(QDir(folder).filePath(entry.name));
+  if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray(entry.size, 'x')) != entry.size)
     return false;
   file.close();
-  return !spec.readOnly || file.setPermissions(QFileDevice::ReadOwner | QFileDevice::ReadGroup |
+  return !entry.readOnly || file.setPermissions(QFileDevice::ReadOwner | QFileDevice::ReadGroup |
                                                QFileDevice::ReadOther);
 }
 
@@ -37,9 +37,9 @@ QString Remaining(const QString& folder) {
 class CleanUpTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
-  void Make(std::initializer_list<FileSpec> files) {
-    for (const FileSpec& spec : files) {
-      ASSERT_TRUE(MakeFile(m_dir.path(), spec)) << spec.name;
+  void Make(std::initializer_list<LogFile> files) {
+    for (const LogFile& entry : files) {
+      ASSERT_TRUE(MakeFile(m_dir.path(), entry)) << entry.name;
     }
   }
   QString PathOf(const char* name) const { return m_dir.filePath(name); }
@@ -50,7 +50,7 @@ class CleanUpTest : public ::testing::Test {
 
 struct CleanUpCase {
   const char* name;
-  std::vector<FileSpec> files;
+  std::vector<LogFile> files;
   const char* current;  // opened as the program's log file, or nullptr
   const char* remaining;
   int deleted;
@@ -86,8 +86,8 @@ class CleanUpCases : public CleanUpTest, public ::testing::WithParamInterface<Cl
 
 TEST_P(CleanUpCases, DeleteEmptyLogsUntilAFailure) {
   const CleanUpCase& c = GetParam();
-  for (const FileSpec& spec : c.files) {
-    ASSERT_TRUE(MakeFile(m_dir.path(), spec)) << spec.name;
+  for (const LogFile& entry : c.files) {
+    ASSERT_TRUE(MakeFile(m_dir.path(), entry)) << entry.name;
   }
   if (c.current) {
     ASSERT_TRUE(m_current.Open(PathOf(c.current), nullptr));
