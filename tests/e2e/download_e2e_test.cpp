@@ -125,5 +125,66 @@ TEST_F(DownloadEndToEnd, NothingAcknowledgedIsLostWhenTheLinkIsCut) {
   EXPECT_EQ(next, delivered.size()) << "record " << next << " is missing";
 }
 
+// Talk time of a record, worked out here from its data type 6 item: the start stamp is the
+// item's first 14 characters and the end stamp its characters 18 to 31.
+qint64 TalkTime(const QByteArray& record) {
+  for (qsizetype p = 5; p + 4 <= record.size();) {
+    const int type = record.mid(p, 2).toInt();
+    const int length = record.mid(p + 2, 2).toInt();
+    const QByteArray data = record.mid(p + 4, length);
+    if (type == 6) {
+      const auto stamp = [](const QByteArray& s) {
+        return QDateTime::fromString(QString::fromLatin1(s), "yyyyMMddHHmmss");
+      };
+      return stamp(data.left(14)).secsTo(stamp(data.mid(17, 14)));
+    }
+    p += 4 + length;
+  }
+  return -1;
+}
+
+// Calls longer than the maximum are marked in the log file and in the RAW Data view, exactly
+// those; the Formatted Output window shows the last record.
+TEST_F(DownloadEndToEnd, LongCallsAreMarkedExactly) {
+  SimProcess sim(m_platform, "127.0.3.3",
+                 {"--seed", "5", "--records", "40", "--per-reply", "4", "--long-share", "0.3",
+                  "--long-seconds", "60"},
+                 m_dir.filePath("transcript.jsonl"));
+  ASSERT_TRUE(sim.Started());
+  m_form.Form_Load();
+  m_form.TxtMaxTime.SetText("60");
+  m_form.chkDisp.SetValue(1);
+  ASSERT_TRUE(Download("127.0.3.3"));
+  ASSERT_EQ(m_form.StatusBar.Panel(2), text::kBufferEmpty) << sim.Tail();
+
+  QFile log(m_dir.filePath("logs/" + QDir(m_dir.filePath("logs")).entryList({"*.log"}).value(0)));
+  ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+  const QList<QByteArray> lines = log.readAll().split('\n');
+  const QString raw = m_form.txtout().Text();
+  int marked = 0;
+  QByteArray last;
+  for (QByteArray line : lines) {
+    if (line.isEmpty()) continue;
+    line.chop(1);  // CR
+    const bool bad = line.startsWith("<BAD>:");
+    const QByteArray record = bad ? line.mid(6) : line;
+    const qint64 talk = TalkTime(record);
+    ASSERT_GE(talk, 0) << Hex(record);
+    EXPECT_EQ(bad, talk > 60) << "talk time " << talk << " s: " << Hex(record);
+    const QString shown = QString::fromLatin1(record) + "\r\n";
+    EXPECT_TRUE(raw.contains((bad ? " <BAD>:" : " ") + shown)) << Hex(record);
+    marked += bad;
+    last = record;
+  }
+  EXPECT_GT(marked, 0);
+  EXPECT_LT(marked, 40);
+
+  const QStringList shown = m_form.Text2().Text().split("\r\n");
+  ASSERT_GE(shown.size(), 3);
+  EXPECT_EQ(shown[0], "Call Type: " + QString::fromLatin1(last.mid(3, 2)));
+  EXPECT_EQ(shown[1], QString(32, '-'));
+  EXPECT_TRUE(shown.contains("Data-Type: 6 ---> "));
+}
+
 }  // namespace
 }  // namespace vorlan
