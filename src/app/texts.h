@@ -24,8 +24,10 @@ inline constexpr double kLampFlashSeconds = 0.05;
 // from our side.
 inline constexpr std::chrono::milliseconds kShutdownWait = 5000ms;
 // How long a data reply whose last record is incomplete waits for the rest to arrive before it
-// is acknowledged with the incomplete record kept for the next reply.
-inline constexpr std::chrono::milliseconds kContinuationWait = 250ms;
+// is acknowledged with the incomplete record kept for the next reply. Acknowledging early would
+// let the exchange forget a record we do not have yet, so this is generous: TCP may take a
+// retransmission or two to bring the rest of a split reply.
+inline constexpr std::chrono::milliseconds kContinuationWait = 2000ms;
 // The longest incomplete record kept; beyond it the text is given up.
 inline constexpr qsizetype kMaxPendingRecord = 64 * 1024;
 // Longest pending text shown in an error line.

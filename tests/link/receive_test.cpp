@@ -214,7 +214,7 @@ TEST_F(ReceiveTest, RecordAcrossTwoDataRepliesIsLoggedWhole) {
   FakeExchange exchange(m_platform, Peer());
   exchange.QueueReply('J', "TAIL\x03\x02" "NEXT\x03");
   Arrive(kHeader + "I" + "\x02" "FIRST\x03\x02" "HEAD ");
-  m_platform.RunFor(1000ms);
+  m_platform.RunFor(kContinuationWait + 1000ms);
   EXPECT_EQ(Hex(Log()), Hex("\x02" "FIRST\x03\r\n\x02" "HEAD.TAIL\x03\r\n\x02" "NEXT\x03\r\n"));
   EXPECT_EQ(exchange.Acks(), 2);
 }
@@ -239,7 +239,7 @@ TEST_F(ReceiveTest, LastCharacterOfAReplyStaysOutOfTheNextOne) {
   StartDownload();
   for (const char last : {'\x02', '\x16', '\x03'}) {
     Arrive(kHeader + "R" + "\x02" "A\x03" + last);
-    m_platform.RunFor(400ms);
+    m_platform.RunFor(kContinuationWait + 400ms);
     Arrive(kHeader + "S" + "\x02" "B\x03" "z");
     m_platform.RunFor(400ms);
   }
