@@ -7,9 +7,7 @@ namespace vorlan {
 void DecodeKeyValue(QByteArray data, quint32 type, QString& keyVal) {
   if (data.endsWith('\0')) data.chop(1);
   switch (type) {
-    case kTypeString:
-      keyVal = QString::fromLocal8Bit(data);
-      break;
+    case kTypeString: keyVal = QString::fromLocal8Bit(data); break;
     case kTypeNumber: {
       uchar bytes[4] = {};
       for (qsizetype i = 0; i < qMin<qsizetype>(data.size(), 4); ++i) {
@@ -18,8 +16,7 @@ void DecodeKeyValue(QByteArray data, quint32 type, QString& keyVal) {
       keyVal = QString::number(qFromLittleEndian<quint32>(bytes));
       break;
     }
-    default:
-      break;
+    default: break;
   }
 }
 

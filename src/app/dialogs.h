@@ -10,9 +10,9 @@ class Dialogs {
   enum class Icon { None, Critical, Warning, Information };
 
   struct OpenFileRequest {
-    int flags = 0;       // 4096: the file must exist; 4: hide the read-only box
-    QString filter;      // "Description|pattern|Description|pattern"
-    int filterIndex = 1; // 1-based entry preselected
+    int flags = 0;        // 4096: the file must exist; 4: hide the read-only box
+    QString filter;       // "Description|pattern|Description|pattern"
+    int filterIndex = 1;  // 1-based entry preselected
     QString title;
     QString defaultExtension;
   };

@@ -57,7 +57,8 @@ void FormMain::Form_Load() {
   // Centring the main window is the widget's part: it alone knows the screen.
 
   const SettingsStore& settings = m_services.settings;
-  txtHost.SetText(settings.GetSetting(setting::kApp, setting::kProperties, "RemoteHost", "0.0.0.0"));
+  txtHost.SetText(
+      settings.GetSetting(setting::kApp, setting::kProperties, "RemoteHost", "0.0.0.0"));
   cbDeviceID.SetText(settings.GetSetting(setting::kApp, setting::kProperties, "DeviceID", "0"));
   TxtMaxTime.SetText(settings.GetSetting(setting::kApp, setting::kPropertiesRead, "MTime", "120"));
   BadRecord = false;

@@ -10,8 +10,10 @@ int VirtualKeyCode(int qtKey, Qt::KeyboardModifiers modifiers) {
   if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F24) return 112 + (qtKey - Qt::Key_F1);
   switch (qtKey) {
     case Qt::Key_Backspace: return 8;
-    case Qt::Key_Tab: case Qt::Key_Backtab: return 9;
-    case Qt::Key_Return: case Qt::Key_Enter: return 13;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab: return 9;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return 13;
     case Qt::Key_Shift: return 16;
     case Qt::Key_Control: return 17;
     case Qt::Key_Alt: return 18;

@@ -126,8 +126,8 @@ void QtPlatform::DoEvents() { QCoreApplication::processEvents(QEventLoop::AllEve
 
 bool QtPlatform::WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
   const bool bounded = limit != kForever;
-  QDeadlineTimer deadline = bounded ? QDeadlineTimer(limit, Qt::PreciseTimer)
-                                    : QDeadlineTimer(QDeadlineTimer::Forever);
+  QDeadlineTimer deadline =
+      bounded ? QDeadlineTimer(limit, Qt::PreciseTimer) : QDeadlineTimer(QDeadlineTimer::Forever);
   // Wakes the dispatcher when the limit runs out, so the loop below can always sleep.
   QTimer wake;
   if (bounded) {

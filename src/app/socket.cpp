@@ -26,9 +26,8 @@ void Socket::ReportReceived(const QByteArray& bytes) {
   if (bytes.isEmpty()) return;
   m_unread.append(bytes);
   // One arrival covers whatever came in before it is delivered.
-  const bool pending = std::any_of(m_events.begin(), m_events.end(), [](const Event& e) {
-    return e.kind == EventKind::DataArrival;
-  });
+  const bool pending = std::any_of(m_events.begin(), m_events.end(),
+                                   [](const Event& e) { return e.kind == EventKind::DataArrival; });
   if (!pending) Queue({EventKind::DataArrival, 0, {}});
 }
 
@@ -53,7 +52,8 @@ void Socket::Queue(Event event) {
 }
 
 bool Socket::MayDeliver() const {
-  return m_handlerDepth == 0 || (!m_nestedScopes.empty() && m_nestedScopes.back() == m_handlerDepth);
+  return m_handlerDepth == 0 ||
+         (!m_nestedScopes.empty() && m_nestedScopes.back() == m_handlerDepth);
 }
 
 void Socket::ScheduleDispatch() {
@@ -70,19 +70,13 @@ void Socket::Dispatch() {
 
   ++m_handlerDepth;
   switch (event.kind) {
-    case EventKind::Connect:
-      emit ConnectEvent();
-      break;
+    case EventKind::Connect: emit ConnectEvent(); break;
     case EventKind::DataArrival:
       // Skipped when an earlier handler already took these bytes.
       if (!m_unread.isEmpty()) emit DataArrivalEvent(m_unread.size());
       break;
-    case EventKind::Close:
-      emit CloseEvent();
-      break;
-    case EventKind::Error:
-      emit ErrorEvent(event.number, event.description);
-      break;
+    case EventKind::Close: emit CloseEvent(); break;
+    case EventKind::Error: emit ErrorEvent(event.number, event.description); break;
   }
   --m_handlerDepth;
   ScheduleDispatch();

@@ -110,8 +110,8 @@ class Socket : public QObject {
   QByteArray m_unread;
   std::deque<Event> m_events;
   bool m_dispatchScheduled = false;
-  int m_handlerDepth = 0;            // socket-event handlers running, nested
-  std::vector<int> m_nestedScopes;   // handler depth at which each open scope was opened
+  int m_handlerDepth = 0;           // socket-event handlers running, nested
+  std::vector<int> m_nestedScopes;  // handler depth at which each open scope was opened
 };
 
 }  // namespace vorlan

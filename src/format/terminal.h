@@ -19,7 +19,7 @@ class TerminalText {
   int SelStart() const { return m_selStart; }
   void SetSelStart(int position);  // clamped to the text; empties the selection
   int SelLength() const { return m_selLength; }
-  void SetSelLength(int length);   // clamped to what follows the caret
+  void SetSelLength(int length);  // clamped to what follows the caret
   void SetSelText(const QString& text);
   // Replaces `removed` characters at `position` by `inserted`, caret after the insertion.
   void Replace(int position, int removed, const QString& inserted);

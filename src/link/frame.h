@@ -33,8 +33,8 @@ enum class ReplyKind { BufferEmpty, PortBusy, ChecksumError, StatusOk, DataReply
 
 struct Reply {
   ReplyKind kind = ReplyKind::Unrecognised;
-  char blockChar = 0;   // data reply only: its 10th character
-  QByteArray records;   // data reply only: everything from its 11th character on
+  char blockChar = 0;  // data reply only: its 10th character
+  QByteArray records;  // data reply only: everything from its 11th character on
 };
 
 // Classifies the text of one arrival against the current device ID. The first test that holds

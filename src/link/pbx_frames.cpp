@@ -36,16 +36,11 @@ QByteArray DataReply(char deviceId, char blockChar, QByteArrayView records, bool
 
 qsizetype RequestLength(char type) {
   switch (type) {
-    case '1':
-      return 10;
-    case '4':
-      return 12;
-    case '5':
-      return 13;
-    case '6':
-      return 11;
-    default:
-      return 0;
+    case '1': return 10;
+    case '4': return 12;
+    case '5': return 13;
+    case '6': return 11;
+    default: return 0;
   }
 }
 
@@ -55,18 +50,10 @@ std::optional<Request> ParseRequest(QByteArrayView frame) {
   if (length == 0 || frame.size() != length) return std::nullopt;
   Request request;
   switch (frame[1]) {
-    case '1':
-      request.kind = RequestKind::Data;
-      break;
-    case '4':
-      request.kind = RequestKind::Acknowledgement;
-      break;
-    case '5':
-      request.kind = RequestKind::StatusMonitor;
-      break;
-    default:
-      request.kind = RequestKind::Disconnect;
-      break;
+    case '1': request.kind = RequestKind::Data; break;
+    case '4': request.kind = RequestKind::Acknowledgement; break;
+    case '5': request.kind = RequestKind::StatusMonitor; break;
+    default: request.kind = RequestKind::Disconnect; break;
   }
   request.deviceId = frame[kDeviceIdPosition];
   if (request.kind == RequestKind::Acknowledgement) request.blockChar = frame[kBlockPosition];
@@ -76,14 +63,10 @@ std::optional<Request> ParseRequest(QByteArrayView frame) {
 
 const char* RequestKindName(RequestKind kind) {
   switch (kind) {
-    case RequestKind::Data:
-      return "data-request";
-    case RequestKind::Acknowledgement:
-      return "data-ack";
-    case RequestKind::Disconnect:
-      return "disconnect";
-    case RequestKind::StatusMonitor:
-      return "status-monitor";
+    case RequestKind::Data: return "data-request";
+    case RequestKind::Acknowledgement: return "data-ack";
+    case RequestKind::Disconnect: return "disconnect";
+    case RequestKind::StatusMonitor: return "status-monitor";
   }
   return "?";
 }

@@ -102,15 +102,9 @@ FormMain::Arrival FormMain::ProcessArrival(const QByteArray& reply, bool continu
       StatusBar.SetPanel(2, text::kChecksumError);
       m_timerDnld->SetInterval(int(kRetryDataRequest.count()));
       break;
-    case frame::ReplyKind::StatusOk:
-      StatusBar.SetPanel(2, text::kStatusOk);
-      break;
-    case frame::ReplyKind::DataReply:
-      DataReply(r.blockChar, r.records);
-      break;
-    case frame::ReplyKind::Unrecognised:
-      ReportUnrecognised();
-      break;
+    case frame::ReplyKind::StatusOk: StatusBar.SetPanel(2, text::kStatusOk); break;
+    case frame::ReplyKind::DataReply: DataReply(r.blockChar, r.records); break;
+    case frame::ReplyKind::Unrecognised: ReportUnrecognised(); break;
   }
   return Arrival::Reply;
 }

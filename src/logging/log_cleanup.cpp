@@ -40,14 +40,9 @@ CleanUpResult CleanUpEmptyLogs(const QString& logsFolder, const RecordLog& curre
 
   for (qsizetype i = 0; i < names.size(); ++i) {
     switch (CleanUpOne(folder.filePath(names[i]), current)) {
-      case Outcome::Kept:
-        break;
-      case Outcome::Deleted:
-        ++result.deleted;
-        break;
-      case Outcome::Skipped:
-        result.skippedCurrent = true;
-        break;
+      case Outcome::Kept: break;
+      case Outcome::Deleted: ++result.deleted; break;
+      case Outcome::Skipped: result.skippedCurrent = true; break;
       case Outcome::Stop:
         result.stopped = true;
         result.stoppedAt = names[i];

@@ -36,8 +36,8 @@ bool FormMain::SwitchLogFile() {
   CloseLog();
   CmdCls_Click();
   QString failure;
-  if (!logging::OpenRecordLog(m_services.programFolder, m_services.platform.Now(), *m_log,
-                              &failure, logging::MissingFolder::Leave)) {
+  if (!logging::OpenRecordLog(m_services.programFolder, m_services.platform.Now(), *m_log, &failure,
+                              logging::MissingFolder::Leave)) {
     m_services.dialogs.MessageBox(failure, Dialogs::Icon::Warning, text::kTitle);
     return false;
   }

@@ -70,9 +70,7 @@ void Exchange::Handle(const QByteArray& frame, std::vector<Action>& out) {
     return;
   }
   switch (request->kind) {
-    case RequestKind::Acknowledgement:
-      Acknowledge(request->blockChar, out);
-      return;
+    case RequestKind::Acknowledgement: Acknowledge(request->blockChar, out); return;
     case RequestKind::Disconnect:
       out.push_back({Action::Kind::Close, {}, QStringLiteral("disconnect requested"), {}});
       m_closing = true;

@@ -68,9 +68,7 @@ void Server::Carry(const std::vector<Action>& actions) {
       case Action::Kind::Send:
         m_writes.push_back({action.bytes, action.label, action.delay});
         break;
-      case Action::Kind::Close:
-        m_writes.push_back({{}, action.label, {}, true});
-        break;
+      case Action::Kind::Close: m_writes.push_back({{}, action.label, {}, true}); break;
       case Action::Kind::Deliver:
         ++m_delivered;
         m_print(QStringLiteral("== delivered %1").arg(SpacedHex(action.bytes)));

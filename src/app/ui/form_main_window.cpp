@@ -168,14 +168,17 @@ QWidget* FormMainWindow::BuildControls() {
   });
   config->addWidget(deviceId, 1, 1);
   auto* buttons = new QHBoxLayout;
-  buttons->addWidget(Button(m_form.CmdConnect, "CmdConnect", [this] { m_form.CmdConnect_Click(); },
-                            frame3));
+  buttons->addWidget(Button(
+      m_form.CmdConnect, "CmdConnect", [this] { m_form.CmdConnect_Click(); }, frame3));
   buttons->itemAt(0)->widget()->setToolTip(QStringLiteral("Attempt PBX Connection.."));
-  buttons->addWidget(Button(m_form.CmdDisconnect, "CmdDisconnect",
-                            [this] { m_form.CmdDisconnect_Click(); }, frame3));
-  buttons->addWidget(Button(m_form.CmdDnld, "CmdDnld", [this] { m_form.CmdDnld_Click(); }, frame3));
-  buttons->addWidget(Button(m_form.CmdStop, "CmdStop", [this] { m_form.CmdStop_Click(); }, frame3));
-  buttons->addWidget(Button(m_form.cmdquit, "cmdquit", [this] { m_form.cmdquit_Click(); }, frame3));
+  buttons->addWidget(Button(
+      m_form.CmdDisconnect, "CmdDisconnect", [this] { m_form.CmdDisconnect_Click(); }, frame3));
+  buttons->addWidget(Button(
+      m_form.CmdDnld, "CmdDnld", [this] { m_form.CmdDnld_Click(); }, frame3));
+  buttons->addWidget(Button(
+      m_form.CmdStop, "CmdStop", [this] { m_form.CmdStop_Click(); }, frame3));
+  buttons->addWidget(Button(
+      m_form.cmdquit, "cmdquit", [this] { m_form.cmdquit_Click(); }, frame3));
   config->addLayout(buttons, 2, 0, 1, 2);
 
   // Connection-Status with its three lamps.
@@ -210,8 +213,8 @@ QWidget* FormMainWindow::BuildControls() {
   connect(command1, &QPushButton::clicked, this, [this] { m_form.Command1_Click(); });
   display->addWidget(command1, 3, 0);
   display->addWidget(new QLabel(QStringLiteral("Clean-up Empty Log Files"), frame2), 3, 1);
-  auto* maxLabel = new QLabel(QStringLiteral("Generate ERROR if call exceeds value (seconds)"),
-                              frame2);
+  auto* maxLabel =
+      new QLabel(QStringLiteral("Generate ERROR if call exceeds value (seconds)"), frame2);
   maxLabel->setObjectName("LblMaxTime");
   maxLabel->setWordWrap(true);
   display->addWidget(maxLabel, 4, 0, 1, 2);
@@ -276,7 +279,8 @@ void FormMainWindow::Centre() {
   if (!s) return;
   const QRect area = s->geometry();
   const QSize size = frameGeometry().size();
-  move(area.x() + (area.width() - size.width()) / 2, area.y() + (area.height() - size.height()) / 2);
+  move(area.x() + (area.width() - size.width()) / 2,
+       area.y() + (area.height() - size.height()) / 2);
 }
 
 void FormMainWindow::ShowAbout() { vorlan::ShowAbout(m_about, m_aboutServices, this); }

@@ -23,7 +23,8 @@ QString QtDialogs::OpenFile(const OpenFileRequest& request) {
   const QStringList parts = request.filter.split('|');
   QStringList filters;
   for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-    filters << parts[i].trimmed() + (parts[i].contains('(') ? QString() : " (" + parts[i + 1] + ")");
+    filters << parts[i].trimmed() +
+                   (parts[i].contains('(') ? QString() : " (" + parts[i + 1] + ")");
   }
   QFileDialog dialog(m_parent, request.title);
   dialog.setNameFilters(filters);

@@ -36,8 +36,8 @@ void ViewWindowWidget::Follow() {
   const double tpp = TwipsPerPixel();
   for (const QScreen* s : QGuiApplication::screens()) {
     const QRect a = s->availableGeometry();
-    screens.push_back({float(a.x() * tpp), float(a.y() * tpp), float(a.width() * tpp),
-                       float(a.height() * tpp)});
+    screens.push_back(
+        {float(a.x() * tpp), float(a.y() * tpp), float(a.width() * tpp), float(a.height() * tpp)});
   }
   const Twips g = FitOnScreens(m_model.Geometry(), screens);
   move(int(std::lround(g.left / tpp)), int(std::lround(g.top / tpp)));
