@@ -49,7 +49,7 @@ class QtSocket final : public Socket {
   explicit QtSocket(Platform& platform) : Socket(platform) {
     // Qt stops reading from the network while its own buffer is full; together with our cap on
     // unread bytes this bounds what a flooding peer can make us hold.
-    m_tcp.setReadBufferSize(64 * 1024);
+    m_tcp.setReadBufferSize(qint64{64} * 1024);
     QObject::connect(&m_tcp, &QTcpSocket::connected, this, [this] { ReportConnected(); });
     QObject::connect(&m_tcp, &QTcpSocket::readyRead, this, [this] { ReadMore(); });
     QObject::connect(&m_tcp, &QTcpSocket::disconnected, this, [this] { OnDisconnected(); });
