@@ -20,6 +20,7 @@ FormMain::FormMain(FormMainServices services)
       m_timerDnld(m_services.platform.CreateTimer()),
       m_timerLog(m_services.platform.CreateTimer()),
       m_timer1(m_services.platform.CreateTimer()),
+      m_answerTimer(m_services.platform.CreateTimer()),
       m_log(std::make_unique<logging::RecordLog>()) {
   // Design-time state of the timers and the socket.
   m_heartBeatTimer->SetInterval(int(kHeartbeatInterval.count()));
@@ -27,12 +28,14 @@ FormMain::FormMain(FormMainServices services)
   m_timerLog->SetInterval(int(kLogTick.count()));
   m_timer1->SetInterval(0);
   m_timer1->SetEnabled(true);
+  m_answerTimer->SetInterval(int(kDataRequestTimeout.count()));
   m_socket->SetRemotePort(kPbxPort);
 
   connect(m_timer1.get(), &Timer::Tick, this, &FormMain::Timer1_Timer);
   connect(m_heartBeatTimer.get(), &Timer::Tick, this, &FormMain::HeartBeatTimer_Timer);
   connect(m_timerDnld.get(), &Timer::Tick, this, &FormMain::TimerDnld_Timer);
   connect(m_timerLog.get(), &Timer::Tick, this, &FormMain::TimerLog_Timer);
+  connect(m_answerTimer.get(), &Timer::Tick, this, &FormMain::AnswerTimer_Timer);
   connect(m_socket.get(), &Socket::DataArrivalEvent, this, &FormMain::Socket_DataArrival);
   connect(m_socket.get(), &Socket::ConnectEvent, this, &FormMain::Socket_Connect);
   connect(m_socket.get(), &Socket::CloseEvent, this, &FormMain::Socket_Close);

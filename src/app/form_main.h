@@ -9,6 +9,7 @@
 
 #include "app/controls.h"
 #include "app/view_window.h"
+#include "link/reply_reader.h"
 
 namespace vorlan {
 
@@ -128,9 +129,15 @@ class FormMain : public QObject {
   void mnuImport_Click();
   void ImportFile(const QString& fileName);
 
-  // Reply text after its header not yet cut into records, and the last data reply's block
-  // character and acknowledgement check.
-  QByteArray RecordBuffer;
+  // Cuts the connection's byte stream into replies and records; it holds what is not yet
+  // complete (a partial frame, a record waiting for its rest).
+  const link::ReplyReader& Reader() const { return m_reader; }
+  // A data request has been sent and its answer has not come yet.
+  bool RequestOutstanding() const { return m_requestOutstanding; }
+  Timer& AnswerTimer() { return *m_answerTimer; }
+  void AnswerTimer_Timer();
+
+  // The last data reply's block character and acknowledgement check.
   char BlockChar = 0;
   quint16 AckCheck = 0;
   QByteArray CurrentRecord;
@@ -149,18 +156,17 @@ class FormMain : public QObject {
   bool OpenLogAtConnect();
   void CloseLog();
 
-  enum class Arrival { Reply, Continuation, HeldHeader };
-  qsizetype FirstReplyEnd(const QByteArray& text, bool continuation) const;
-  Arrival ProcessArrival(const QByteArray& reply, bool continuation);
-  void DataReply(char blockChar, const QByteArray& records);
-  bool TakeRecords();
-  bool TakeOneRecord();
-  bool HoldsIncompleteRecord() const;
-  void DropNonRecordText();
-  void ReportUnrecognised();
-  void AbandonPending(const QByteArray& shown);
+  bool HandleReaderEvent(const link::ReplyReader::Event& event, quint64 connection,
+                         bool& answered);
+  bool AwaitRestOfReply(quint64 connection, bool& answered);
+  void StatusReply(const QByteArray& reply, bool& answered);
+  bool TakeRecord(const QByteArray& record, quint64 connection);
+  bool AcknowledgeDataReply(const QByteArray& blocks, quint64 connection, bool& answered);
+  void ShowGivenUp(const link::ReplyReader::Event& event);
   void LogWriteFailed();
-  void ClosingSteps(Arrival arrival);
+  void ClosingSteps(bool answered);
+  // The connection ends or a new one starts: nothing received on the old one carries over.
+  void ResetReceivePath();
   bool SwitchLogFile();
 
   FormMainServices m_services;
@@ -169,15 +175,14 @@ class FormMain : public QObject {
   std::unique_ptr<Timer> m_timerDnld;
   std::unique_ptr<Timer> m_timerLog;
   std::unique_ptr<Timer> m_timer1;
+  std::unique_ptr<Timer> m_answerTimer;
   std::unique_ptr<logging::RecordLog> m_log;
-  // A data reply was the last reply: text that does not start with SYN is its continuation.
-  bool m_dataReplyOpen = false;
-  // The first arrival of a data reply, too short for its header, waiting for the rest.
-  QByteArray m_heldHeader;
-  // Data replies waiting for the rest of an incomplete record, nested.
-  int m_waitingReplies = 0;
-  // Counts the times pending text was given up, so a waiting reply sees that it happened.
-  quint64 m_abandoned = 0;
+  link::ReplyReader m_reader;
+  // Counts connections: an arrival whose connection ended while it waited stops there.
+  quint64 m_connection = 0;
+  bool m_requestOutstanding = false;
+  // An arrival waits for the rest of an open record; later arrivals do not wait again.
+  bool m_continuationWait = false;
   bool m_logFailed = false;
   QString m_logFailure;
   // The hour switch fell due while an arrival was being handled; it runs at the next tick.

@@ -10,9 +10,11 @@ Socket::Socket(Platform& platform) : m_platform(platform) {}
 
 Socket::~Socket() = default;
 
-QByteArray Socket::GetData() {
+QByteArray Socket::GetData(std::vector<qsizetype>* pieces) {
   QByteArray bytes;
   bytes.swap(m_unread);
+  if (pieces) *pieces = std::move(m_pieces);
+  m_pieces.clear();
   if (!bytes.isEmpty()) ReadMore();
   return bytes;
 }
@@ -25,6 +27,7 @@ void Socket::ReportConnected() {
 void Socket::ReportReceived(const QByteArray& bytes) {
   if (bytes.isEmpty()) return;
   m_unread.append(bytes);
+  m_pieces.push_back(bytes.size());
   // One arrival covers whatever came in before it is delivered.
   const bool pending = std::any_of(m_events.begin(), m_events.end(),
                                    [](const Event& e) { return e.kind == EventKind::DataArrival; });
@@ -43,6 +46,7 @@ void Socket::ReportError(int number, const QString& description) {
 
 void Socket::DiscardReceived() {
   m_unread.clear();
+  m_pieces.clear();
   std::erase_if(m_events, [](const Event& e) { return e.kind == EventKind::DataArrival; });
 }
 

@@ -53,8 +53,10 @@ class Socket : public QObject {
   virtual void Close() = 0;
   // Queues the bytes for sending. Returns false, sending nothing, unless connected.
   virtual bool SendData(const QByteArray& bytes) = 0;
-  // Returns every byte received and not yet read.
-  QByteArray GetData();
+  // Returns every byte received and not yet read; `pieces`, when given, gets the sizes of the
+  // network's reads that they came in, oldest first (an exchange's writes a moment apart come
+  // in reads of their own, and where one ends can tell a reply from the next).
+  QByteArray GetData(std::vector<qsizetype>* pieces = nullptr);
   // True while a handler of one of the socket's events runs (it may be waiting).
   bool HandlerRunning() const { return m_handlerDepth > 0; }
 
@@ -108,6 +110,7 @@ class Socket : public QObject {
   int m_remotePort = 0;
   int m_state = sckClosed;
   QByteArray m_unread;
+  std::vector<qsizetype> m_pieces;
   std::deque<Event> m_events;
   bool m_dispatchScheduled = false;
   int m_handlerDepth = 0;           // socket-event handlers running, nested

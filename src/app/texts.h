@@ -23,19 +23,21 @@ inline constexpr double kLampFlashSeconds = 0.05;
 // How long closing the program waits for the exchange to end the connection before closing it
 // from our side.
 inline constexpr std::chrono::milliseconds kShutdownWait = 5000ms;
-// How long a data reply whose last record is incomplete waits for the rest to arrive before it
-// is acknowledged with the incomplete record kept for the next reply. Acknowledging early would
-// let the exchange forget a record we do not have yet, so this is generous: TCP may take a
-// retransmission or two to bring the rest of a split reply.
+// How long a data reply whose last record is open waits for the rest of that record. When it
+// does not come, the open text is given up and the reply is not acknowledged, so the exchange
+// keeps its records. Generous: TCP may take a retransmission or two to bring the rest.
 inline constexpr std::chrono::milliseconds kContinuationWait = 2000ms;
-// The longest incomplete record kept; beyond it the text is given up.
-inline constexpr qsizetype kMaxPendingRecord = 64 * 1024;
-// Longest pending text shown in an error line.
-inline constexpr qsizetype kMaxErrorText = 256;
+// How long a data reply that could still go on with another record (no last character after
+// its header or its last record) waits for more before it is taken as complete.
+inline constexpr std::chrono::milliseconds kReplyEndGrace = 50ms;
+// A data request whose answer has not come by then is sent again.
+inline constexpr std::chrono::milliseconds kDataRequestTimeout = 10000ms;
 // How long the hourly switch waits for the exchange to confirm the stop of the download.
 inline constexpr std::chrono::milliseconds kSwitchStopWait = 10000ms;
 
 namespace text {
+inline const QString kNoAnswer =
+    QStringLiteral(" ->: No answer to the data request in %1 s; sending it again");
 inline const QString kTitle = QStringLiteral("VORLAN");
 
 // Status panel 1.

@@ -24,7 +24,10 @@ void FormMain::CmdConnect_Click() {
   settings.SaveSetting(setting::kApp, setting::kProperties, "MTime", TxtMaxTime.Text());
   StatusBar.SetPanel(1, text::kAttempting);
   StatusBar.SetPanel(2, {});
-  if (m_socket->State() == Socket::sckClosed) m_socket->Connect();
+  if (m_socket->State() == Socket::sckClosed) {
+    ResetReceivePath();
+    m_socket->Connect();
+  }
   m_timerLog->SetEnabled(true);
 }
 
@@ -50,6 +53,7 @@ void FormMain::Socket_Connect() {
 }
 
 void FormMain::Socket_Close() {
+  ResetReceivePath();
   m_socket->Close();
   m_services.platform.WaitUntil([this] { return m_socket->State() == Socket::sckClosed; });
   CloseLog();
@@ -70,6 +74,7 @@ void FormMain::Socket_Error(int number, QString description) {
   if (number == wsa::kConnectionRefused) description = text::kConnectionRejected;
   m_services.dialogs.MessageBox(description + text::kCrLf + text::kNumber + QString::number(number),
                                 Dialogs::Icon::Critical, text::kIpErrorTitle);
+  ResetReceivePath();
   m_socket->Close();
   CmdDisconnect_Click();
 }

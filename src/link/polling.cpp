@@ -19,8 +19,13 @@ void FormMain::HeartBeatTimer_Timer() {
 void FormMain::TimerDnld_Timer() {
   m_timerDnld->SetEnabled(false);
   if (m_socket->State() != Socket::sckConnected) return;
+  // One request, one answer: the answer to the request in flight arms the next one (a Stop and
+  // DownLoad before it came leave it in flight).
+  if (m_requestOutstanding) return;
   StatusBar.SetPanel(1, text::kDataRequest);
   StatusBar.SetPanel(2, {});
+  m_requestOutstanding = true;
+  m_answerTimer->SetEnabled(true);
   OutFrame = frame::DataRequest(DeviceId());
   SendFrame(OutFrame);
 }

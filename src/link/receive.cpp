@@ -1,6 +1,6 @@
-// The receive path: every arrival from the exchange is classified, reported and, for a data
-// reply, cut into records that are formatted, logged, shown and counted before the reply is
-// acknowledged. Nothing is acknowledged that is not in the log file.
+// The receive path: every arrival from the exchange is read by the connection's reply reader,
+// and what it finds is reported, formatted, logged, shown and counted; a data reply is
+// acknowledged only once its records are on disk.
 #include <limits>
 
 #include "app/dialogs.h"
@@ -15,163 +15,133 @@
 namespace vorlan {
 namespace {
 
-using frame::ETX;
-using frame::STX;
-using frame::SYN;
+using Event = link::ReplyReader::Event;
+using EventKind = link::ReplyReader::EventKind;
 
-// Positions of the first STX and of the first ETX after it, or -1.
-std::pair<qsizetype, qsizetype> FindRecord(const QByteArray& buffer) {
-  const qsizetype stx = buffer.indexOf(STX);
-  if (stx < 0) return {-1, -1};
-  return {stx, buffer.indexOf(ETX, stx + 1)};
-}
-
-QString Shown(const QByteArray& bytes) {
-  if (bytes.size() <= kMaxErrorText) return QString::fromLatin1(bytes);
-  return QString::fromLatin1(bytes.left(kMaxErrorText)) +
-         QStringLiteral("... (%1 characters)").arg(bytes.size());
+QString Shown(const QByteArray& bytes, qint64 size) {
+  if (size <= bytes.size()) return QString::fromLatin1(bytes);
+  return QString::fromLatin1(bytes) + QStringLiteral("... (%1 characters)").arg(size);
 }
 
 }  // namespace
 
 void FormMain::Socket_DataArrival() {
   if (m_socket->State() == Socket::sckClosed) {
-    ClosingSteps(Arrival::Reply);
+    ClosingSteps(false);
     return;
   }
-  QByteArray text = m_socket->GetData();
+  const quint64 connection = m_connection;
+  std::vector<qsizetype> pieces;
+  const QByteArray text = m_socket->GetData(&pieces);
   FlashRxLed();
+  if (connection != m_connection) return;  // the link went while the lamp flashed
   ShowReceivedHex(text.left(frame::kDataHeaderLength));
 
-  // A data reply's header that came short is completed by what follows, unless that starts a
-  // reply of its own or turns out not to be a data reply after all.
-  if (!m_heldHeader.isEmpty()) {
-    const QByteArray joined = m_heldHeader + text;
-    m_heldHeader.clear();
-    if (!text.startsWith(SYN) && joined[1] == '2') {
-      text = joined;
-    } else {
-      ReportUnrecognised();
-    }
+  std::vector<Event> events;
+  const char deviceId = DeviceId().isEmpty() ? '\0' : DeviceId()[0];
+  qsizetype from = 0;
+  for (const qsizetype piece : pieces) {
+    m_reader.Feed(QByteArrayView(text).sliced(from, piece), deviceId, events);
+    from += piece;
   }
-  // One arrival may hold the end of one reply and the start of the next: each is handled as an
-  // arrival of its own, so that every data reply is acknowledged with its own block character.
-  do {
-    const bool continuation = !text.startsWith(SYN) && m_dataReplyOpen;
-    const qsizetype end = FirstReplyEnd(text, continuation);
-    const QByteArray piece = text.left(end);
-    text.remove(0, end);
-    ClosingSteps(ProcessArrival(piece, continuation));
-  } while (!text.isEmpty());
+  bool answered = false;
+  for (const Event& event : events) {
+    if (!HandleReaderEvent(event, connection, answered)) return;
+  }
+
+  if (!m_continuationWait && (m_reader.AwaitingContinuation() || m_reader.ReplyMayEnd())) {
+    if (!AwaitRestOfReply(connection, answered)) return;
+  }
+  ClosingSteps(answered);
 }
 
-qsizetype FormMain::FirstReplyEnd(const QByteArray& text, bool continuation) const {
-  // Every reply starts with SYN, and records hold text, not control characters: the next SYN
-  // starts the next reply. A data reply's header is not searched, since its positions 3 to 10
-  // may hold any byte.
-  const bool dataHeader =
-      !continuation && text.size() >= frame::kDataHeaderLength && text[1] == '2';
-  const qsizetype next = text.indexOf(SYN, dataHeader ? frame::kDataHeaderLength : 1);
-  return next < 0 ? text.size() : next;
-}
-
-FormMain::Arrival FormMain::ProcessArrival(const QByteArray& reply, bool continuation) {
-  if (continuation) {
-    // The network split the data reply: this is its rest.
-    RecordBuffer.append(reply);
-    if (TakeRecords() && m_waitingReplies == 0) DropNonRecordText();
-    return Arrival::Continuation;
-  }
-  if (frame::IsDataReplyPrefix(reply)) {
-    m_heldHeader = reply;
-    return Arrival::HeldHeader;
-  }
-
-  const frame::Reply r = frame::ClassifyReply(reply, DeviceId());
-  m_dataReplyOpen = r.kind == frame::ReplyKind::DataReply;
-  switch (r.kind) {
-    case frame::ReplyKind::BufferEmpty:
-      StatusBar.SetPanel(2, text::kBufferEmpty);
-      m_timerDnld->SetInterval(int(kRetryDataRequest.count()));
-      break;
-    case frame::ReplyKind::PortBusy:
-      StatusBar.SetPanel(2, text::kPortBusy);
-      m_timerDnld->SetInterval(int(kRetryDataRequest.count()));
-      break;
-    case frame::ReplyKind::ChecksumError:
-      StatusBar.SetPanel(2, text::kChecksumError);
-      m_timerDnld->SetInterval(int(kRetryDataRequest.count()));
-      break;
-    case frame::ReplyKind::StatusOk: StatusBar.SetPanel(2, text::kStatusOk); break;
-    case frame::ReplyKind::DataReply: DataReply(r.blockChar, r.records); break;
-    case frame::ReplyKind::Unrecognised: ReportUnrecognised(); break;
-  }
-  return Arrival::Reply;
-}
-
-void FormMain::DataReply(char blockChar, const QByteArray& records) {
-  StatusBar.SetPanel(2, text::kProcessing);
-  m_logFailed = false;
-  BlockChar = blockChar;
-  AckCheck = frame::AcknowledgementCheck(DeviceId(), BlockChar);
-  const quint64 abandonedBefore = m_abandoned;
-  // A single character left by the reply before was its unexamined last one.
-  if (RecordBuffer.size() == 1) RecordBuffer.clear();
-  RecordBuffer.append(records);
-  if (!TakeRecords()) return;
-
-  if (HoldsIncompleteRecord()) {
-    // The rest may still be on its way: let later arrivals in until it is here, the text is
-    // given up, the link goes, or the wait runs out.
-    ++m_waitingReplies;
+bool FormMain::AwaitRestOfReply(quint64 connection, bool& answered) {
+  // Let later arrivals in while the reply may go on: for the rest of an open record, or, where
+  // the reply could end or go on with another record, for a moment. One wait at a time: an
+  // arrival inside it that leaves the reply open does not wait again.
+  m_continuationWait = true;
+  const QDateTime started = m_services.platform.Now();
+  while (m_reader.AwaitingContinuation() || m_reader.ReplyMayEnd()) {
+    const qint64 consumed = m_reader.Consumed();
+    const auto limit = m_reader.AwaitingContinuation() ? kContinuationWait : kReplyEndGrace;
+    bool moved = false;
     {
       Socket::NestedDelivery nested(*m_socket);
-      m_services.platform.WaitUntil(
+      moved = m_services.platform.WaitUntil(
           [&] {
-            return !HoldsIncompleteRecord() || m_abandoned != abandonedBefore || m_logFailed ||
-                   m_socket->State() != Socket::sckConnected;
+            return connection != m_connection || m_logFailed || m_reader.Consumed() != consumed;
           },
-          kContinuationWait);
+          limit);
     }
-    --m_waitingReplies;
+    if (connection != m_connection) return false;
+    if (m_logFailed) break;
+    if (moved && started.msecsTo(m_services.platform.Now()) < kDataRequestTimeout.count()) continue;
+    std::vector<Event> events;
+    if (m_reader.ReplyMayEnd()) {
+      m_reader.EndReply(events);
+    } else {
+      m_reader.GiveUp(events);
+    }
+    m_continuationWait = false;
+    for (const Event& event : events) {
+      if (!HandleReaderEvent(event, connection, answered)) return false;
+    }
+    return true;
   }
-  if (m_logFailed || m_abandoned != abandonedBefore) return;
-  if (m_socket->State() != Socket::sckConnected) return;
-  // What may still be pending is the start of a record that the next reply completes; the
-  // exchange counts it as delivered only with that reply.
-  DropNonRecordText();
-
-  OutFrame = frame::DataAcknowledgement(DeviceId(), blockChar);
-  SendFrame(OutFrame);
-  StatusBar.SetPanel(2, {});
-  m_timerDnld->SetInterval(int(kNextDataRequest.count()));
-}
-
-bool FormMain::HoldsIncompleteRecord() const {
-  const auto [stx, etx] = FindRecord(RecordBuffer);
-  return stx >= 0 && etx < 0;
-}
-
-bool FormMain::TakeRecords() {
-  do {
-    TakeOneRecord();
-    if (m_logFailed) return false;
-    m_services.platform.DoEvents();
-  } while (RecordBuffer.size() > 1 && FindRecord(RecordBuffer).second >= 0);
-
-  if (HoldsIncompleteRecord() &&
-      RecordBuffer.size() - FindRecord(RecordBuffer).first > kMaxPendingRecord) {
-    AbandonPending(RecordBuffer);
-  }
+  m_continuationWait = false;
   return true;
 }
 
-bool FormMain::TakeOneRecord() {
-  const auto [stx, etx] = FindRecord(RecordBuffer);
-  if (stx < 0 || etx < 0) return false;
-  CurrentRecord = RecordBuffer.mid(stx, etx - stx + 1);
+bool FormMain::HandleReaderEvent(const Event& event, quint64 connection, bool& answered) {
+  switch (event.kind) {
+    case EventKind::StatusReply: StatusReply(event.bytes, answered); break;
+    case EventKind::DataHeader:
+      if (!event.continuation) {
+        StatusBar.SetPanel(2, text::kProcessing);
+        m_logFailed = false;
+      }
+      BlockChar = event.blockChar;
+      AckCheck = frame::AcknowledgementCheck(DeviceId(), BlockChar);
+      break;
+    case EventKind::Record:
+      if (m_logFailed) break;  // the rest of a reply that cannot be logged
+      return TakeRecord(event.bytes, connection);
+    case EventKind::DataReplyEnd:
+      if (m_logFailed) break;
+      return AcknowledgeDataReply(event.blocks, connection, answered);
+    case EventKind::Unrecognised:
+      AppendToTerminal(txtout(), text::kErrorPrefix + text::kCrLf);
+      break;
+    case EventKind::RecordGivenUp: ShowGivenUp(event); break;
+  }
+  return connection == m_connection;
+}
+
+void FormMain::StatusReply(const QByteArray& reply, bool& answered) {
+  const frame::Reply r = frame::ClassifyReply(reply, DeviceId());
+  switch (r.kind) {
+    case frame::ReplyKind::BufferEmpty: StatusBar.SetPanel(2, text::kBufferEmpty); break;
+    case frame::ReplyKind::PortBusy: StatusBar.SetPanel(2, text::kPortBusy); break;
+    case frame::ReplyKind::ChecksumError: StatusBar.SetPanel(2, text::kChecksumError); break;
+    case frame::ReplyKind::StatusOk: StatusBar.SetPanel(2, text::kStatusOk); break;
+    default: AppendToTerminal(txtout(), text::kErrorPrefix + text::kCrLf); return;
+  }
+  if (r.kind != frame::ReplyKind::StatusOk) {
+    m_timerDnld->SetInterval(int(kRetryDataRequest.count()));
+  }
+  // The answer to the data request in flight, if there is one; a late copy answers nothing.
+  if (m_requestOutstanding) {
+    m_requestOutstanding = false;
+    m_answerTimer->SetEnabled(false);
+    answered = true;
+  }
+}
+
+bool FormMain::TakeRecord(const QByteArray& record, quint64 connection) {
+  CurrentRecord = record;
   CurrentRecord.replace(' ', '.');
   m_services.platform.DoEvents();
+  if (connection != m_connection) return false;
 
   FormatData(CurrentRecord);
   if (!WriteLogRecord(CurrentRecord)) {
@@ -185,31 +155,37 @@ bool FormMain::TakeOneRecord() {
   StatusBar.SetPanel(3, text::kRecords + QString::number(RecordCount));
   FormOutput.SetCaption(text::kRawCaptionRecords + QString::number(RecordCount) +
                         text::kRawCaptionDevice + cbDeviceID.Text());
-  RecordBuffer.remove(0, etx + 1);
+  m_services.platform.DoEvents();
+  return connection == m_connection;
+}
+
+bool FormMain::AcknowledgeDataReply(const QByteArray& blocks, quint64 connection,
+                                    bool& answered) {
+  // The exchange forgets what it is told we have: the lines must be on disk first.
+  QString failure;
+  if (!m_log->Sync(&failure)) {
+    m_logFailure = failure;
+    LogWriteFailed();
+    return false;
+  }
+  // The reply that answered the request first, then a reply that completed its last record.
+  for (const char block : blocks) {
+    OutFrame = frame::DataAcknowledgement(DeviceId(), block);
+    SendFrame(OutFrame);
+    if (connection != m_connection) return false;
+  }
+  StatusBar.SetPanel(2, {});
+  m_timerDnld->SetInterval(int(kNextDataRequest.count()));
+  if (m_requestOutstanding) {
+    m_requestOutstanding = false;
+    m_answerTimer->SetEnabled(false);
+    answered = true;
+  }
   return true;
 }
 
-void FormMain::DropNonRecordText() {
-  // A lone STX may be the start of a record whose rest follows; it is kept until then.
-  if (RecordBuffer.contains(STX)) return;
-  // The one character after a reply's last record is not examined; more text without a record
-  // start can never become a record, so it is shown rather than kept.
-  if (RecordBuffer.size() > 1) {
-    AppendToTerminal(txtout(), text::kErrorPrefix + Shown(RecordBuffer) + text::kCrLf);
-  }
-  RecordBuffer.clear();
-}
-
-void FormMain::ReportUnrecognised() {
-  m_dataReplyOpen = false;
-  AbandonPending(RecordBuffer);
-}
-
-void FormMain::AbandonPending(const QByteArray& shown) {
-  AppendToTerminal(txtout(), text::kErrorPrefix + Shown(shown) + text::kCrLf);
-  if (!RecordBuffer.isEmpty()) ++m_abandoned;
-  RecordBuffer.clear();
-  m_dataReplyOpen = false;
+void FormMain::ShowGivenUp(const Event& event) {
+  AppendToTerminal(txtout(), text::kErrorPrefix + Shown(event.bytes, event.size) + text::kCrLf);
 }
 
 bool FormMain::WriteLogRecord(const QByteArray& record) {
@@ -223,24 +199,44 @@ bool FormMain::WriteLogRecord(const QByteArray& record) {
 void FormMain::LogWriteFailed() {
   // The reply is not acknowledged: the exchange keeps its records until the log takes them.
   m_logFailed = true;
-  RecordBuffer.clear();
-  m_dataReplyOpen = false;
+  m_reader.Reset();
   if (CmdStop.Enabled()) CmdStop_Click();
   m_services.dialogs.MessageBox(text::kLogWriteFailed.arg(m_log->Path(), m_logFailure),
                                 Dialogs::Icon::Warning, text::kTitle);
 }
 
-void FormMain::ClosingSteps(Arrival arrival) {
+void FormMain::ClosingSteps(bool answered) {
   if (StopRequested) {
     m_heartBeatTimer->SetEnabled(true);
     CmdDisconnect.SetEnabled(true);
     StatusBar.SetPanel(1, {});
     StopDone = true;
-  } else if (CmdStop.Enabled() && arrival == Arrival::Reply && m_waitingReplies == 0) {
-    // Only a whole reply asks for the next request; the rest of a reply, or a reply that is
-    // still waiting for its rest, must not bring a second request while one is outstanding.
+  } else if (CmdStop.Enabled() && answered && !m_timerDnld->Enabled()) {
+    // Only the answer to the request in flight asks for the next one.
     m_timerDnld->SetEnabled(true);
   }
+}
+
+void FormMain::AnswerTimer_Timer() {
+  m_answerTimer->SetEnabled(false);
+  if (!m_requestOutstanding) return;
+  m_requestOutstanding = false;
+  // Whatever part of an answer came is given up; the exchange sends it again.
+  std::vector<Event> given;
+  m_reader.GiveUp(given);
+  for (const Event& event : given) ShowGivenUp(event);
+  if (!CmdStop.Enabled() || m_socket->State() != Socket::sckConnected) return;
+  AppendToTerminal(txtout(),
+                   text::kNoAnswer.arg(kDataRequestTimeout.count() / 1000) + text::kCrLf);
+  TimerDnld_Timer();
+}
+
+void FormMain::ResetReceivePath() {
+  ++m_connection;
+  m_reader.Reset();
+  m_requestOutstanding = false;
+  m_answerTimer->SetEnabled(false);
+  m_logFailed = false;
 }
 
 }  // namespace vorlan

@@ -27,6 +27,7 @@ void FormMain::TimerLog_Timer() {
 
 bool FormMain::SwitchLogFile() {
   const bool linked = m_socket->State() == Socket::sckConnected;
+  const quint64 connection = m_connection;
   if (linked) {
     CmdStop_Click();
     // Records that arrive meanwhile still go to the old file. An exchange that never answers
@@ -41,8 +42,9 @@ bool FormMain::SwitchLogFile() {
     m_services.dialogs.MessageBox(failure, Dialogs::Icon::Warning, text::kTitle);
     return false;
   }
-  // Without a link there is no download to restart; the next Connect polls afresh.
-  if (linked) CmdDnld_Click();
+  // Without a link there is no download to restart; the next Connect polls afresh. The link
+  // may have gone while the switch waited.
+  if (linked && connection == m_connection) CmdDnld_Click();
   return true;
 }
 

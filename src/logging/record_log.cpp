@@ -3,7 +3,18 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <cstring>
+
 #include "logging/log_files.h"
+
+#if defined(Q_OS_WIN)
+#include <io.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace vorlan::logging {
 namespace {
@@ -43,8 +54,12 @@ RecordLog::WriteResult RecordLog::WriteRecord(QByteArrayView record, bool bad, Q
   line.append(record).append(kLineEnd);
 
   m_file.unsetError();
+  const qint64 before = m_file.size();
   const qint64 written = m_file.write(line);
   if (written != line.size()) {
+    // Whatever part of the line got in is taken out again, so that the record the exchange
+    // sends again starts a line of its own.
+    if (written > 0 || m_file.size() != before) m_file.resize(before);
     const QString reason =
         m_file.error() != QFileDevice::NoError
             ? m_file.errorString()
@@ -53,14 +68,24 @@ RecordLog::WriteResult RecordLog::WriteRecord(QByteArrayView record, bool bad, Q
            QStringLiteral("Cannot write to the log file %1: %2.").arg(Native(Path()), reason));
     return WriteResult::Failed;
   }
-  // Where an open file can be deleted (Linux, macOS) writes to it still succeed, but the lines
-  // can never be read back.
-  if (!QFileInfo::exists(m_file.fileName())) {
-    Report(failure,
-           QStringLiteral("The log file %1 has been deleted or moved.").arg(Native(Path())));
-    return WriteResult::Failed;
-  }
   return WriteResult::Written;
+}
+
+bool RecordLog::Sync(QString* failure) {
+  if (!IsOpen()) return true;
+  const int fd = m_file.handle();
+#if defined(Q_OS_WIN)
+  const bool ok = FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(fd))) != 0;
+#elif defined(Q_OS_MACOS)
+  const bool ok = fcntl(fd, F_FULLFSYNC) == 0 || fsync(fd) == 0;
+#else
+  const bool ok = fdatasync(fd) == 0;
+#endif
+  if (!ok) {
+    Report(failure, QStringLiteral("Cannot write to the log file %1: %2.")
+                        .arg(Native(Path()), QString::fromLocal8Bit(strerror(errno))));
+  }
+  return ok;
 }
 
 void RecordLog::Close() {

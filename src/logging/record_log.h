@@ -30,11 +30,16 @@ class RecordLog {
   // The open file's path as given to Open; empty when none is open.
   QString Path() const;
 
-  // Appends "<BAD>:" (when `bad`), the record's bytes unchanged, CR LF. On Written the bytes have
-  // left this process, so a crash of the program cannot lose them; they are not synced to disk.
-  // The file stays open after a failure; the caller decides what follows.
+  // Appends "<BAD>:" (when `bad`), the record's bytes unchanged, CR LF, in one write. On Written
+  // the bytes have left this process; Sync puts them on disk. A line is whole or absent: after a
+  // failed or short write the file is cut back to its last complete line. The file stays open
+  // after a failure; the caller decides what follows.
   [[nodiscard]] WriteResult WriteRecord(QByteArrayView record, bool bad,
                                         QString* failure = nullptr);
+
+  // Puts every line written so far on disk (fdatasync, or the platform's equal). True when no
+  // file is open.
+  [[nodiscard]] bool Sync(QString* failure = nullptr);
 
   void Close();
 

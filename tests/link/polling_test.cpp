@@ -64,8 +64,8 @@ TEST_F(PollingTest, DownloadSendsOneDataRequestPerReply) {
   EXPECT_FALSE(m_form.CmdDisconnect.Enabled());
   EXPECT_FALSE(m_form.CmdConnect.Enabled());
   EXPECT_FALSE(m_form.cmdquit.Enabled());
-  m_exchange.QueueReply('A', "\x02" "ONE\x03");
-  m_exchange.QueueReply('B', "\x02" "TWO\x03");
+  m_exchange.QueueReply('A', "\x02" "ONE\x03" "z");
+  m_exchange.QueueReply('B', "\x02" "TWO\x03" "z");
   m_platform.RunFor(9000ms);
   // 100 ms, then 50 ms of lamp. Reply 10 ms later, its flash, the acknowledgement's flash,
   // then 1 ms to the next request and its flash: 161 ms a cycle. After the buffer-empty reply
@@ -103,9 +103,11 @@ TEST_F(PollingTest, StopThenDownloadBeforeAnyReplyKeepsDownloading) {
   m_form.CmdStop_Click();
   m_form.CmdDnld_Click();
   EXPECT_FALSE(m_form.StopRequested);
-  m_platform.RunFor(1000ms);
+  m_platform.RunFor(400ms);
+  EXPECT_EQ(m_exchange.DataRequests(), 1) << "the first request is still in flight";
+  m_platform.RunFor(3600ms);
   EXPECT_FALSE(m_form.StopDone);
-  EXPECT_GE(m_exchange.DataRequests(), 2) << "the late reply armed the next request";
+  EXPECT_EQ(m_exchange.DataRequests(), 2) << "the late reply armed the next request";
 }
 
 TEST_F(PollingTest, DisconnectAfterAConfirmedStopResumesTheHeartbeatOnAReply) {
@@ -131,12 +133,13 @@ TEST_F(PollingTest, ArmedRequestSendsNothingOnceTheLinkIsDown) {
   EXPECT_FALSE(m_form.TimerDnld().Enabled());
 }
 
-TEST_F(PollingTest, UnansweredDataRequestLeavesTheDownloadWhereItStands) {
+TEST_F(PollingTest, UnansweredDataRequestIsSentAgainAfterItsTimeOut) {
   m_exchange.silent = true;
   m_form.CmdDnld_Click();
   m_platform.RunFor(60s);
-  EXPECT_EQ(m_exchange.DataRequests(), 1);
+  EXPECT_EQ(m_exchange.DataRequests(), 6) << "at 0.15 s, then every 10 s";
   EXPECT_EQ(m_exchange.StatusRequests(), 0);
+  EXPECT_NE(m_form.txtout().Text().indexOf("No answer to the data request in 10 s"), -1);
 }
 
 }  // namespace

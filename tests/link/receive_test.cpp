@@ -30,6 +30,10 @@ class ReceiveRig : public FormRig {
     ASSERT_EQ(Hex(Peer().TakeSent()), "16 31 30 30 30 30 32 30 31 FD");
     m_form.CmdCls_Click();
   }
+  // The exchange sends `bytes` once `delay` has passed, whatever the tool is doing then.
+  void SendAt(std::chrono::milliseconds delay, const QByteArray& bytes) {
+    m_platform.At(delay, [this, bytes] { Peer().PeerSend(bytes); });
+  }
   void Arrive(const QByteArray& bytes) {
     Peer().PeerSend(bytes);
     m_platform.RunFor(1ms);
@@ -98,12 +102,15 @@ TEST_F(ReceiveTest, StatusRepliesSetTheirTextsAndTheNextRequestsInterval) {
   m_form.TimerDnld().SetInterval(1);
   for (const Case& c : cases) {
     m_form.TimerDnld().SetEnabled(false);
+    m_form.TimerDnld_Timer();  // each reply answers a request of its own
     Arrive(FakeExchange::Status("1", c.result));
     EXPECT_EQ(m_form.StatusBar.Panel(2), c.text);
     EXPECT_EQ(m_form.TimerDnld().Interval(), c.interval) << c.text;
     EXPECT_TRUE(m_form.TimerDnld().Enabled()) << c.text;
   }
   m_form.TimerDnld().SetEnabled(false);
+  m_form.TimerDnld_Timer();
+  Peer().TakeSent();
   Arrive(QByteArray("\x16" "3000030" "1" "4" "trailing"));
   EXPECT_EQ(m_form.StatusBar.Panel(2), "PBX Port Busy..");
   EXPECT_EQ(m_form.TimerDnld().Interval(), 3000);
@@ -169,9 +176,8 @@ TEST_F(ReceiveTest, SplitAtEveryOffsetLogsEveryRecordOnce) {
   for (qsizetype cut = 1; cut < reply.size(); ++cut) {
     ReceiveRig rig;
     rig.StartDownload();
-    rig.Peer().PeerSend(reply.left(cut));
-    rig.m_platform.RunFor(20ms);
-    rig.Peer().PeerSend(reply.mid(cut));
+    rig.SendAt(0ms, reply.left(cut));
+    rig.SendAt(20ms, reply.mid(cut));
     rig.m_platform.RunFor(400ms);
     EXPECT_EQ(Hex(rig.Log()), Hex(expected)) << "cut at " << cut;
     const QByteArray sent = rig.Peer().TakeSent();
@@ -196,11 +202,9 @@ TEST_F(ReceiveTest, SplitInThreeAtRandomLogsEveryRecordOnce) {
     if (a == b) ++b;
     ReceiveRig rig;
     rig.StartDownload();
-    rig.Peer().PeerSend(reply.left(a));
-    rig.m_platform.RunFor(5ms);
-    rig.Peer().PeerSend(reply.mid(a, b - a));
-    rig.m_platform.RunFor(5ms);
-    rig.Peer().PeerSend(reply.mid(b));
+    rig.SendAt(0ms, reply.left(a));
+    rig.SendAt(5ms, reply.mid(a, b - a));
+    rig.SendAt(10ms, reply.mid(b));
     rig.m_platform.RunFor(400ms);
     EXPECT_EQ(Hex(rig.Log()), Hex(expected)) << "cuts at " << a << " and " << b;
     EXPECT_EQ(rig.Peer().TakeSent().count(frame::DataAcknowledgement("1", 'H')), 1)
@@ -211,23 +215,29 @@ TEST_F(ReceiveTest, SplitInThreeAtRandomLogsEveryRecordOnce) {
 // A record that the exchange continues in its next data reply is logged whole.
 TEST_F(ReceiveTest, RecordAcrossTwoDataRepliesIsLoggedWhole) {
   StartDownload();
-  FakeExchange exchange(m_platform, Peer());
-  exchange.QueueReply('J', "TAIL\x03\x02" "NEXT\x03");
-  Arrive(kHeader + "I" + "\x02" "FIRST\x03\x02" "HEAD ");
-  m_platform.RunFor(kContinuationWait + 1000ms);
-  EXPECT_EQ(Hex(Log()), Hex("\x02" "FIRST\x03\r\n\x02" "HEAD.TAIL\x03\r\n\x02" "NEXT\x03\r\n"));
-  EXPECT_EQ(exchange.Acks(), 2);
+  // The exchange sends the second reply unasked; both are acknowledged, oldest first, once the
+  // joined record is in the log, and only one request follows.
+  SendAt(0ms, kHeader + "I" + "\x02" "FIRST\x03\x02" "HEAD ");
+  SendAt(300ms, kHeader + "J" + "T\x16IL\x03\x02" "NEXT\x03" "z");
+  m_platform.RunFor(1000ms);
+  EXPECT_EQ(Hex(Log()), Hex("\x02" "FIRST\x03\r\n\x02" "HEAD.T\x16IL\x03\r\n\x02" "NEXT\x03\r\n"));
+  const QByteArray sent = Peer().TakeSent();
+  const QByteArray ackI = frame::DataAcknowledgement("1", 'I');
+  const QByteArray ackJ = frame::DataAcknowledgement("1", 'J');
+  EXPECT_EQ(sent.count(ackI), 1);
+  EXPECT_EQ(sent.count(ackJ), 1);
+  EXPECT_LT(sent.indexOf(ackI), sent.indexOf(ackJ));
+  EXPECT_EQ(sent.count(frame::DataRequest("1")), 1);
 }
 
 // The rest of one reply and the whole next one in a single arrival: each reply is handled and
-// acknowledged with its own block character, and the record they share is logged whole.
+// acknowledged with its own block character.
 TEST_F(ReceiveTest, OneArrivalHoldingTwoRepliesIsHandledAsTwo) {
   StartDownload();
-  Peer().PeerSend(kHeader + "P" + "\x02" "ONE\x03\x02" "HE");
-  m_platform.RunFor(10ms);
-  Peer().PeerSend(QByteArray("AD") + kHeader + "Q" + "TAIL\x03\x02" "TWO\x03" "\x16");
+  SendAt(0ms, kHeader + "P" + "\x02" "ONE\x03\x02" "HE");
+  SendAt(10ms, QByteArray("AD\x03" "z") + kHeader + "Q" + "\x02" "TWO\x03" "\x16");
   m_platform.RunFor(400ms);
-  EXPECT_EQ(Hex(Log()), Hex("\x02" "ONE\x03\r\n\x02" "HEAD" "TAIL\x03\r\n\x02" "TWO\x03\r\n"));
+  EXPECT_EQ(Hex(Log()), Hex("\x02" "ONE\x03\r\n\x02" "HEAD\x03\r\n\x02" "TWO\x03\r\n"));
   const QByteArray sent = Peer().TakeSent();
   EXPECT_EQ(sent.count(frame::DataAcknowledgement("1", 'P')), 1);
   EXPECT_EQ(sent.count(frame::DataAcknowledgement("1", 'Q')), 1);
@@ -258,13 +268,13 @@ TEST_F(ReceiveTest, EndlessRecordIsGivenUpWithoutGrowingOrAcknowledging) {
   for (int i = 0; i < 400; ++i) {
     m_platform.At(std::chrono::milliseconds(i), [this, &largest] {
       Peer().PeerSend(QByteArray(4096, 'x'));
-      largest = std::max(largest, m_form.RecordBuffer.size());
+      largest = std::max(largest, m_form.Reader().Held());
     });
   }
   m_platform.RunFor(3000ms);
   // At most the longest record kept plus what one arrival can bring.
-  EXPECT_LE(largest, kMaxPendingRecord + Socket::kMaxUnread);
-  EXPECT_LT(m_form.RecordBuffer.size(), kMaxPendingRecord);
+  EXPECT_LE(largest, link::ReplyReader::kMaxRecord + 1);
+  EXPECT_LT(m_form.Reader().Held(), link::ReplyReader::kMaxRecord);
   EXPECT_EQ(Peer().TakeSent().count(frame::DataAcknowledgement("1", 'K')), 0);
   EXPECT_NE(Raw().find(" ->: Error \x02" "STARTxxx"), std::string::npos);
   EXPECT_NE(Raw().find("characters)\r\n"), std::string::npos) << "shown shortened";

@@ -1,0 +1,142 @@
+// The whole receive path in virtual time, with the fuzzer as the exchange. Each operation of
+// the input is one byte and its arguments: send an arrival, let time pass, close the link and
+// connect again, press Stop or DownLoad. Whatever is sent, the tool keeps at most one data
+// request in flight, acknowledges no more data replies than were begun, and holds bounded text.
+#include <QCoreApplication>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/dialogs.h"
+#include "app/form_main.h"
+#include "app/settings_store.h"
+#include "app/texts.h"
+#include "app/virtual_platform.h"
+#include "link/frame.h"
+
+using namespace vorlan;
+using namespace std::chrono_literals;
+
+namespace {
+
+class SilentDialogs : public Dialogs {
+ public:
+  void MessageBox(const QString&, Icon, const QString&) override {}
+  QString OpenFile(const OpenFileRequest&) override { return {}; }
+};
+
+[[noreturn]] void Fail(const char* what, long long detail) {
+  std::fprintf(stderr, "receive path: %s (%lld)\n", what, detail);
+  std::abort();
+}
+
+qsizetype Count(const QByteArray& in, QByteArrayView what) {
+  qsizetype n = 0;
+  for (qsizetype at = in.indexOf(what); at >= 0; at = in.indexOf(what, at + 1)) ++n;
+  return n;
+}
+
+struct Reader {
+  const uint8_t* data;
+  size_t size;
+  size_t at = 0;
+  bool More() const { return at < size; }
+  uint8_t Byte() { return at < size ? data[at++] : 0; }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static int argc = 1;
+  static char name[] = "receive_path_fuzz";
+  static char* argv[] = {name, nullptr};
+  static QCoreApplication app(argc, argv);
+  static QTemporaryDir dir(QDir::tempPath() + "/vorlan-fuzz-XXXXXX");
+
+  QDir(dir.path()).mkpath("logs");
+  VirtualPlatform platform(QDateTime(QDate(2026, 3, 5), QTime(14, 37, 20)));
+  SettingsStore settings(dir.filePath("VORLAN.ini"));
+  SilentDialogs dialogs;
+  FormMain form({platform, settings, dialogs, dir.path()});
+  form.Form_Load();
+  form.cbDeviceID.SetText("1");
+  form.txtHost.SetText("127.0.0.1");
+
+  const QByteArray dataRequest = frame::DataRequest("1");
+  const QByteArray ackStart = QByteArray("\x16" "4000040" "1");
+  size_t socketIndex = 0;
+  QByteArray peerStream;   // what the exchange sent on this connection
+  qsizetype requestsSeen = 0;
+  std::chrono::milliseconds lastAnswerOrRequest{};
+  bool arrivalSinceRequest = true;
+
+  auto connectAgain = [&] {
+    form.CmdConnect_Click();
+    platform.SocketAt(socketIndex)->PeerAccept();
+    platform.RunFor(1ms);
+    if (form.CmdDnld.Enabled()) form.CmdDnld_Click();
+    peerStream.clear();
+    requestsSeen = 0;
+    arrivalSinceRequest = true;
+  };
+  connectAgain();
+
+  Reader in{data, size};
+  while (in.More()) {
+    VirtualSocket& peer = *platform.SocketAt(socketIndex);
+    const uint8_t op = in.Byte();
+    switch (op % 8) {
+      case 0:
+      case 1:
+      case 2:
+      case 3: {
+        QByteArray arrival;
+        const int length = 1 + in.Byte();
+        for (int i = 0; i < length && in.More(); ++i) arrival.append(char(in.Byte()));
+        if (peer.State() == Socket::sckConnected) {
+          peerStream += arrival;
+          peer.PeerSend(arrival);
+          arrivalSinceRequest = true;
+        }
+        platform.RunFor(std::chrono::milliseconds(op >> 3));
+        break;
+      }
+      case 4: platform.RunFor(std::chrono::milliseconds(50 * in.Byte())); break;
+      case 5:
+        if (peer.State() == Socket::sckConnected) peer.PeerClose();
+        platform.RunFor(5ms);
+        ++socketIndex;
+        connectAgain();
+        break;
+      case 6:
+        if (form.CmdStop.Enabled()) form.CmdStop_Click();
+        platform.RunFor(std::chrono::milliseconds(op >> 3));
+        break;
+      case 7:
+        if (form.CmdDnld.Enabled()) form.CmdDnld_Click();
+        platform.RunFor(std::chrono::milliseconds(op >> 3));
+        break;
+    }
+    // A second data request with nothing from the exchange in between is a request piled up,
+    // unless the first went unanswered for the whole time-out.
+    const QByteArray& sent = platform.SocketAt(socketIndex)->Sent();
+    const qsizetype requests = Count(sent, dataRequest);
+    if (requests > requestsSeen) {
+      if (requests > requestsSeen + 1) Fail("two data requests at once", requests);
+      if (!arrivalSinceRequest && platform.Elapsed() - lastAnswerOrRequest < kDataRequestTimeout)
+        Fail("a data request sent before the last one was answered", requests);
+      requestsSeen = requests;
+      lastAnswerOrRequest = platform.Elapsed();
+      arrivalSinceRequest = false;
+    }
+    if (Count(sent, ackStart) > Count(peerStream, QByteArray("\x16" "2")))
+      Fail("more acknowledgements than data replies", Count(sent, ackStart));
+    if (form.Reader().Held() > link::ReplyReader::kMaxRecord + 16)
+      Fail("held text grows", form.Reader().Held());
+  }
+  platform.RunFor(20s);
+  return 0;
+}
