@@ -102,7 +102,7 @@ class FormMain : public QObject {
   void Socket_Error(int number, QString description);
 
   // Frames out, echo and lamps.
-  void SendFrame(const QByteArray& frame);
+  void SendFrame(QByteArray frame);
   void ShowReceivedHex(const QByteArray& text);
   void FlashTxLed();
   void FlashRxLed();
@@ -181,6 +181,10 @@ class FormMain : public QObject {
   // Counts connections: an arrival whose connection ended while it waited stops there.
   quint64 m_connection = 0;
   bool m_requestOutstanding = false;
+  // Data requests sent, as counted when the current arrival and the open data reply were read.
+  quint64 m_requestsSent = 0;
+  quint64 m_arrivalReadAfter = 0;
+  quint64 m_replyReadAfter = 0;
   // An arrival waits for the rest of an open record; later arrivals do not wait again.
   bool m_continuationWait = false;
   bool m_logFailed = false;

@@ -25,6 +25,7 @@ void FormMain::TimerDnld_Timer() {
   StatusBar.SetPanel(1, text::kDataRequest);
   StatusBar.SetPanel(2, {});
   m_requestOutstanding = true;
+  ++m_requestsSent;
   m_answerTimer->SetEnabled(true);
   OutFrame = frame::DataRequest(DeviceId());
   SendFrame(OutFrame);

@@ -33,6 +33,8 @@ void FormMain::Socket_DataArrival() {
   const quint64 connection = m_connection;
   std::vector<qsizetype> pieces;
   const QByteArray text = m_socket->GetData(&pieces);
+  // A reply read before the request in flight was sent cannot be its answer.
+  m_arrivalReadAfter = m_requestsSent;
   FlashRxLed();
   if (connection != m_connection) return;  // the link went while the lamp flashed
   ShowReceivedHex(text.left(frame::kDataHeaderLength));
@@ -99,6 +101,7 @@ bool FormMain::HandleReaderEvent(const Event& event, quint64 connection, bool& a
       if (!event.continuation) {
         StatusBar.SetPanel(2, text::kProcessing);
         m_logFailed = false;
+        m_replyReadAfter = m_arrivalReadAfter;
       }
       BlockChar = event.blockChar;
       AckCheck = frame::AcknowledgementCheck(DeviceId(), BlockChar);
@@ -130,7 +133,7 @@ void FormMain::StatusReply(const QByteArray& reply, bool& answered) {
     m_timerDnld->SetInterval(int(kRetryDataRequest.count()));
   }
   // The answer to the data request in flight, if there is one; a late copy answers nothing.
-  if (m_requestOutstanding) {
+  if (m_requestOutstanding && m_arrivalReadAfter == m_requestsSent) {
     m_requestOutstanding = false;
     m_answerTimer->SetEnabled(false);
     answered = true;
@@ -176,7 +179,7 @@ bool FormMain::AcknowledgeDataReply(const QByteArray& blocks, quint64 connection
   }
   StatusBar.SetPanel(2, {});
   m_timerDnld->SetInterval(int(kNextDataRequest.count()));
-  if (m_requestOutstanding) {
+  if (m_requestOutstanding && m_replyReadAfter == m_requestsSent) {
     m_requestOutstanding = false;
     m_answerTimer->SetEnabled(false);
     answered = true;

@@ -10,7 +10,8 @@
 
 namespace vorlan {
 
-void FormMain::SendFrame(const QByteArray& frame) {
+void FormMain::SendFrame(QByteArray frame) {
+  // A copy: a tick during the flash may build another frame into OutFrame.
   FlashTxLed();
   // A send that fails (the link went down during the flash) shows in the status bar through
   // the socket's own events; the frame is simply not sent.

@@ -67,7 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const QByteArray dataRequest = frame::DataRequest("1");
   const QByteArray ackStart = QByteArray("\x16" "4000040" "1");
-  size_t socketIndex = 0;
+  VirtualSocket* peerSocket = nullptr;  // one socket, connected again after each close
+  qsizetype sentBase = 0;                // where this connection's traffic starts
   QByteArray peerStream;   // what the exchange sent on this connection
   qsizetype requestsSeen = 0;
   std::chrono::milliseconds lastAnswerOrRequest{};
@@ -75,7 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   auto connectAgain = [&] {
     form.CmdConnect_Click();
-    platform.SocketAt(socketIndex)->PeerAccept();
+    peerSocket = platform.SocketAt(0);
+    sentBase = peerSocket->Sent().size();
+    peerSocket->PeerAccept();
     platform.RunFor(1ms);
     if (form.CmdDnld.Enabled()) form.CmdDnld_Click();
     peerStream.clear();
@@ -84,9 +87,40 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   };
   connectAgain();
 
+  // Checked after every 10 ms of virtual time.
+  auto check = [&] {
+    // A second data request with nothing from the exchange in between is a request piled up,
+    // unless the first went unanswered for the whole time-out (seen to within a check's step).
+    const QByteArray sent = peerSocket->Sent().mid(sentBase);
+    const qsizetype requests = Count(sent, dataRequest);
+    if (requests > requestsSeen) {
+      if (requests > requestsSeen + 1) {
+        if (qEnvironmentVariableIsSet("FUZZ_TRACE"))
+          std::fprintf(stderr, "%s\n%s\n", sent.toHex(' ').constData(),
+                       form.txtout().Text().toLatin1().constData());
+        Fail("two data requests at once", requests);
+      }
+      if (!arrivalSinceRequest && platform.Elapsed() - lastAnswerOrRequest < kDataRequestTimeout - 20ms)
+        Fail("a data request sent before the last one was answered", requests);
+      requestsSeen = requests;
+      lastAnswerOrRequest = platform.Elapsed();
+      arrivalSinceRequest = false;
+    }
+    if (Count(sent, ackStart) > Count(peerStream, QByteArray("\x16" "2")))
+      Fail("more acknowledgements than data replies", Count(sent, ackStart));
+    if (form.Reader().Held() > link::ReplyReader::kMaxRecord + 16)
+      Fail("held text grows", form.Reader().Held());
+  };
+  auto advance = [&](std::chrono::milliseconds span) {
+    for (auto left = span; left > 0ms; left -= std::min(left, 10ms)) {
+      platform.RunFor(std::min(left, 10ms));
+      check();
+    }
+  };
+
   Reader in{data, size};
   while (in.More()) {
-    VirtualSocket& peer = *platform.SocketAt(socketIndex);
+    VirtualSocket& peer = *peerSocket;
     const uint8_t op = in.Byte();
     switch (op % 8) {
       case 0:
@@ -101,42 +135,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           peer.PeerSend(arrival);
           arrivalSinceRequest = true;
         }
-        platform.RunFor(std::chrono::milliseconds(op >> 3));
+        advance(std::chrono::milliseconds(op >> 3));
         break;
       }
-      case 4: platform.RunFor(std::chrono::milliseconds(50 * in.Byte())); break;
+      case 4: advance(std::chrono::milliseconds(50 * in.Byte())); break;
       case 5:
         if (peer.State() == Socket::sckConnected) peer.PeerClose();
-        platform.RunFor(5ms);
-        ++socketIndex;
+        advance(5ms);
         connectAgain();
         break;
       case 6:
         if (form.CmdStop.Enabled()) form.CmdStop_Click();
-        platform.RunFor(std::chrono::milliseconds(op >> 3));
+        advance(std::chrono::milliseconds(op >> 3));
         break;
       case 7:
         if (form.CmdDnld.Enabled()) form.CmdDnld_Click();
-        platform.RunFor(std::chrono::milliseconds(op >> 3));
+        advance(std::chrono::milliseconds(op >> 3));
         break;
     }
-    // A second data request with nothing from the exchange in between is a request piled up,
-    // unless the first went unanswered for the whole time-out.
-    const QByteArray& sent = platform.SocketAt(socketIndex)->Sent();
-    const qsizetype requests = Count(sent, dataRequest);
-    if (requests > requestsSeen) {
-      if (requests > requestsSeen + 1) Fail("two data requests at once", requests);
-      if (!arrivalSinceRequest && platform.Elapsed() - lastAnswerOrRequest < kDataRequestTimeout)
-        Fail("a data request sent before the last one was answered", requests);
-      requestsSeen = requests;
-      lastAnswerOrRequest = platform.Elapsed();
-      arrivalSinceRequest = false;
-    }
-    if (Count(sent, ackStart) > Count(peerStream, QByteArray("\x16" "2")))
-      Fail("more acknowledgements than data replies", Count(sent, ackStart));
-    if (form.Reader().Held() > link::ReplyReader::kMaxRecord + 16)
-      Fail("held text grows", form.Reader().Held());
   }
-  platform.RunFor(20s);
+  advance(20s);
   return 0;
 }
