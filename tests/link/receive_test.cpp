@@ -275,7 +275,9 @@ TEST_F(ReceiveTest, EndlessRecordIsGivenUpWithoutGrowingOrAcknowledging) {
   // At most the longest record kept plus what one arrival can bring.
   EXPECT_LE(largest, link::ReplyReader::kMaxRecord + 1);
   EXPECT_LT(m_form.Reader().Held(), link::ReplyReader::kMaxRecord);
-  EXPECT_EQ(Peer().TakeSent().count(frame::DataAcknowledgement("1", 'K')), 0);
+  const QByteArray sent = Peer().TakeSent();
+  EXPECT_EQ(sent.count(frame::DataAcknowledgement("1", 'K')), 0);
+  EXPECT_EQ(sent.count(frame::DataRequest("1")), 0) << "the flood answers no request";
   EXPECT_NE(Raw().find(" ->: Error \x02" "STARTxxx"), std::string::npos);
   EXPECT_NE(Raw().find("characters)\r\n"), std::string::npos) << "shown shortened";
   EXPECT_LT(m_form.txtout().Text().size(), 17000);
@@ -304,6 +306,41 @@ TEST_F(ReceiveTest, ArrivalWhileClosedOnlyRunsTheClosingSteps) {
   Peer().Close();  // closed before the arrival is handled: its bytes are gone
   m_platform.RunFor(1ms);
   EXPECT_EQ(m_form.RecordCount, 0);
+}
+
+// A reply whose last character is STX is not an open record: its acknowledgement follows at
+// once, not after the continuation wait.
+TEST_F(ReceiveTest, LoneTrailingStxDoesNotWaitForARecord) {
+  StartDownload();
+  const auto start = m_platform.Elapsed();
+  Arrive(kHeader + "T" + "\x02" "A\x03\x02");
+  m_platform.WaitUntil([&] { return Peer().Sent().contains(frame::DataAcknowledgement("1", 'T')); },
+                       5s);
+  EXPECT_LT(m_platform.Elapsed() - start, 300ms);
+  EXPECT_EQ(Hex(Log()), Hex("\x02" "A\x03\r\n"));
+}
+
+// A close in the middle of a record: nothing of it reaches the next connection, and the
+// interrupted arrival does not touch the window that the close reset.
+TEST_F(ReceiveTest, CloseInsideARecordLeavesNothingForTheNextConnection) {
+  StartDownload();
+  SendAt(0ms, kHeader + "U" + "\x02" "HALF OF A REC");
+  SendAt(20ms, QByteArray());
+  m_platform.At(30ms, [&] { Peer().PeerClose(); });
+  m_platform.RunFor(3s);
+  EXPECT_EQ(m_form.StatusBar.Panel(1), "  PBX Disconnected!  ");
+  EXPECT_FALSE(m_form.HeartBeatTimer().Enabled());
+  EXPECT_FALSE(m_form.CmdDisconnect.Enabled());
+  EXPECT_EQ(m_form.Reader().Held(), 0);
+  m_form.CmdConnect_Click();
+  Peer().PeerAccept();
+  m_platform.RunFor(1ms);
+  m_form.CmdDnld_Click();
+  m_platform.RunFor(200ms);
+  Arrive(kHeader + "V" + "\x02" "NEW\x03" "z");
+  m_platform.RunFor(200ms);
+  EXPECT_EQ(Hex(Log()), Hex("\x02" "NEW\x03\r\n"));
+  EXPECT_EQ(Peer().TakeSent().count(frame::DataAcknowledgement("1", 'U')), 0);
 }
 
 }  // namespace

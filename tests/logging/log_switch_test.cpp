@@ -126,5 +126,21 @@ TEST_F(LogSwitchTest, AFailedOpenWarnsAndLeavesTheTimerAndDownloadOff) {
   EXPECT_FALSE(QDir(rig.LogsPath()).exists());
 }
 
+// The link goes while the switch waits for the stop: no download is started on a dead link, and
+// the window is left as the close left it, ready to connect.
+TEST_F(LogSwitchTest, LinkLostDuringTheWaitLeavesTheWindowReadyToConnect) {
+  LogSwitchRig rig(QDateTime(QDate(2026, 3, 5), QTime(14, 59, 59, 500)));
+  rig.LoadAndConnect("1");
+  rig.Exchange().silent = true;
+  rig.m_form.CmdDnld_Click();
+  rig.m_platform.At(1500ms, [&] { rig.Peer().PeerClose(); });
+  rig.m_platform.RunFor(15s);
+  EXPECT_TRUE(rig.m_form.CmdConnect.Enabled());
+  EXPECT_TRUE(rig.m_form.cmdquit.Enabled());
+  EXPECT_FALSE(rig.m_form.CmdStop.Enabled());
+  EXPECT_FALSE(rig.m_form.CmdDisconnect.Enabled());
+  EXPECT_EQ(rig.m_form.StatusBar.Panel(1), "  PBX Disconnected!  ");
+}
+
 }  // namespace
 }  // namespace vorlan
