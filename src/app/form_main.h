@@ -112,7 +112,8 @@ class FormMain : public QObject {
   // Arrivals from the exchange.
   void Socket_DataArrival();
   void FormatData(const QByteArray& record);
-  // Appends the record to the log file; false when the file could not take it.
+  // Adds the record's line to those of its reply, which reach the log file before the reply's
+  // acknowledgement; false when the file could not take it.
   bool WriteLogRecord(const QByteArray& record);
 
   // The polling cycle.
@@ -187,6 +188,8 @@ class FormMain : public QObject {
   quint64 m_replyReadAfter = 0;
   // An arrival waits for the rest of an open record; later arrivals do not wait again.
   bool m_continuationWait = false;
+  // Log lines of the open data reply, written when it is acknowledged.
+  QByteArray m_replyLines;
   bool m_logFailed = false;
   QString m_logFailure;
   // The hour switch fell due while an arrival was being handled; it runs at the next tick.

@@ -2,6 +2,7 @@
 // and what it finds is reported, formatted, logged, shown and counted; a data reply is
 // acknowledged only once its records are on disk.
 #include <limits>
+#include <utility>
 
 #include "app/dialogs.h"
 #include "app/form_main.h"
@@ -62,6 +63,11 @@ bool FormMain::AwaitRestOfReply(quint64 connection, bool& answered) {
   // the reply could end or go on with another record, for a moment. One wait at a time: an
   // arrival inside it that leaves the reply open does not wait again.
   m_continuationWait = true;
+  // Also when the connection ends inside the wait: the next one must be able to wait again.
+  struct Clear {
+    bool& flag;
+    ~Clear() { flag = false; }
+  } clear{m_continuationWait};
   const QDateTime started = m_services.platform.Now();
   while (m_reader.AwaitingContinuation() || m_reader.ReplyMayEnd()) {
     const qint64 consumed = m_reader.Consumed();
@@ -84,13 +90,11 @@ bool FormMain::AwaitRestOfReply(quint64 connection, bool& answered) {
     } else {
       m_reader.GiveUp(events);
     }
-    m_continuationWait = false;
     for (const Event& event : events) {
       if (!HandleReaderEvent(event, connection, answered)) return false;
     }
     return true;
   }
-  m_continuationWait = false;
   return true;
 }
 
@@ -102,6 +106,7 @@ bool FormMain::HandleReaderEvent(const Event& event, quint64 connection, bool& a
         StatusBar.SetPanel(2, text::kProcessing);
         m_logFailed = false;
         m_replyReadAfter = m_arrivalReadAfter;
+        m_replyLines.clear();  // of a reply that was given up
       }
       BlockChar = event.blockChar;
       AckCheck = frame::AcknowledgementCheck(DeviceId(), BlockChar);
@@ -166,7 +171,9 @@ bool FormMain::AcknowledgeDataReply(const QByteArray& blocks, quint64 connection
                                     bool& answered) {
   // The exchange forgets what it is told we have: the lines must be on disk first.
   QString failure;
-  if (!m_log->Sync(&failure)) {
+  const QByteArray lines = std::exchange(m_replyLines, {});
+  if (m_log->WriteLines(lines, &failure) == logging::RecordLog::WriteResult::Failed ||
+      !m_log->Sync(&failure)) {
     m_logFailure = failure;
     LogWriteFailed();
     return false;
@@ -192,11 +199,11 @@ void FormMain::ShowGivenUp(const Event& event) {
 }
 
 bool FormMain::WriteLogRecord(const QByteArray& record) {
-  QString failure;
-  const auto result = m_log->WriteRecord(record, BadRecord, &failure);
-  if (result != logging::RecordLog::WriteResult::Failed) return true;
-  m_logFailure = failure;
-  return false;
+  // The lines of a data reply go to the file together just before its acknowledgement: a reply
+  // that is never acknowledged (the link went, its rest never came) leaves nothing in the log,
+  // and the exchange sends its records again.
+  if (m_log->IsOpen()) m_replyLines += logging::RecordLine(record, BadRecord);
+  return true;
 }
 
 void FormMain::LogWriteFailed() {
@@ -237,6 +244,7 @@ void FormMain::AnswerTimer_Timer() {
 void FormMain::ResetReceivePath() {
   ++m_connection;
   m_reader.Reset();
+  m_replyLines.clear();
   m_requestOutstanding = false;
   m_answerTimer->SetEnabled(false);
   m_logFailed = false;

@@ -44,26 +44,32 @@ bool RecordLog::Open(const QString& path, QString* failure) {
 
 QString RecordLog::Path() const { return IsOpen() ? m_file.fileName() : QString(); }
 
-RecordLog::WriteResult RecordLog::WriteRecord(QByteArrayView record, bool bad, QString* failure) {
-  if (!IsOpen()) return WriteResult::NotOpen;
-
-  // One write per line keeps a failure from leaving more than one partial line behind.
+QByteArray RecordLine(QByteArrayView record, bool bad) {
   QByteArray line;
   line.reserve(kBadMarker.size() + record.size() + kLineEnd.size());
   if (bad) line.append(kBadMarker);
   line.append(record).append(kLineEnd);
+  return line;
+}
 
+RecordLog::WriteResult RecordLog::WriteRecord(QByteArrayView record, bool bad, QString* failure) {
+  return WriteLines(RecordLine(record, bad), failure);
+}
+
+RecordLog::WriteResult RecordLog::WriteLines(QByteArrayView lines, QString* failure) {
+  if (!IsOpen()) return WriteResult::NotOpen;
+  // One write: a failure can leave at most this one part behind, and that is cut off again.
   m_file.unsetError();
   const qint64 before = m_file.size();
-  const qint64 written = m_file.write(line);
-  if (written != line.size()) {
-    // Whatever part of the line got in is taken out again, so that the record the exchange
-    // sends again starts a line of its own.
+  const qint64 written = m_file.write(lines.data(), lines.size());
+  if (written != lines.size()) {
+    // Whatever part got in is taken out again, so that the records the exchange sends again
+    // start lines of their own.
     if (written > 0 || m_file.size() != before) m_file.resize(before);
     const QString reason =
         m_file.error() != QFileDevice::NoError
             ? m_file.errorString()
-            : QStringLiteral("only %1 of %2 bytes were written").arg(written).arg(line.size());
+            : QStringLiteral("only %1 of %2 bytes were written").arg(written).arg(lines.size());
     Report(failure,
            QStringLiteral("Cannot write to the log file %1: %2.").arg(Native(Path()), reason));
     return WriteResult::Failed;

@@ -37,6 +37,9 @@ class RecordLog {
   [[nodiscard]] WriteResult WriteRecord(QByteArrayView record, bool bad,
                                         QString* failure = nullptr);
 
+  // Appends lines made by RecordLine in one write; whole or, after a failure, not at all.
+  [[nodiscard]] WriteResult WriteLines(QByteArrayView lines, QString* failure = nullptr);
+
   // Puts every line written so far on disk (fdatasync, or the platform's equal). True when no
   // file is open.
   [[nodiscard]] bool Sync(QString* failure = nullptr);
@@ -46,6 +49,9 @@ class RecordLog {
  private:
   QFile m_file;
 };
+
+// "<BAD>:" (when `bad`), the record's bytes unchanged, CR LF.
+QByteArray RecordLine(QByteArrayView record, bool bad);
 
 enum class MissingFolder {
   Create,  // Connect: create the logs folder, still report the failed open

@@ -186,5 +186,46 @@ TEST_F(DownloadEndToEnd, LongCallsAreMarkedExactly) {
   EXPECT_TRUE(shown.contains("Data-Type: 6 ---> "));
 }
 
+// Every fault of the simulator at once, over reconnections: records holding control bytes
+// (SYN, STX, CR LF, a frame's start), STX as every reply's last character, split replies and
+// records across replies, busy ports, checksum errors, unanswered requests, a record that
+// never ends, and closes inside a record. The log holds every acknowledged record once, in
+// order, byte for byte, and nothing else.
+TEST_F(DownloadEndToEnd, EveryFaultAtOnceLosesAndDoublesNothing) {
+  SimProcess sim(m_platform, "127.0.3.4",
+                 {"--seed", "23", "--records", "2000", "--per-reply", "16", "--high-bytes",
+                  "--control-bytes", "0.2", "--last-char", "02", "--split", "2", "--pause", "5",
+                  "--split-record", "0.05", "--busy", "0.02", "--checksum-error", "0.02",
+                  "--ignore", "0.01", "--endless-record", "40", "--close-in-record", "0.01"},
+                 m_dir.filePath("transcript.jsonl"));
+  ASSERT_TRUE(sim.Started());
+  m_form.Form_Load();
+  for (int round = 0; round < 40 && m_form.StatusBar.Panel(2) != text::kBufferEmpty; ++round) {
+    Download("127.0.3.4");
+    m_platform.WaitUntil([&] { return m_form.socket().State() == Socket::sckClosed; }, 1s);
+    if (m_form.socket().State() == Socket::sckConnected) break;
+  }
+  ASSERT_EQ(m_form.StatusBar.Panel(2), text::kBufferEmpty) << sim.Tail();
+  const std::vector<QByteArray> delivered = sim.Delivered();
+  EXPECT_EQ(delivered.size(), 2000u);
+
+  // Lines may hold CR LF themselves: read the files as one stream, record by record.
+  QByteArray all;
+  QDir logs(m_dir.filePath("logs"));
+  for (const QString& name : logs.entryList({"*.log"}, QDir::Files, QDir::Name)) {
+    QFile file(logs.filePath(name));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    all += file.readAll();
+  }
+  qsizetype at = 0;
+  for (size_t i = 0; i < delivered.size(); ++i) {
+    if (QByteArrayView(all).sliced(at).startsWith("<BAD>:")) at += 6;
+    const QByteArray line = AsLogged(delivered[i]) + "\r\n";
+    ASSERT_EQ(Hex(all.mid(at, line.size())), Hex(line)) << "record " << i;
+    at += line.size();
+  }
+  EXPECT_EQ(at, all.size()) << "the log holds more than the delivered records";
+}
+
 }  // namespace
 }  // namespace vorlan

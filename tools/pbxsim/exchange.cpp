@@ -24,7 +24,18 @@ Exchange::Exchange(const Behaviour& behaviour, quint32 seed)
   m_behaviour.recordsPerReply = std::max(1, m_behaviour.recordsPerReply);
 }
 
-void Exchange::Enqueue(const QByteArray& record) { m_queue.push_back(record); }
+void Exchange::Enqueue(const QByteArray& record) {
+  if (record.size() < 3 || !m_random.Chance(m_behaviour.controlBytesShare)) {
+    m_queue.push_back(record);
+    return;
+  }
+  // Record text may hold any byte but ETX; these once cut records apart.
+  static const QByteArray kControl[] = {"\x16", "\x02", "\r\n", "\x16" "2", "\x16" "3000030"};
+  QByteArray text = record;
+  const qsizetype at = m_random.Between(1, text.size() - 2);
+  text.insert(at, kControl[m_random.Between(0, std::size(kControl) - 1)]);
+  m_queue.push_back(text);
+}
 
 std::vector<Action> Exchange::Open() {
   m_stream.Reset();
@@ -83,6 +94,19 @@ void Exchange::Handle(const QByteArray& frame, std::vector<Action>& out) {
       return;
     case RequestKind::Data:
       if (Misbehave(id, out)) return;
+      if (m_random.Chance(m_behaviour.ignoreShare)) {
+        out.push_back(Note(QStringLiteral("ignoring this data request")));
+        return;
+      }
+      if (m_behaviour.endlessRecordAfter >= 0 && m_answers == m_behaviour.endlessRecordAfter) {
+        // A record that never ends: 256 KiB with no ETX, which the tool must give up.
+        ++m_answers;
+        out.push_back({Action::Kind::Send,
+                       vorlan::frame::DataReply(id, '!', QByteArray(1, '\x02') +
+                                                             QByteArray(256 * 1024, 'x'), false),
+                       QStringLiteral("data-reply (endless record)"), {}});
+        return;
+      }
       if (!m_outstanding.empty()) {
         Resend(out);
       } else if (m_queue.empty()) {
@@ -184,6 +208,16 @@ void Exchange::SendNewReply(char deviceId, std::vector<Action>& out) {
   if (last.size() < 3 || !m_random.Chance(m_behaviour.splitRecordShare)) {
     SentReply reply{{}, NextBlockChar(), static_cast<int>(count), false};
     reply.frame = vorlan::frame::DataReply(deviceId, reply.blockChar, records + last, true);
+    if (m_behaviour.lastChar) reply.frame.back() = *m_behaviour.lastChar;
+    if (m_random.Chance(m_behaviour.closeInRecordShare)) {
+      // Cut inside the last record, then gone: nothing of this reply is delivered.
+      const qsizetype cut = reply.frame.size() - 1 - m_random.Between(1, last.size() - 2);
+      out.push_back({Action::Kind::Send, reply.frame.first(cut),
+                     QStringLiteral("data-reply (cut inside a record)"), {}});
+      out.push_back({Action::Kind::Close, {}, QStringLiteral("closing inside a record"), {}});
+      m_closing = true;
+      return;
+    }
     if (Answer(out, reply.frame, QStringLiteral("data-reply"), true)) {
       m_outstanding.push_back(reply);
     }
@@ -201,6 +235,7 @@ void Exchange::SendNewReply(char deviceId, std::vector<Action>& out) {
   for (size_t i = 0; i < extra; ++i) rest.append(m_queue[count + i]);
   SentReply tail{{}, NextBlockChar(), static_cast<int>(1 + extra), true};
   tail.frame = vorlan::frame::DataReply(deviceId, tail.blockChar, rest, true);
+  if (m_behaviour.lastChar) tail.frame.back() = *m_behaviour.lastChar;
   // Sent unasked: the tool holds back its acknowledgement until the record is complete.
   if (Answer(out, tail.frame, QStringLiteral("data-reply (continuation)"), true,
              m_behaviour.pause)) {

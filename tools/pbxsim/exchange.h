@@ -26,6 +26,11 @@ struct Behaviour {
   std::vector<int> splitAt;              // cut data replies at these offsets instead
   bool splitStatusReplies = false;       // cut status replies too
   std::chrono::milliseconds pause{100};  // between the pieces, and before a continuation reply
+  double controlBytesShare = 0;          // records whose text holds SYN, STX, CR, LF, SYN "2"
+  std::optional<char> lastChar;          // this byte as every data reply's last character
+  double ignoreShare = 0;                // data requests that get no answer at all
+  double closeInRecordShare = 0;         // data replies cut inside a record, then the link closed
+  int endlessRecordAfter = -1;           // after this many answers, a record with no ETX
   int closeAfter = -1;   // close the connection after this many answers (0: at once)
   int silentAfter = -1;  // answer nothing more after this many answers
 };

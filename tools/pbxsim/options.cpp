@@ -93,6 +93,16 @@ ParsedOptions ParseOptions(const QStringList& arguments, quint32 defaultSeed,
        "are still taken).",
        "k"},
       {"close-after", "Close the connection after k answers; 0 closes it at once.", "k"},
+      {"control-bytes",
+       "Share of records whose text holds SYN, STX, CR LF or a frame's start. Default: 0.", "P",
+       "0"},
+      {"last-char", "Send this byte (two hex digits) as each data reply's last character.", "hh"},
+      {"ignore", "Share of data requests left unanswered. Default: 0.", "P", "0"},
+      {"close-in-record",
+       "Share of data replies cut inside a record, after which the connection is closed. "
+       "Default: 0.",
+       "P", "0"},
+      {"endless-record", "After k answers on a connection, send a record that never ends.", "k"},
       {"transcript",
        "Write every frame and every delivered record as JSON lines to this "
        "file, flushed line by line.",
@@ -179,6 +189,16 @@ ParsedOptions ParseOptions(const QStringList& arguments, quint32 defaultSeed,
   read.Share("garbage", b.garbageShare);
   read.Int("silent-after", 0, 1000000000, b.silentAfter);
   read.Int("close-after", 0, 1000000000, b.closeAfter);
+  read.Share("control-bytes", b.controlBytesShare);
+  read.Share("ignore", b.ignoreShare);
+  read.Share("close-in-record", b.closeInRecordShare);
+  read.Int("endless-record", 0, 1000000000, b.endlessRecordAfter);
+  if (parser.isSet("last-char")) {
+    bool ok = false;
+    const uint value = parser.value("last-char").toUInt(&ok, 16);
+    if (!ok || value > 0xFF) read.Fail("last-char", "expected two hexadecimal digits");
+    else b.lastChar = static_cast<char>(value);
+  }
 
   if (!read.error.isEmpty()) {
     result.text = read.error;
