@@ -157,8 +157,7 @@ class FormMain : public QObject {
   bool OpenLogAtConnect();
   void CloseLog();
 
-  bool HandleReaderEvent(const link::ReplyReader::Event& event, quint64 connection,
-                         bool& answered);
+  bool HandleReaderEvent(const link::ReplyReader::Event& event, quint64 connection, bool& answered);
   bool AwaitRestOfReply(quint64 connection, bool& answered);
   void StatusReply(const QByteArray& reply, bool& answered);
   bool TakeRecord(const QByteArray& record, quint64 connection);

@@ -167,8 +167,7 @@ bool FormMain::TakeRecord(const QByteArray& record, quint64 connection) {
   return connection == m_connection;
 }
 
-bool FormMain::AcknowledgeDataReply(const QByteArray& blocks, quint64 connection,
-                                    bool& answered) {
+bool FormMain::AcknowledgeDataReply(const QByteArray& blocks, quint64 connection, bool& answered) {
   // The exchange forgets what it is told we have: the lines must be on disk first.
   QString failure;
   const QByteArray lines = std::exchange(m_replyLines, {});
@@ -236,8 +235,7 @@ void FormMain::AnswerTimer_Timer() {
   m_reader.GiveUp(given);
   for (const Event& event : given) ShowGivenUp(event);
   if (!CmdStop.Enabled() || m_socket->State() != Socket::sckConnected) return;
-  AppendToTerminal(txtout(),
-                   text::kNoAnswer.arg(kDataRequestTimeout.count() / 1000) + text::kCrLf);
+  AppendToTerminal(txtout(), text::kNoAnswer.arg(kDataRequestTimeout.count() / 1000) + text::kCrLf);
   TimerDnld_Timer();
 }
 

@@ -84,8 +84,10 @@ void ReplyReader::Feed(QByteArrayView arrival, char deviceId, std::vector<Event>
     case State::Between: m_mayEnd = true; break;
     case State::InRecord:
       // A lone STX may be the reply's last character or a record's start.
-      if (m_record.size() == 1 && !m_recordJoined) m_mayEnd = true;
-      else m_openAtBoundary = true;
+      if (m_record.size() == 1 && !m_recordJoined)
+        m_mayEnd = true;
+      else
+        m_openAtBoundary = true;
       break;
     default: break;  // a partial frame, or text being skipped, is held for the next arrival
   }

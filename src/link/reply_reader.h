@@ -25,15 +25,15 @@ class ReplyReader {
   static constexpr qsizetype kMaxShownText = 256;
 
   enum class EventKind {
-    StatusReply,   // `bytes`: the whole status reply (11 characters, port-busy 10)
-    DataHeader,    // a data reply starts; `blockChar`; `continuation` when it completes an open
-                   // record of the reply before it (sent unasked: it answers no request)
-    Record,        // `bytes`: STX through ETX, as received; `offset` of its STX in the stream
-                   // unless `continuation` (its text spans a continuation reply's header)
-    DataReplyEnd,  // acknowledge: `blocks` holds the block characters, oldest first
-    Unrecognised,  // `bytes`: the first characters of text that is no reply; `size` its length
-    RecordGivenUp, // `bytes`: the first characters of text given up (a record over kMaxRecord,
-                   // whose reply is then not acknowledged, or what GiveUp dropped); `size`
+    StatusReply,    // `bytes`: the whole status reply (11 characters, port-busy 10)
+    DataHeader,     // a data reply starts; `blockChar`; `continuation` when it completes an open
+                    // record of the reply before it (sent unasked: it answers no request)
+    Record,         // `bytes`: STX through ETX, as received; `offset` of its STX in the stream
+                    // unless `continuation` (its text spans a continuation reply's header)
+    DataReplyEnd,   // acknowledge: `blocks` holds the block characters, oldest first
+    Unrecognised,   // `bytes`: the first characters of text that is no reply; `size` its length
+    RecordGivenUp,  // `bytes`: the first characters of text given up (a record over kMaxRecord,
+                    // whose reply is then not acknowledged, or what GiveUp dropped); `size`
   };
 
   struct Event {
@@ -74,16 +74,16 @@ class ReplyReader {
 
  private:
   enum class State {
-    Idle,         // between replies
-    Garbage,      // text that is no reply, up to the next SYN
-    SkipToSyn,    // after a port-busy reply: ignored up to the next SYN
-    Status,       // collecting a status reply
-    DataHeader,   // collecting a data reply's header
-    Between,      // in a data reply, after its header or a record
-    Junk,         // in a data reply, after the character that follows a record
-    InRecord,     // in a record
-    SkipRecord,   // in a record that was given up
-    ContHeader,   // collecting the header of a continuation reply
+    Idle,        // between replies
+    Garbage,     // text that is no reply, up to the next SYN
+    SkipToSyn,   // after a port-busy reply: ignored up to the next SYN
+    Status,      // collecting a status reply
+    DataHeader,  // collecting a data reply's header
+    Between,     // in a data reply, after its header or a record
+    Junk,        // in a data reply, after the character that follows a record
+    InRecord,    // in a record
+    SkipRecord,  // in a record that was given up
+    ContHeader,  // collecting the header of a continuation reply
   };
 
   void Byte(char c, char deviceId, std::vector<Event>& out);
@@ -93,9 +93,9 @@ class ReplyReader {
   void EndDataReply(std::vector<Event>& out);
 
   State m_state = State::Idle;
-  QByteArray m_frame;      // the status reply or header being collected; shown garbage
+  QByteArray m_frame;  // the status reply or header being collected; shown garbage
   qint64 m_garbageSize = 0;
-  QByteArray m_record;     // the open record
+  QByteArray m_record;  // the open record
   qint64 m_recordStart = -1;
   bool m_recordJoined = false;
   bool m_openAtBoundary = false;

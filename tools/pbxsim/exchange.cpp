@@ -30,7 +30,11 @@ void Exchange::Enqueue(const QByteArray& record) {
     return;
   }
   // Record text may hold any byte but ETX; these once cut records apart.
-  static const QByteArray kControl[] = {"\x16", "\x02", "\r\n", "\x16" "2", "\x16" "3000030"};
+  static const QByteArray kControl[] = {"\x16", "\x02", "\r\n",
+                                        "\x16"
+                                        "2",
+                                        "\x16"
+                                        "3000030"};
   QByteArray text = record;
   const qsizetype at = m_random.Between(1, text.size() - 2);
   text.insert(at, kControl[m_random.Between(0, std::size(kControl) - 1)]);
@@ -102,9 +106,10 @@ void Exchange::Handle(const QByteArray& frame, std::vector<Action>& out) {
         // A record that never ends: 256 KiB with no ETX, which the tool must give up.
         ++m_answers;
         out.push_back({Action::Kind::Send,
-                       vorlan::frame::DataReply(id, '!', QByteArray(1, '\x02') +
-                                                             QByteArray(256 * 1024, 'x'), false),
-                       QStringLiteral("data-reply (endless record)"), {}});
+                       vorlan::frame::DataReply(
+                           id, '!', QByteArray(1, '\x02') + QByteArray(256 * 1024, 'x'), false),
+                       QStringLiteral("data-reply (endless record)"),
+                       {}});
         return;
       }
       if (!m_outstanding.empty()) {
@@ -212,8 +217,10 @@ void Exchange::SendNewReply(char deviceId, std::vector<Action>& out) {
     if (m_random.Chance(m_behaviour.closeInRecordShare)) {
       // Cut inside the last record, then gone: nothing of this reply is delivered.
       const qsizetype cut = reply.frame.size() - 1 - m_random.Between(1, last.size() - 2);
-      out.push_back({Action::Kind::Send, reply.frame.first(cut),
-                     QStringLiteral("data-reply (cut inside a record)"), {}});
+      out.push_back({Action::Kind::Send,
+                     reply.frame.first(cut),
+                     QStringLiteral("data-reply (cut inside a record)"),
+                     {}});
       out.push_back({Action::Kind::Close, {}, QStringLiteral("closing inside a record"), {}});
       m_closing = true;
       return;

@@ -196,8 +196,10 @@ ParsedOptions ParseOptions(const QStringList& arguments, quint32 defaultSeed,
   if (parser.isSet("last-char")) {
     bool ok = false;
     const uint value = parser.value("last-char").toUInt(&ok, 16);
-    if (!ok || value > 0xFF) read.Fail("last-char", "expected two hexadecimal digits");
-    else b.lastChar = static_cast<char>(value);
+    if (!ok || value > 0xFF)
+      read.Fail("last-char", "expected two hexadecimal digits");
+    else
+      b.lastChar = static_cast<char>(value);
   }
 
   if (!read.error.isEmpty()) {
