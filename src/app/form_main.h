@@ -112,9 +112,9 @@ class FormMain : public QObject {
   // Arrivals from the exchange.
   void Socket_DataArrival();
   void FormatData(const QByteArray& record);
-  // Adds the record's line to those of its reply, which reach the log file before the reply's
-  // acknowledgement; false when the file could not take it.
-  bool WriteLogRecord(const QByteArray& record);
+  // Adds the record's line to those of its reply, which reach the log file together before the
+  // reply's acknowledgement.
+  void WriteLogRecord(const QByteArray& record);
 
   // The polling cycle.
   void HeartBeatTimer_Timer();
@@ -160,6 +160,7 @@ class FormMain : public QObject {
   bool HandleReaderEvent(const link::ReplyReader::Event& event, quint64 connection, bool& answered);
   bool AwaitRestOfReply(quint64 connection, bool& answered);
   void StatusReply(const QByteArray& reply, bool& answered);
+  bool TakeAnswer(quint64 readAfter);
   bool TakeRecord(const QByteArray& record, quint64 connection);
   bool AcknowledgeDataReply(const QByteArray& blocks, quint64 connection, bool& answered);
   void ShowGivenUp(const link::ReplyReader::Event& event);

@@ -137,12 +137,16 @@ void FormMain::StatusReply(const QByteArray& reply, bool& answered) {
   if (r.kind != frame::ReplyKind::StatusOk) {
     m_timerDnld->SetInterval(int(kRetryDataRequest.count()));
   }
-  // The answer to the data request in flight, if there is one; a late copy answers nothing.
-  if (m_requestOutstanding && m_arrivalReadAfter == m_requestsSent) {
-    m_requestOutstanding = false;
-    m_answerTimer->SetEnabled(false);
-    answered = true;
-  }
+  if (TakeAnswer(m_arrivalReadAfter)) answered = true;
+}
+
+bool FormMain::TakeAnswer(quint64 readAfter) {
+  // The answer to the data request in flight, if there is one; a reply read before that
+  // request was sent, or a late copy, answers nothing.
+  if (!m_requestOutstanding || readAfter != m_requestsSent) return false;
+  m_requestOutstanding = false;
+  m_answerTimer->SetEnabled(false);
+  return true;
 }
 
 bool FormMain::TakeRecord(const QByteArray& record, quint64 connection) {
@@ -152,10 +156,7 @@ bool FormMain::TakeRecord(const QByteArray& record, quint64 connection) {
   if (connection != m_connection) return false;
 
   FormatData(CurrentRecord);
-  if (!WriteLogRecord(CurrentRecord)) {
-    LogWriteFailed();
-    return false;
-  }
+  WriteLogRecord(CurrentRecord);
   AppendToTerminal(txtout(), (BadRecord ? text::kBadPrefix : QStringLiteral(" ")) +
                                  QString::fromLatin1(CurrentRecord) + text::kCrLf);
   // The count starts again at 0 past its largest value rather than overflow.
@@ -185,11 +186,7 @@ bool FormMain::AcknowledgeDataReply(const QByteArray& blocks, quint64 connection
   }
   StatusBar.SetPanel(2, {});
   m_timerDnld->SetInterval(int(kNextDataRequest.count()));
-  if (m_requestOutstanding && m_replyReadAfter == m_requestsSent) {
-    m_requestOutstanding = false;
-    m_answerTimer->SetEnabled(false);
-    answered = true;
-  }
+  if (TakeAnswer(m_replyReadAfter)) answered = true;
   return true;
 }
 
@@ -197,12 +194,11 @@ void FormMain::ShowGivenUp(const Event& event) {
   AppendToTerminal(txtout(), text::kErrorPrefix + Shown(event.bytes, event.size) + text::kCrLf);
 }
 
-bool FormMain::WriteLogRecord(const QByteArray& record) {
+void FormMain::WriteLogRecord(const QByteArray& record) {
   // The lines of a data reply go to the file together just before its acknowledgement: a reply
   // that is never acknowledged (the link went, its rest never came) leaves nothing in the log,
   // and the exchange sends its records again.
   if (m_log->IsOpen()) m_replyLines += logging::RecordLine(record, BadRecord);
-  return true;
 }
 
 void FormMain::LogWriteFailed() {

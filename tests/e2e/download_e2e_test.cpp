@@ -47,6 +47,17 @@ class DownloadEndToEnd : public ::testing::Test {
         120s);
   }
 
+  // Downloads, connecting again each time the exchange closes the link, until its buffer is
+  // empty or `rounds` connections have been made.
+  void DownloadAcrossCuts(const QString& address, int rounds) {
+    for (int round = 0; round < rounds && m_form.StatusBar.Panel(2) != text::kBufferEmpty;
+         ++round) {
+      Download(address);
+      m_platform.WaitUntil([&] { return m_form.socket().State() == Socket::sckClosed; }, 1s);
+      if (m_form.socket().State() == Socket::sckConnected) break;
+    }
+  }
+
   // Every line of every log file, in the order of the files' names, without the marker.
   std::vector<QByteArray> Logged() const {
     std::vector<QByteArray> lines;
@@ -107,11 +118,7 @@ TEST_F(DownloadEndToEnd, NothingAcknowledgedIsLostWhenTheLinkIsCut) {
                  m_dir.filePath("transcript.jsonl"));
   ASSERT_TRUE(sim.Started());
   m_form.Form_Load();
-  for (int round = 0; round < 20 && m_form.StatusBar.Panel(2) != text::kBufferEmpty; ++round) {
-    Download("127.0.3.2");
-    m_platform.WaitUntil([&] { return m_form.socket().State() == Socket::sckClosed; }, 1s);
-    if (m_form.socket().State() == Socket::sckConnected) break;
-  }
+  DownloadAcrossCuts("127.0.3.2", 20);
   ASSERT_EQ(m_form.StatusBar.Panel(2), text::kBufferEmpty);
   const std::vector<QByteArray> delivered = sim.Delivered();
   const std::vector<QByteArray> logged = Logged();
@@ -200,11 +207,7 @@ TEST_F(DownloadEndToEnd, EveryFaultAtOnceLosesAndDoublesNothing) {
                  m_dir.filePath("transcript.jsonl"));
   ASSERT_TRUE(sim.Started());
   m_form.Form_Load();
-  for (int round = 0; round < 40 && m_form.StatusBar.Panel(2) != text::kBufferEmpty; ++round) {
-    Download("127.0.3.4");
-    m_platform.WaitUntil([&] { return m_form.socket().State() == Socket::sckClosed; }, 1s);
-    if (m_form.socket().State() == Socket::sckConnected) break;
-  }
+  DownloadAcrossCuts("127.0.3.4", 40);
   ASSERT_EQ(m_form.StatusBar.Panel(2), text::kBufferEmpty) << sim.Tail();
   const std::vector<QByteArray> delivered = sim.Delivered();
   EXPECT_EQ(delivered.size(), 2000u);
