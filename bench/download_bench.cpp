@@ -2,21 +2,21 @@
 // from the first data request to the last acknowledgement, compared with 200 times the
 // protocol's own minimum cycle (three 50 ms lamp flashes, request, reply and acknowledgement,
 // plus the 1 ms to the next request).
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
 #include <cstdio>
 
-#include "app/dialogs.h"
 #include "app/form_main.h"
-#include "app/qt_platform.h"
-#include "app/settings_store.h"
-#include "app/socket.h"
 #include "app/texts.h"
-#include "app/timer.h"
-#include "e2e/sim_process.h"
+#include "platform/dialogs.h"
+#include "platform/qt_platform.h"
+#include "platform/settings_store.h"
+#include "platform/socket.h"
+#include "platform/timer.h"
+#include "support/sim_process.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ class NoDialogs : public vorlan::Dialogs {
 int main(int argc, char** argv) {
   using namespace std::chrono_literals;
   qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
+  QCoreApplication app(argc, argv);
   constexpr int kReplies = 200;
 
   QTemporaryDir dir;
@@ -42,10 +42,10 @@ int main(int argc, char** argv) {
   vorlan::SettingsStore settings(dir.filePath("VORLAN.ini"));
   NoDialogs dialogs;
   vorlan::FormMain form({platform, settings, dialogs, dir.path()});
-  vorlan::SimProcess sim(platform, "127.0.4.1",
-                         {"--seed", "3", "--records", QString::number(kReplies), "--per-reply",
-                          "1"},
-                         dir.filePath("transcript.jsonl"));
+  vorlan::SimProcess sim(
+      platform, "127.0.4.1",
+      {"--seed", "3", "--records", QString::number(kReplies), "--per-reply", "1"},
+      dir.filePath("transcript.jsonl"));
   if (!sim.Started()) {
     std::fprintf(stderr, "the simulator did not start\n");
     return 1;

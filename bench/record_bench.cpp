@@ -7,13 +7,13 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include "app/dialogs.h"
 #include "app/form_main.h"
-#include "app/settings_store.h"
-#include "app/socket.h"
-#include "app/timer.h"
-#include "app/ui/form_main_window.h"
-#include "app/virtual_platform.h"
+#include "platform/dialogs.h"
+#include "platform/settings_store.h"
+#include "platform/socket.h"
+#include "platform/timer.h"
+#include "support/virtual_platform.h"
+#include "ui/form_main_window.h"
 
 namespace {
 
@@ -27,9 +27,15 @@ class NoDialogs : public vorlan::Dialogs {
 
 // A 120-byte record: call type, two plain items and a data type 6 item with blanks inside.
 QByteArray Record(int i) {
-  QByteArray r = "\x02" "00" "03" "0110" + QByteArray::number(1000000000 + i) +
-                 "0220EXT 4711 TRUNK 0012" + "0631" "20260305143000 - 20260305143512" +
-                 "0942CALLER 0049 30 1234567 \xE9\xFC ROUTE 7 END";
+  QByteArray r =
+      "\x02"
+      "00"
+      "03"
+      "0110" +
+      QByteArray::number(1000000000 + i) + "0220EXT 4711 TRUNK 0012" +
+      "0631"
+      "20260305143000 - 20260305143512" +
+      "0942CALLER 0049 30 1234567 \xE9\xFC ROUTE 7 END";
   r += QByteArray(119 - r.size(), 'x') + "\x03";
   return r;
 }
@@ -53,7 +59,11 @@ void BM_RecordWork(benchmark::State& state) {
   platform.RunFor(1ms);
   form.HeartBeatTimer().SetEnabled(false);
 
-  QByteArray reply = QByteArray("\x16" "2000010" "1") + 'A';
+  QByteArray reply = QByteArray(
+                         "\x16"
+                         "2000010"
+                         "1") +
+                     'A';
   for (int i = 0; i < perReply; ++i) reply += Record(i);
   for (auto _ : state) {
     peer.PeerSend(reply);

@@ -1,10 +1,10 @@
 #include <QApplication>
 
 #include "app/form_main.h"
-#include "app/qt_platform.h"
-#include "app/settings_store.h"
-#include "app/ui/form_main_window.h"
-#include "app/ui/qt_dialogs.h"
+#include "platform/qt_platform.h"
+#include "platform/settings_store.h"
+#include "ui/form_main_window.h"
+#include "ui/qt_dialogs.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);

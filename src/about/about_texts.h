@@ -2,13 +2,13 @@
 
 #include <QString>
 
-#include "app/texts.h"
+#include "platform/program.h"
 
 // The About box's own texts, in one place.
 namespace vorlan::about {
 
 // The program's title; also the name under which the settings are kept.
-inline const QString& kAppTitle = text::kTitle;
+inline const QString& kAppTitle = kProgramName;
 inline const QString kCaptionPrefix = QStringLiteral("About ");
 inline const QString kTitleSecondLine = QStringLiteral("For Windows 95/98/NT");
 inline const QString kVersionPrefix = QStringLiteral("Version ");

@@ -3,7 +3,7 @@
 #include "about/about_texts.h"
 #include "about/program_launcher.h"
 #include "about/registry.h"
-#include "app/dialogs.h"
+#include "platform/dialogs.h"
 
 namespace vorlan {
 

@@ -1,13 +1,13 @@
 #include "app/form_main.h"
 
-#include "app/dialogs.h"
-#include "app/platform.h"
-#include "app/settings_store.h"
-#include "app/socket.h"
 #include "app/texts.h"
-#include "app/timer.h"
 #include "format/record_formatter.h"
 #include "logging/record_log.h"
+#include "platform/dialogs.h"
+#include "platform/platform.h"
+#include "platform/settings_store.h"
+#include "platform/socket.h"
+#include "platform/timer.h"
 
 namespace vorlan {
 

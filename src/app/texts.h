@@ -4,6 +4,8 @@
 
 #include <chrono>
 
+#include "platform/program.h"
+
 // The system's own texts and timings, in one place.
 namespace vorlan {
 
@@ -38,7 +40,7 @@ inline constexpr std::chrono::milliseconds kSwitchStopWait = 10000ms;
 namespace text {
 inline const QString kNoAnswer =
     QStringLiteral(" ->: No answer to the data request in %1 s; sending it again");
-inline const QString kTitle = QStringLiteral("VORLAN");
+inline const QString& kTitle = kProgramName;
 
 // Status panel 1.
 inline const QString kAttempting = QStringLiteral("  Attempting Connection...  ");
@@ -86,7 +88,7 @@ inline const QString kFormattedCaption = QStringLiteral("VORLAN: Formatted Outpu
 
 // Settings: application, sections and keys.
 namespace setting {
-inline const QString kApp = QStringLiteral("VORLAN");
+inline const QString& kApp = kProgramName;
 inline const QString kProperties = QStringLiteral("Properties");
 inline const QString kPropertiesRead = QStringLiteral("properties");
 inline const QString kSettings = QStringLiteral("Settings");

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/settings_store.h"
 #include "app/texts.h"
+#include "platform/settings_store.h"
 
 namespace vorlan {
 namespace {

@@ -7,7 +7,7 @@
 #include <QStringList>
 
 #include "about/program_launcher.h"
-#include "app/dialogs.h"
+#include "platform/dialogs.h"
 
 namespace vorlan::test {
 

@@ -3,12 +3,12 @@
 #include <QFile>
 
 #include "app/texts.h"
-#include "app/winsock_errors.h"
-#include "form_fixture.h"
 #include "hex.h"
 #include "link/frame.h"
 #include "logging/record_log.h"
-#include "window_state.h"
+#include "platform/winsock_errors.h"
+#include "support/form_fixture.h"
+#include "support/window_state.h"
 
 namespace vorlan {
 namespace {

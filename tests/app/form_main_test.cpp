@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "app/texts.h"
-#include "form_fixture.h"
 #include "hex.h"
 #include "logging/record_log.h"
-#include "window_state.h"
+#include "support/form_fixture.h"
+#include "support/window_state.h"
 
 namespace vorlan {
 namespace {

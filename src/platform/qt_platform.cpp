@@ -1,0 +1,154 @@
+#include "platform/qt_platform.h"
+
+#include "platform/socket.h"
+#include "platform/timer.h"
+#include "platform/winsock_errors.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace vorlan {
+namespace {
+
+// Qt's timers may fire a little early, even precise ones under some dispatchers; this one
+// measures its own countdown and waits out any remainder, so a tick is never early.
+class QtTimer final : public Timer {
+ public:
+  QtTimer() {
+    m_timer.setSingleShot(true);
+    m_timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&m_timer, &QTimer::timeout, this, [this] { OnTimeout(); });
+  }
+
+ protected:
+  void StartCountdown() override {
+    m_started.start();
+    m_timer.start(Interval());
+  }
+  void StopCountdown() override { m_timer.stop(); }
+
+ private:
+  void OnTimeout() {
+    const qint64 remainingNs = qint64(Interval()) * 1'000'000 - m_started.nsecsElapsed();
+    if (remainingNs > 0) {
+      m_timer.start(int((remainingNs + 999'999) / 1'000'000));
+      return;
+    }
+    Expired();
+  }
+
+  QTimer m_timer;
+  QElapsedTimer m_started;
+};
+
+class QtSocket final : public Socket {
+ public:
+  explicit QtSocket(Platform& platform) : Socket(platform) {
+    // Qt stops reading from the network while its own buffer is full; together with our cap on
+    // unread bytes this bounds what a flooding peer can make us hold.
+    m_tcp.setReadBufferSize(qint64{64} * 1024);
+    QObject::connect(&m_tcp, &QTcpSocket::connected, this, [this] { ReportConnected(); });
+    QObject::connect(&m_tcp, &QTcpSocket::readyRead, this, [this] { ReadMore(); });
+    QObject::connect(&m_tcp, &QTcpSocket::disconnected, this, [this] { OnDisconnected(); });
+    QObject::connect(&m_tcp, &QTcpSocket::errorOccurred, this,
+                     [this](QAbstractSocket::SocketError e) { OnError(e); });
+    QObject::connect(&m_tcp, &QTcpSocket::stateChanged, this,
+                     [this](QAbstractSocket::SocketState s) { OnStateChanged(s); });
+  }
+
+  ~QtSocket() override {
+    m_tcp.disconnect(this);
+    m_tcp.abort();
+  }
+
+  void Connect() override {
+    if (State() != sckClosed) return;
+    SetState(sckResolvingHost);
+    m_tcp.connectToHost(RemoteHost(), quint16(RemotePort()));
+  }
+
+  void Close() override {
+    SetState(sckClosed);
+    if (m_tcp.state() == QAbstractSocket::ConnectedState) m_tcp.flush();
+    m_tcp.abort();
+    DiscardReceived();
+  }
+
+  bool SendData(const QByteArray& bytes) override {
+    if (State() != sckConnected) return false;
+    return m_tcp.write(bytes) == bytes.size();
+  }
+
+ protected:
+  void ReadMore() override {
+    if (State() != sckConnected && State() != sckClosing) return;
+    const qint64 take = std::min<qint64>(UnreadRoom(), m_tcp.bytesAvailable());
+    if (take > 0) ReportReceived(m_tcp.read(take));
+  }
+
+ private:
+  void OnStateChanged(QAbstractSocket::SocketState s) {
+    // Only the steps of an attempt are mirrored; connected, closing and closed are reported
+    // through their events.
+    if (State() == sckResolvingHost && s == QAbstractSocket::ConnectingState) {
+      SetState(sckConnecting);
+    }
+  }
+
+  void OnDisconnected() {
+    if (State() == sckConnected) {
+      ReadMore();
+      ReportPeerClosed();
+    }
+  }
+
+  void OnError(QAbstractSocket::SocketError error) {
+    // A peer that ends the connection is a Close, not an error.
+    if (error == QAbstractSocket::RemoteHostClosedError) return;
+    if (State() == sckClosed || State() == sckError) return;
+    const int number = WinsockErrorNumber(error, m_tcp.errorString());
+    ReportError(number, WinsockErrorDescription(number));
+  }
+
+  QTcpSocket m_tcp;
+};
+
+}  // namespace
+
+std::unique_ptr<Timer> QtPlatform::CreateTimer() { return std::make_unique<QtTimer>(); }
+
+std::unique_ptr<Socket> QtPlatform::CreateSocket() { return std::make_unique<QtSocket>(*this); }
+
+void QtPlatform::DoEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+bool QtPlatform::WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  const bool bounded = limit != kForever;
+  QDeadlineTimer deadline =
+      bounded ? QDeadlineTimer(limit, Qt::PreciseTimer) : QDeadlineTimer(QDeadlineTimer::Forever);
+  // Wakes the dispatcher when the limit runs out, so the loop below can always sleep.
+  QTimer wake;
+  if (bounded) {
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    wake.start(std::chrono::milliseconds(deadline.remainingTime()));
+  }
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    if (bounded && !wake.isActive() && !deadline.hasExpired()) {
+      wake.start(std::chrono::milliseconds(std::max<qint64>(1, deadline.remainingTime())));
+    }
+  }
+  return true;
+}
+
+QDateTime QtPlatform::Now() const { return QDateTime::currentDateTime(); }
+
+void QtPlatform::Post(QObject* context, std::function<void()> task) {
+  QMetaObject::invokeMethod(context, std::move(task), Qt::QueuedConnection);
+}
+
+}  // namespace vorlan

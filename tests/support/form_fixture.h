@@ -1,0 +1,72 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include "app/form_main.h"
+#include "platform/dialogs.h"
+#include "platform/settings_store.h"
+#include "platform/socket.h"
+#include "platform/timer.h"
+#include "support/virtual_platform.h"
+
+namespace vorlan {
+
+// Writes down every modal dialog instead of showing it.
+class RecordingDialogs : public Dialogs {
+ public:
+  struct Box {
+    QString text;
+    Icon icon;
+    QString title;
+  };
+  void MessageBox(const QString& text, Icon icon, const QString& title) override {
+    boxes.push_back({text, icon, title});
+  }
+  QString OpenFile(const OpenFileRequest& request) override {
+    fileRequests.push_back(request);
+    return nextFile;
+  }
+  std::vector<Box> boxes;
+  std::vector<OpenFileRequest> fileRequests;
+  QString nextFile;
+};
+
+// The main window in virtual time, with a program folder of its own (and its logs folder), a
+// settings file of its own, recorded dialogs, and the exchange played by the test.
+class FormRig {
+ public:
+  explicit FormRig(QDateTime start = QDateTime(QDate(2026, 3, 5), QTime(14, 37, 20)))
+      : m_platform(start) {
+    QDir(m_dir.path()).mkdir("logs");
+  }
+
+  VirtualSocket& Peer() { return *m_platform.SocketAt(0); }
+  QString LogsPath() const { return m_dir.filePath("logs"); }
+  QString Setting(const QString& section, const QString& key) const {
+    return m_settings.GetSetting("VORLAN", section, key, "<absent>");
+  }
+
+  // Form_Load, then Connect pressed and the exchange accepting.
+  void LoadAndConnect(const QString& deviceId = "1") {
+    m_form.Form_Load();
+    m_form.cbDeviceID.SetText(deviceId);
+    m_form.txtHost.SetText("127.0.0.1");
+    m_form.CmdConnect_Click();
+    Peer().PeerAccept();
+    m_platform.RunFor(std::chrono::milliseconds(1));
+    ASSERT_EQ(m_form.StatusBar.Panel(1), "  Connected to PBX...  ");
+  }
+
+  QTemporaryDir m_dir;
+  VirtualPlatform m_platform;
+  SettingsStore m_settings{m_dir.filePath("config/VORLAN.ini")};
+  RecordingDialogs m_dialogs;
+  FormMain m_form{{m_platform, m_settings, m_dialogs, m_dir.path()}};
+};
+
+class FormTest : public ::testing::Test, public FormRig {};
+
+}  // namespace vorlan

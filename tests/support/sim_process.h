@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStringList>
+
+#include "platform/platform.h"
+
+namespace vorlan {
+
+// The PBX simulator as a child process on an address of its own, with a transcript of what it
+// delivered. It is stopped when this object goes.
+class SimProcess {
+ public:
+  SimProcess(Platform& platform, const QString& address, QStringList options,
+             const QString& transcriptPath)
+      : m_transcriptPath(transcriptPath) {
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] {
+      m_output += m_process.readAllStandardOutput();
+      if (!m_started && m_output.contains("listening on")) m_started = true;
+      if (m_output.size() > 65536) m_output = m_output.right(8192);  // keep the latest lines
+    });
+    options << "--address" << address << "--transcript" << transcriptPath;
+    m_process.start(QStringLiteral(PBXSIM_PATH), options);
+    platform.WaitUntil([this] { return m_started; }, std::chrono::seconds(10));
+  }
+  ~SimProcess() {
+    m_process.terminate();
+    if (!m_process.waitForFinished(3000)) m_process.kill();
+    m_process.waitForFinished(3000);
+  }
+  bool Started() const { return m_started; }
+  bool Running() const { return m_process.state() == QProcess::Running; }
+  // The simulator's latest output, for a failure message.
+  std::string Tail() const { return m_output.right(3000).toStdString(); }
+
+  // The records the simulator counts as delivered (acknowledged), in order.
+  std::vector<QByteArray> Delivered() const {
+    std::vector<QByteArray> records;
+    QFile file(m_transcriptPath);
+    if (!file.open(QIODevice::ReadOnly)) return records;
+    while (!file.atEnd()) {
+      const QJsonObject line = QJsonDocument::fromJson(file.readLine()).object();
+      if (line.contains("delivered")) {
+        records.push_back(QByteArray::fromHex(line.value("delivered").toString().toLatin1()));
+      }
+    }
+    return records;
+  }
+
+ private:
+  QProcess m_process;
+  QByteArray m_output;
+  QString m_transcriptPath;
+  bool m_started = false;
+};
+
+}  // namespace vorlan
