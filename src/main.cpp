@@ -5,6 +5,7 @@
 #include "platform/settings_store.h"
 #include "ui/form_main_window.h"
 #include "ui/qt_dialogs.h"
+#include "ui/view_window_widget.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
@@ -14,7 +15,9 @@ int main(int argc, char* argv[]) {
   vorlan::QtPlatform platform;
   vorlan::SettingsStore settings;
   vorlan::QtDialogs dialogs;
-  vorlan::FormMain form({platform, settings, dialogs, QCoreApplication::applicationDirPath()});
+  vorlan::QtDesktop desktop;
+  vorlan::FormMain form(
+      {platform, settings, dialogs, QCoreApplication::applicationDirPath(), &desktop});
   vorlan::FormMainWindow window(form, dialogs);
   dialogs.SetParent(&window);
 

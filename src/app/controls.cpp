@@ -5,41 +5,39 @@ namespace vorlan {
 void Control::SetEnabled(bool enabled) {
   if (enabled == m_enabled) return;
   m_enabled = enabled;
-  Notify();
+  emit Changed();
 }
 
 void Control::SetText(const QString& text) {
   if (text == m_text) return;
   m_text = text;
-  Notify();
+  emit Changed();
 }
 
 void Control::SetValue(int value) {
   if (value == m_value) return;
   m_value = value;
-  Notify();
+  emit Changed();
   Click();
 }
 
-void Control::Click() const {
-  if (m_click) m_click();
-}
-
-void Control::Notify() const {
-  for (const auto& observer : m_observers) observer();
+void ComboBox::SetList(const QStringList& items) {
+  if (items == m_list) return;
+  m_list = items;
+  emit ListChanged();
 }
 
 void Lamp::Set(bool on) {
   if (on == m_on) return;
   m_on = on;
-  for (const auto& observer : m_observers) observer();
+  emit Changed();
 }
 
 void StatusBarPanels::SetPanel(int index, const QString& text) {
   QString& panel = m_panels.at(index - 1);
   if (panel == text) return;
   panel = text;
-  for (const auto& observer : m_observers) observer(index);
+  emit Changed(index);
 }
 
 }  // namespace vorlan

@@ -3,6 +3,7 @@
 #include "app/texts.h"
 #include "format/record_formatter.h"
 #include "logging/record_log.h"
+#include "platform/desktop.h"
 #include "platform/dialogs.h"
 #include "platform/platform.h"
 #include "platform/settings_store.h"
@@ -40,8 +41,8 @@ FormMain::FormMain(FormMainServices services)
   connect(m_socket.get(), &Socket::ConnectEvent, this, &FormMain::Socket_Connect);
   connect(m_socket.get(), &Socket::CloseEvent, this, &FormMain::Socket_Close);
   connect(m_socket.get(), &Socket::ErrorEvent, this, &FormMain::Socket_Error);
-  chkDisp.OnClick([this] { chkDisp_Click(); });
-  chkRaw.OnClick([this] { chkRaw_Click(); });
+  connect(&chkDisp, &Control::Clicked, this, &FormMain::chkDisp_Click);
+  connect(&chkRaw, &Control::Clicked, this, &FormMain::chkRaw_Click);
 }
 
 FormMain::~FormMain() = default;
@@ -59,18 +60,20 @@ void FormMain::Form_Load() {
   LinkLamp.BringOffToFront();
   // Centring the main window is the widget's part: it alone knows the screen.
 
-  const SettingsStore& settings = m_services.settings;
+  SettingsStore& settings = m_services.settings;
   txtHost.SetText(
       settings.GetSetting(setting::kApp, setting::kProperties, "RemoteHost", "0.0.0.0"));
   cbDeviceID.SetText(settings.GetSetting(setting::kApp, setting::kProperties, "DeviceID", "0"));
   TxtMaxTime.SetText(settings.GetSetting(setting::kApp, setting::kPropertiesRead, "MTime", "120"));
   BadRecord = false;
 
-  FormOutput.Restore(settings);
+  const std::vector<Twips> screens =
+      m_services.desktop ? m_services.desktop->Screens() : std::vector<Twips>{};
+  FormOutput.Restore(settings, screens);
   FormOutput.Show();
-  FormDisplay.Restore(settings);
+  FormDisplay.Restore(settings, screens);
 
-  cbDeviceIDItems = {"0", "1", "2", "3"};
+  for (const char* id : {"0", "1", "2", "3"}) cbDeviceID.AddItem(QString::fromLatin1(id));
 }
 
 void FormMain::Form_Unload() {

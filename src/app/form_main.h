@@ -13,6 +13,7 @@
 
 namespace vorlan {
 
+class Desktop;
 class Dialogs;
 class Platform;
 class SettingsStore;
@@ -24,12 +25,14 @@ class RecordLog;
 }
 
 // What the main window needs from outside: the platform (socket, timers, event pump, clock),
-// the settings, the modal dialogs, and the folder of the program (the log files go beside it).
+// the settings, the modal dialogs, the folder of the program (the log files go beside it), and
+// the screens its view windows may stand on (none without a display).
 struct FormMainServices {
   Platform& platform;
   SettingsStore& settings;
   Dialogs& dialogs;
   QString programFolder;
+  const Desktop* desktop = nullptr;
 };
 
 // The main window without its widgets: every control as a model, every handler under its own
@@ -44,8 +47,7 @@ class FormMain : public QObject {
 
   // Controls, by their names.
   Control txtHost{QStringLiteral("0.0.0.0")};
-  Control cbDeviceID;
-  QStringList cbDeviceIDItems;
+  ComboBox cbDeviceID;
   Control TxtMaxTime{QStringLiteral("10")};
   Control CmdConnect{QStringLiteral("Connect")};
   Control CmdDisconnect{QStringLiteral("Disconnect")};

@@ -26,34 +26,34 @@ void ViewWindow::Load() {
   if (m_loaded) return;
   m_loaded = true;
   m_visible = false;
-  Notify();
+  emit StateChanged();
 }
 
 void ViewWindow::Show() {
   Load();
   if (m_visible) return;
   m_visible = true;
-  Notify();
+  emit StateChanged();
 }
 
 void ViewWindow::Hide() {
   if (!m_loaded || !m_visible) return;
   m_visible = false;
-  Notify();
+  emit StateChanged();
 }
 
 void ViewWindow::Move(const Twips& geometry) {
   Load();
   if (geometry == m_geometry) return;
   m_geometry = geometry;
-  Notify();
+  emit GeometryChanged();
 }
 
 void ViewWindow::SetCaption(const QString& caption) {
   Load();
   if (caption == m_caption) return;
   m_caption = caption;
-  Notify();
+  emit CaptionChanged();
 }
 
 TerminalText& ViewWindow::TextBox() {
@@ -61,13 +61,15 @@ TerminalText& ViewWindow::TextBox() {
   return m_text;
 }
 
-void ViewWindow::Restore(const SettingsStore& settings) {
+void ViewWindow::Restore(SettingsStore& settings, const std::vector<Twips>& screens) {
   Twips g;
   g.left = ReadTwips(settings, m_keyPrefix + "Left", kBuiltIn.left);
   g.top = ReadTwips(settings, m_keyPrefix + "Top", kBuiltIn.top);
   g.width = ReadTwips(settings, m_keyPrefix + "Width", kBuiltIn.width);
   g.height = ReadTwips(settings, m_keyPrefix + "Height", kBuiltIn.height);
-  Move(g);
+  const Twips fitted = screens.empty() ? g : FitOnScreens(g, screens);
+  Move(fitted);
+  if (fitted != g) SaveGeometry(settings);
 }
 
 void ViewWindow::SaveGeometry(SettingsStore& settings) const {
@@ -88,11 +90,9 @@ void ViewWindow::Discard() {
   m_geometry = kBuiltIn;
   m_caption = m_designCaption;
   m_text.SetText({});
-  Notify();
-}
-
-void ViewWindow::Notify() const {
-  for (const auto& observer : m_observers) observer();
+  emit StateChanged();
+  emit GeometryChanged();
+  emit CaptionChanged();
 }
 
 Twips FitOnScreens(Twips g, const std::vector<Twips>& screens) {

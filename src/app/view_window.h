@@ -1,28 +1,24 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
 
-#include <functional>
 #include <vector>
 
 #include "format/terminal.h"
+#include "platform/desktop.h"
 
 namespace vorlan {
 
-class Control;
 class SettingsStore;
-
-// Position and size in twips (1440 per inch), as they are stored.
-struct Twips {
-  float left = 0, top = 0, width = 0, height = 0;
-  bool operator==(const Twips&) const = default;
-};
 
 // One of the two view windows (RAW Data, Formatted Output) without its widget: loaded or not,
 // shown or hidden, where it stands, its caption and its text box. A closed window is discarded
 // with its text and comes back hidden, empty and at its built-in place the next time anything
 // uses it.
-class ViewWindow {
+class ViewWindow : public QObject {
+  Q_OBJECT
+
  public:
   // Where a window stands when nothing was stored, and after it is created anew.
   static constexpr Twips kBuiltIn{2295, 4500, 9015, 4380};
@@ -42,20 +38,22 @@ class ViewWindow {
   TerminalText& TextBox();  // loads the window
 
   // Reads the stored place and size; a text that does not read as a number keeps that value's
-  // built-in default.
-  void Restore(const SettingsStore& settings);
+  // built-in default. A place from which the window could not be reached on any of `screens`
+  // is corrected here, once, and the corrected values are stored.
+  void Restore(SettingsStore& settings, const std::vector<Twips>& screens);
   void SaveGeometry(SettingsStore& settings) const;
   // Discards the window and its text.
   void Discard();
 
   const QString& KeyPrefix() const { return m_keyPrefix; }
 
-  // Called on load, show, hide, move, caption and discard; not for text changes.
-  void OnChanged(std::function<void()> observer) { m_observers.push_back(std::move(observer)); }
+ signals:
+  // Loaded, discarded, shown or hidden.
+  void StateChanged();
+  void GeometryChanged();
+  void CaptionChanged();
 
  private:
-  void Notify() const;
-
   QString m_designCaption;
   QString m_keyPrefix;
   QString m_caption;
@@ -63,7 +61,6 @@ class ViewWindow {
   bool m_visible = false;
   Twips m_geometry = kBuiltIn;
   TerminalText m_text;
-  std::vector<std::function<void()>> m_observers;
 };
 
 // A window that has no size, or that lies off every screen, is brought back: a size of zero or

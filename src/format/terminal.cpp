@@ -29,10 +29,11 @@ void TerminalText::SetSelText(const QString& text) { Replace(m_selStart, m_selLe
 void TerminalText::Replace(int position, int removed, const QString& inserted) {
   position = std::clamp(position, 0, int(m_text.size()));
   removed = std::clamp(removed, 0, int(m_text.size()) - position);
+  const QString old = m_text.mid(position, removed);
   m_text.replace(position, removed, inserted);
   m_selStart = position + int(inserted.size());
   m_selLength = 0;
-  for (const auto& observer : m_observers) observer(position, removed, inserted);
+  emit Replaced(position, old, inserted);
 }
 
 void AppendToTerminal(TerminalText& view, QString text) {

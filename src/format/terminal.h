@@ -1,19 +1,17 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
-
-#include <functional>
-#include <vector>
 
 namespace vorlan {
 
 // A multi-line text box as the program uses it: the whole text, a caret (SelStart) with an
-// optional selection (SelLength), and SelText to replace the selection. Observers see every
-// change as one replacement, so a widget can mirror a long text without copying it each time.
-class TerminalText {
- public:
-  using Observer = std::function<void(int position, int removed, const QString& inserted)>;
+// optional selection (SelLength), and SelText to replace the selection. Every change is
+// signalled as one replacement, so a widget can mirror a long text without copying it.
+class TerminalText : public QObject {
+  Q_OBJECT
 
+ public:
   const QString& Text() const { return m_text; }
   void SetText(const QString& text);
   int SelStart() const { return m_selStart; }
@@ -24,13 +22,14 @@ class TerminalText {
   // Replaces `removed` characters at `position` by `inserted`, caret after the insertion.
   void Replace(int position, int removed, const QString& inserted);
 
-  void OnChanged(Observer observer) { m_observers.push_back(std::move(observer)); }
+ signals:
+  // `removed` is the text that stood at `position` before; Text() already holds `inserted`.
+  void Replaced(int position, const QString& removed, const QString& inserted);
 
  private:
   QString m_text;
   int m_selStart = 0;
   int m_selLength = 0;
-  std::vector<Observer> m_observers;
 };
 
 // The RAW Data view keeps its text bounded: beyond this many characters an append first drops

@@ -31,7 +31,8 @@
 namespace vorlan {
 namespace {
 
-// Keeps a widget's enabled state and text in step with its control.
+// Each widget follows its control, with itself as the connection's context: a widget that goes
+// takes its connections with it.
 QPushButton* Button(Control& control, const char* name, std::function<void()> onClick,
                     QWidget* parent) {
   auto* button = new QPushButton(control.Text(), parent);
@@ -40,12 +41,14 @@ QPushButton* Button(Control& control, const char* name, std::function<void()> on
     button->setEnabled(control.Enabled());
     button->setText(control.Text());
   };
-  control.OnChanged(follow);
+  QObject::connect(&control, &Control::Changed, button, follow);
   follow();
   QObject::connect(button, &QPushButton::clicked, button, [onClick] { onClick(); });
   return button;
 }
 
+// Whatever changes the field's text (typing, pasting, a screen reader or an on-screen keyboard
+// through the accessibility interface) reaches the model.
 QLineEdit* TextBox(Control& control, const char* name, QWidget* parent) {
   auto* edit = new QLineEdit(control.Text(), parent);
   edit->setObjectName(name);
@@ -53,11 +56,47 @@ QLineEdit* TextBox(Control& control, const char* name, QWidget* parent) {
     edit->setEnabled(control.Enabled());
     if (edit->text() != control.Text()) edit->setText(control.Text());
   };
-  control.OnChanged(follow);
+  QObject::connect(&control, &Control::Changed, edit, follow);
   follow();
-  QObject::connect(edit, &QLineEdit::textEdited, edit,
+  QObject::connect(edit, &QLineEdit::textChanged, edit,
                    [&control](const QString& text) { control.SetText(text); });
   return edit;
+}
+
+QComboBox* DeviceIdBox(ComboBox& model, const std::function<void()>& onClick, QWidget* parent) {
+  auto* box = new QComboBox(parent);
+  box->setObjectName("cbDeviceID");
+  box->setEditable(true);
+  // Enter does not add the typed text: the list is the model's.
+  box->setInsertPolicy(QComboBox::NoInsert);
+  const auto followText = [box, &model] {
+    box->setEnabled(model.Enabled());
+    if (box->currentText() != model.Text()) box->setEditText(model.Text());
+  };
+  const auto followList = [box, &model] {
+    // Filling an empty list selects its first item; the text stays the model's.
+    const QSignalBlocker block(box);
+    box->clear();
+    box->addItems(model.List());
+    box->setEditText(model.Text());
+  };
+  QObject::connect(&model, &Control::Changed, box, followText);
+  QObject::connect(&model, &ComboBox::ListChanged, box, followList);
+  followList();
+  followText();
+  QObject::connect(box, &QComboBox::editTextChanged, box,
+                   [&model](const QString& text) { model.SetText(text); });
+  QObject::connect(box, &QComboBox::activated, box, [box, &model, onClick](int) {
+    model.SetText(box->currentText());
+    onClick();
+  });
+  return box;
+}
+
+QLabel* LabelFor(const QString& text, QWidget* field, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  label->setBuddy(field);
+  return label;
 }
 
 QCheckBox* CheckBox(Control& control, const char* name, QWidget* parent) {
@@ -71,7 +110,7 @@ QCheckBox* CheckBox(Control& control, const char* name, QWidget* parent) {
       box->setChecked(checked);
     }
   };
-  control.OnChanged(follow);
+  QObject::connect(&control, &Control::Changed, box, follow);
   follow();
   QObject::connect(box, &QCheckBox::toggled, box,
                    [&control](bool checked) { control.SetValue(checked ? 1 : 0); });
@@ -140,32 +179,12 @@ QWidget* FormMainWindow::BuildControls() {
   auto* frame3 = new QGroupBox(QStringLiteral("PBX-Connection Configuration"), central);
   frame3->setObjectName("Frame3");
   auto* config = new QGridLayout(frame3);
-  config->addWidget(new QLabel(QStringLiteral("Host:"), frame3), 0, 0);
-  config->addWidget(TextBox(m_form.txtHost, "txtHost", frame3), 0, 1);
-  config->addWidget(new QLabel(QStringLiteral("Device ID:"), frame3), 1, 0);
-  auto* deviceId = new QComboBox(frame3);
-  deviceId->setObjectName("cbDeviceID");
-  deviceId->setEditable(true);
-  const auto followDevice = [deviceId, this] {
-    if (deviceId->count() != m_form.cbDeviceIDItems.size()) {
-      const QSignalBlocker block(deviceId);
-      deviceId->clear();
-      deviceId->addItems(m_form.cbDeviceIDItems);
-    }
-    deviceId->setEnabled(m_form.cbDeviceID.Enabled());
-    if (deviceId->currentText() != m_form.cbDeviceID.Text()) {
-      const QSignalBlocker block(deviceId);
-      deviceId->setEditText(m_form.cbDeviceID.Text());
-    }
-  };
-  m_form.cbDeviceID.OnChanged(followDevice);
-  followDevice();
-  connect(deviceId, &QComboBox::editTextChanged, this,
-          [this](const QString& text) { m_form.cbDeviceID.SetText(text); });
-  connect(deviceId, &QComboBox::activated, this, [this, deviceId](int) {
-    m_form.cbDeviceID.SetText(deviceId->currentText());
-    m_form.cbDeviceID_Click();
-  });
+  QLineEdit* host = TextBox(m_form.txtHost, "txtHost", frame3);
+  config->addWidget(LabelFor(QStringLiteral("Host:"), host, frame3), 0, 0);
+  config->addWidget(host, 0, 1);
+  QComboBox* deviceId = DeviceIdBox(
+      m_form.cbDeviceID, [this] { m_form.cbDeviceID_Click(); }, frame3);
+  config->addWidget(LabelFor(QStringLiteral("Device ID:"), deviceId, frame3), 1, 0);
   config->addWidget(deviceId, 1, 1);
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(Button(
@@ -213,13 +232,13 @@ QWidget* FormMainWindow::BuildControls() {
   connect(command1, &QPushButton::clicked, this, [this] { m_form.Command1_Click(); });
   display->addWidget(command1, 3, 0);
   display->addWidget(new QLabel(QStringLiteral("Clean-up Empty Log Files"), frame2), 3, 1);
-  auto* maxLabel =
-      new QLabel(QStringLiteral("Generate ERROR if call exceeds value (seconds)"), frame2);
+  QLineEdit* maxTime = TextBox(m_form.TxtMaxTime, "TxtMaxTime", frame2);
+  maxTime->installEventFilter(this);
+  QLabel* maxLabel =
+      LabelFor(QStringLiteral("Generate ERROR if call exceeds value (seconds)"), maxTime, frame2);
   maxLabel->setObjectName("LblMaxTime");
   maxLabel->setWordWrap(true);
   display->addWidget(maxLabel, 4, 0, 1, 2);
-  QLineEdit* maxTime = TextBox(m_form.TxtMaxTime, "TxtMaxTime", frame2);
-  maxTime->installEventFilter(this);
   display->addWidget(maxTime, 5, 0, 1, 2);
 
   auto* frame4 = new QGroupBox(QStringLiteral("Frame4"), central);
@@ -256,7 +275,7 @@ void FormMainWindow::BuildStatusBar() {
   const auto follow = [panels, this](int index) {
     panels[index - 1]->setText(m_form.StatusBar.Panel(index));
   };
-  m_form.StatusBar.OnChanged(follow);
+  connect(&m_form.StatusBar, &StatusBarPanels::Changed, bar, follow);
   for (int i = 1; i <= 3; ++i) follow(i);
 
   // The time of day, kept by the status bar itself.

@@ -9,7 +9,7 @@ namespace vorlan {
 LampWidget::LampWidget(Lamp& lamp, QWidget* parent) : QWidget(parent), m_lamp(lamp) {
   setFixedSize(12, 12);
   // Repaint at once: a flash lasts 50 ms and the wait serves the paint event.
-  m_lamp.OnChanged([this] { repaint(); });
+  connect(&m_lamp, &Lamp::Changed, this, [this] { repaint(); });
 }
 
 void LampWidget::paintEvent(QPaintEvent*) {

@@ -17,16 +17,27 @@ void QtDialogs::MessageBox(const QString& text, Icon icon, const QString& title)
   box.exec();
 }
 
-QString QtDialogs::OpenFile(const OpenFileRequest& request) {
-  // "Description|pattern|Description|pattern" becomes Qt's "Description;;Description" list;
-  // the descriptions already name their patterns.
-  const QStringList parts = request.filter.split('|');
+QStringList QtNameFilters(const QString& filter) {
+  const QStringList parts = filter.split('|');
   QStringList filters;
   for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-    filters << parts[i].trimmed() +
-                   (parts[i].contains('(') ? QString() : " (" + parts[i + 1] + ")");
+    QStringList patterns = parts[i + 1].split(';', Qt::SkipEmptyParts);
+    for (QString& pattern : patterns) {
+      pattern = pattern.trimmed();
+      // "*.*" is every file, a name without a dot too; Qt would read it literally.
+      if (pattern == QLatin1String("*.*")) pattern = QStringLiteral("*");
+    }
+    // The dialog applies the last parenthesised list and, with the details hidden, shows what
+    // stands before it: the description as given.
+    filters << parts[i] + " (" + patterns.join(' ') + ")";
   }
+  return filters;
+}
+
+QString QtDialogs::OpenFile(const OpenFileRequest& request) {
+  const QStringList filters = QtNameFilters(request.filter);
   QFileDialog dialog(m_parent, request.title);
+  dialog.setOption(QFileDialog::HideNameFilterDetails);
   dialog.setNameFilters(filters);
   if (request.filterIndex >= 1 && request.filterIndex <= filters.size()) {
     dialog.selectNameFilter(filters[request.filterIndex - 1]);
@@ -34,7 +45,8 @@ QString QtDialogs::OpenFile(const OpenFileRequest& request) {
   dialog.setDefaultSuffix(request.defaultExtension);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode((request.flags & 4096) ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-  if ((request.flags & 4) != 0) dialog.setOption(QFileDialog::ReadOnly, false);
+  // Flag 4 hides the read-only check box. Qt's open-file dialog has no such box, so there is
+  // nothing to hide.
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return dialog.selectedFiles().front();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QStringList>
+
 #include "platform/dialogs.h"
 
 class QWidget;
@@ -18,5 +20,9 @@ class QtDialogs : public Dialogs {
  private:
   QWidget* m_parent;
 };
+
+// A "Description|pattern|Description|pattern" list as name filters of Qt's file dialog. A
+// pattern may list several, separated by ";".
+QStringList QtNameFilters(const QString& filter);
 
 }  // namespace vorlan

@@ -1,15 +1,19 @@
 #include "ui/terminal_view.h"
 
 #include <QFontDatabase>
+#include <QTimer>
 
 #include "format/terminal.h"
 
 namespace vorlan {
 namespace {
 
+constexpr QChar kCr(13);
+constexpr QChar kLf(10);
+
 // The model keeps CR LF as two characters; the document wants one line break.
 QString Shown(QString text) {
-  return text.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(QChar('\r'), QChar('\n'));
+  return text.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(kCr, kLf);
 }
 
 }  // namespace
@@ -23,22 +27,56 @@ TerminalView::TerminalView(TerminalText& text, QWidget* parent)
   font.setStyleHint(QFont::TypeWriter);
   if (!QFontInfo(font).fixedPitch()) font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   setFont(font);
-  setPlainText(Shown(m_text.Text()));
-  m_text.OnChanged([this](int position, int removed, const QString& inserted) {
-    Apply(position, removed, inserted);
-  });
+  m_redraw = true;
+  Follow();
+  connect(&m_text, &TerminalText::Replaced, this, &TerminalView::Replaced);
 }
 
-void TerminalView::Apply(int position, int removed, const QString& inserted) {
-  const bool append = removed == 0 && position == m_text.Text().size() - inserted.size();
-  if (append) {
-    QTextCursor cursor(document());
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertText(Shown(inserted));
+void TerminalView::Replaced(int position, const QString& removed, const QString& inserted) {
+  const QString& text = m_text.Text();
+  const qsizetype before = text.size() - inserted.size() + removed.size();
+  if (m_redraw) {
+    // Already redrawing: nothing to work out.
+  } else if (removed.isEmpty() && position == before) {
+    // An append. A CR at the old end that now pairs with an LF is shown as one break already.
+    const bool joinsPair = position > 0 && text[position - 1] == kCr && inserted.startsWith(kLf);
+    m_append += Shown(joinsPair ? inserted.mid(1) : inserted);
+  } else if (position == 0 && inserted.isEmpty() && removed.size() <= m_modelShown) {
+    // The trim of the oldest text, from what the document already shows. A CR LF pair cut in
+    // two keeps its LF, which stands where the pair's one break stood.
+    const bool cutsPair = removed.endsWith(kCr) && text.startsWith(kLf);
+    m_dropFront += int(Shown(removed).size()) - (cutsPair ? 1 : 0);
+    m_modelShown -= removed.size();
   } else {
-    // The trim, a backspace that erased the end, or clearing: rare enough to redraw whole.
-    setPlainText(Shown(m_text.Text()));
+    // A backspace that erased the end, clearing, a text set whole: rare, redrawn whole.
+    m_redraw = true;
   }
+  if (!m_scheduled) {
+    m_scheduled = true;
+    QTimer::singleShot(0, this, &TerminalView::Follow);
+  }
+}
+
+void TerminalView::Follow() {
+  m_scheduled = false;
+  if (m_redraw) {
+    setPlainText(Shown(m_text.Text()));
+  } else {
+    if (m_dropFront > 0) {
+      QTextCursor cursor(document());
+      cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor, m_dropFront);
+      cursor.removeSelectedText();
+    }
+    if (!m_append.isEmpty()) {
+      QTextCursor cursor(document());
+      cursor.movePosition(QTextCursor::End);
+      cursor.insertText(m_append);
+    }
+  }
+  m_redraw = false;
+  m_dropFront = 0;
+  m_append.clear();
+  m_modelShown = m_text.Text().size();
   moveCursor(QTextCursor::End);
 }
 

@@ -19,30 +19,28 @@ ViewWindowWidget::ViewWindowWidget(ViewWindow& model, std::function<void()> onCl
   // The text box fills the window, whatever its size.
   m_view = new TerminalView(m_model.TextBox(), this);
   layout->addWidget(m_view);
-  m_model.OnChanged([this] { Follow(); });
-  Follow();
+  // The stored place was checked against the screens when it was restored: the window goes
+  // where its model says, and a caption or a record does not move it.
+  connect(&m_model, &ViewWindow::CaptionChanged, this,
+          [this] { setWindowTitle(m_model.Caption()); });
+  connect(&m_model, &ViewWindow::GeometryChanged, this, &ViewWindowWidget::FollowGeometry);
+  connect(&m_model, &ViewWindow::StateChanged, this, [this] { setVisible(m_model.Visible()); });
+  setWindowTitle(m_model.Caption());
+  FollowGeometry();
+  setVisible(m_model.Visible());
 }
 
 double ViewWindowWidget::TwipsPerPixel() const {
   const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
-  const double dpi = s ? s->logicalDotsPerInch() : 96.0;
-  return 1440.0 / (dpi > 0 ? dpi : 96.0);
+  return TwipsPerPixelOf(s);
 }
 
-void ViewWindowWidget::Follow() {
+void ViewWindowWidget::FollowGeometry() {
   m_applying = true;
-  setWindowTitle(m_model.Caption());
-  std::vector<Twips> screens;
   const double tpp = TwipsPerPixel();
-  for (const QScreen* s : QGuiApplication::screens()) {
-    const QRect a = s->availableGeometry();
-    screens.push_back(
-        {float(a.x() * tpp), float(a.y() * tpp), float(a.width() * tpp), float(a.height() * tpp)});
-  }
-  const Twips g = FitOnScreens(m_model.Geometry(), screens);
+  const Twips& g = m_model.Geometry();
   move(int(std::lround(g.left / tpp)), int(std::lround(g.top / tpp)));
   resize(int(std::lround(g.width / tpp)), int(std::lround(g.height / tpp)));
-  setVisible(m_model.Visible());
   m_applying = false;
 }
 
@@ -68,6 +66,23 @@ void ViewWindowWidget::moveEvent(QMoveEvent* event) {
 void ViewWindowWidget::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   ReportGeometry();
+}
+
+double TwipsPerPixelOf(const QScreen* screen) {
+  const double dpi = screen ? screen->logicalDotsPerInch() : 96.0;
+  return 1440.0 / (dpi > 0 ? dpi : 96.0);
+}
+
+std::vector<Twips> QtDesktop::Screens() const {
+  // One scale for all screens, the one the view windows are placed with.
+  const double tpp = TwipsPerPixelOf(QGuiApplication::primaryScreen());
+  std::vector<Twips> screens;
+  for (const QScreen* s : QGuiApplication::screens()) {
+    const QRect a = s->availableGeometry();
+    screens.push_back(
+        {float(a.x() * tpp), float(a.y() * tpp), float(a.width() * tpp), float(a.height() * tpp)});
+  }
+  return screens;
 }
 
 }  // namespace vorlan

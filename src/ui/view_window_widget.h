@@ -3,6 +3,11 @@
 #include <QWidget>
 
 #include <functional>
+#include <vector>
+
+#include "platform/desktop.h"
+
+class QScreen;
 
 namespace vorlan {
 
@@ -27,13 +32,21 @@ class ViewWindowWidget : public QWidget {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
-  void Follow();
+  void FollowGeometry();
   void ReportGeometry();
 
   ViewWindow& m_model;
   std::function<void()> m_onClose;
   TerminalView* m_view;
   bool m_applying = false;
+};
+
+double TwipsPerPixelOf(const QScreen* screen);
+
+// The screens of the running application, for placing the view windows.
+class QtDesktop : public Desktop {
+ public:
+  std::vector<Twips> Screens() const override;
 };
 
 }  // namespace vorlan

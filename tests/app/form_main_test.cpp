@@ -3,6 +3,7 @@
 #include "app/texts.h"
 #include "hex.h"
 #include "logging/record_log.h"
+#include "platform/desktop.h"
 #include "support/form_fixture.h"
 #include "support/window_state.h"
 
@@ -18,7 +19,7 @@ TEST_F(StartUpTest, FirstStartWithAnEmptyStore) {
   EXPECT_EQ(m_form.txtHost.Text(), "0.0.0.0");
   EXPECT_EQ(m_form.cbDeviceID.Text(), "0");
   EXPECT_EQ(m_form.TxtMaxTime.Text(), "120");
-  EXPECT_EQ(m_form.cbDeviceIDItems, (QStringList{"0", "1", "2", "3"}));
+  EXPECT_EQ(m_form.cbDeviceID.List(), (QStringList{"0", "1", "2", "3"}));
   EXPECT_EQ(m_form.StatusBar.Panel(3), "Records = 0");
   const auto state = WindowState(m_form);
   EXPECT_EQ(state.at("lamp"), "NotConnected");
@@ -61,6 +62,34 @@ TEST_F(StartUpTest, RestoresWhatTheLastRunStored) {
   EXPECT_EQ(m_form.FormOutput.Geometry(), (Twips{150, 300.5f, 6000, 3000}));
   // Texts that are not numbers fall back to the built-in values.
   EXPECT_EQ(m_form.FormDisplay.Geometry(), (Twips{2295, 4500, 9015, 4380}));
+}
+
+TEST_F(StartUpTest, AStoredPlaceOffEveryScreenIsCorrectedOnceAndStored) {
+  // The RAW Data window was left on a second screen that is gone; the other fits.
+  struct OneScreen : Desktop {
+    std::vector<Twips> Screens() const override {
+      ++asked;
+      return {{0, 0, 19200, 15360}};
+    }
+    mutable int asked = 0;
+  } desktop;
+  m_settings.SaveSetting("VORLAN", "Settings", "MainLeft", "25000");
+  m_settings.SaveSetting("VORLAN", "Settings", "DispLeft", "1000");
+  FormMain form({m_platform, m_settings, m_dialogs, m_dir.path(), &desktop});
+  int moves = 0;
+  QObject::connect(&form.FormOutput, &ViewWindow::GeometryChanged, [&] { ++moves; });
+  form.Form_Load();
+  EXPECT_EQ(desktop.asked, 1);
+  EXPECT_EQ(form.FormOutput.Geometry(), (Twips{10185, 4500, 9015, 4380}));
+  EXPECT_EQ(moves, 1);
+  EXPECT_EQ(Setting("Settings", "MainLeft"), "10185");
+  EXPECT_EQ(Setting("Settings", "MainTop"), "4500");
+  EXPECT_EQ(form.FormDisplay.Geometry().left, 1000);
+  EXPECT_EQ(Setting("Settings", "DispWidth"), "<absent>") << "a place that fits is not rewritten";
+  // Later changes of the window do not correct it again.
+  form.FormOutput.SetCaption("Vorlan(RAW Data) Records = 1  Device ID = 0");
+  form.FormOutput.Move({-30000, 0, 9015, 4380});
+  EXPECT_EQ(form.FormOutput.Geometry().left, -30000);
 }
 
 using ShutDownTest = FormTest;

@@ -28,15 +28,43 @@ struct AppendCase {
 
 const AppendCase kCases[] = {
     {"PlainLine", "", " ->: 16 \r\n", " ->: 16 \r\n"},
-    {"BackspaceErasesTheCharacterBefore", "", "ab" "XY\b" "Z\r\n", "abXZ\r\n"},
-    {"BackspaceAfterCrLfJoinsTheLines", "", "ab\r\n\b" "cd", "abcd"},
-    {"BackspaceAfterCharacterAfterLf", "", "ab\r\nx\b" "cd\r\n", "abcd\r\n"},
-    {"LeadingBackspaceErasesTheViewsLastCharacter", "abc", "\b" "Z", "abZ"},
-    {"LeadingBackspaceErasesALineBreakWhole", "abc\r\n", "\b" "Z", "abcZ"},
-    {"SeveralLeadingBackspacesCountOnce", "abcdef", "\b\b\b" "Z", "abcdeZ"},
-    {"LeadingBackspaceOnAnEmptyView", "", "\b" "Z", "Z"},
-    {"LeadingBackspaceOnAOneLineBreakView", "\n", "\b" "Z", "Z"},
-    {"BackspaceAtSecondPositionTakesTheFirstCharacter", "v", "a\b" "bc", "vbc"},
+    {"BackspaceErasesTheCharacterBefore", "",
+     "ab"
+     "XY\b"
+     "Z\r\n",
+     "abXZ\r\n"},
+    {"BackspaceAfterCrLfJoinsTheLines", "",
+     "ab\r\n\b"
+     "cd",
+     "abcd"},
+    {"BackspaceAfterCharacterAfterLf", "",
+     "ab\r\nx\b"
+     "cd\r\n",
+     "abcd\r\n"},
+    {"LeadingBackspaceErasesTheViewsLastCharacter", "abc",
+     "\b"
+     "Z",
+     "abZ"},
+    {"LeadingBackspaceErasesALineBreakWhole", "abc\r\n",
+     "\b"
+     "Z",
+     "abcZ"},
+    {"SeveralLeadingBackspacesCountOnce", "abcdef",
+     "\b\b\b"
+     "Z",
+     "abcdeZ"},
+    {"LeadingBackspaceOnAnEmptyView", "",
+     "\b"
+     "Z",
+     "Z"},
+    {"LeadingBackspaceOnAOneLineBreakView", "\n",
+     "\b"
+     "Z",
+     "Z"},
+    {"BackspaceAtSecondPositionTakesTheFirstCharacter", "v",
+     "a\b"
+     "bc",
+     "vbc"},
     {"LoneCrBeforeThePairIsDropped", "", "abc\rdef\r\n", "abcdef\r\n"},
     {"ScanStopsAtTheFirstPair", "", "abc\r\ndef\rx", "abc\r\ndef\rx"},
     {"CrAtTheVeryEndIsLone", "", "abc\r", "abc"},
@@ -74,19 +102,22 @@ TEST(AppendToTerminalBound, StaysBoundedOverManyAppends) {
   TerminalText view;
   int largest = 0;
   for (int i = 0; i < 5000; ++i) {
-    AppendToTerminal(view, " \x02" "record......\x03\r\n");
+    AppendToTerminal(view,
+                     " \x02"
+                     "record......\x03\r\n");
     largest = std::max(largest, int(view.Text().size()));
   }
   EXPECT_LE(largest, 16000 + 17);
   EXPECT_GE(view.Text().size(), 11905);
 }
 
-TEST(TerminalTextOps, ObserversSeeEachChangeAsOneReplacement) {
+TEST(TerminalTextOps, EachChangeIsSignalledAsOneReplacement) {
   TerminalText view;
-  std::vector<std::tuple<int, int, QString>> seen;
-  view.OnChanged([&](int position, int removed, const QString& inserted) {
-    seen.emplace_back(position, removed, inserted);
-  });
+  std::vector<std::tuple<int, QString, QString>> seen;
+  QObject::connect(&view, &TerminalText::Replaced,
+                   [&](int position, const QString& removed, const QString& inserted) {
+                     seen.emplace_back(position, removed, inserted);
+                   });
   view.SetText("hello");
   view.SetSelStart(3);
   view.SetSelLength(99);  // clamped to what follows
@@ -97,7 +128,7 @@ TEST(TerminalTextOps, ObserversSeeEachChangeAsOneReplacement) {
   view.SetSelStart(-4);
   EXPECT_EQ(view.SelStart(), 0);
   ASSERT_EQ(seen.size(), 2u);
-  EXPECT_EQ(seen[1], std::make_tuple(3, 2, QString("p!")));
+  EXPECT_EQ(seen[1], std::make_tuple(3, QString("lo"), QString("p!")));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -19,11 +20,12 @@
 namespace vorlan {
 namespace {
 
+// Built in main.cpp's order: the widgets first, then the start-up fills the models.
 class FormMainWindowTest : public FormTest {
  protected:
   void SetUp() override {
-    m_form.Form_Load();
     m_window = std::make_unique<FormMainWindow>(m_form, m_dialogs);
+    m_form.Form_Load();
     m_window->show();
   }
   template <typename T>
@@ -53,8 +55,10 @@ TEST_F(FormMainWindowTest, ShowsEveryControlWithItsCaption) {
   EXPECT_EQ(Find<QLabel>("LblMaxTime")->text(), "Generate ERROR if call exceeds value (seconds)");
   EXPECT_EQ(Find<QLineEdit>("txtHost")->text(), "0.0.0.0");
   EXPECT_EQ(Find<QLineEdit>("TxtMaxTime")->text(), "120");
-  EXPECT_EQ(Find<QComboBox>("cbDeviceID")->count(), 4);
-  EXPECT_EQ(Find<QComboBox>("cbDeviceID")->currentText(), "0");
+  auto* deviceId = Find<QComboBox>("cbDeviceID");
+  ASSERT_EQ(deviceId->count(), 4);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(deviceId->itemText(i), QString::number(i));
+  EXPECT_EQ(deviceId->currentText(), "0");
   EXPECT_EQ(Find<QLabel>("Panel3")->text(), "Records = 0");
   QStringList menus;
   for (QAction* a : m_window->menuBar()->actions()) menus << a->text();
@@ -100,14 +104,118 @@ TEST_F(FormMainWindowTest, WidgetsFollowTheModelsAndForwardClicks) {
 
 TEST_F(FormMainWindowTest, RawViewMirrorsAppendsTrimsAndClears) {
   QPlainTextEdit* view = m_window->rawDataWindow()->textBox();
+  const auto shown = [&] {
+    return QString(m_form.txtout().Text()).replace("\r\n", "\n").replace(QChar(13), QChar(10));
+  };
   AppendToTerminal(m_form.txtout(), " ->: 16 \r\n");
   AppendToTerminal(m_form.txtout(), "<- : 16 31 \r\n");
+  EXPECT_EQ(view->toPlainText(), "") << "the view follows once per turn of the event loop";
+  QCoreApplication::processEvents();
   EXPECT_EQ(view->toPlainText(), " ->: 16 \n<- : 16 31 \n");
-  for (int i = 0; i < 2000; ++i) AppendToTerminal(m_form.txtout(), "0123456789\r\n");
-  QString model = m_form.txtout().Text();
-  EXPECT_EQ(view->toPlainText(), model.replace("\r\n", "\n"));
+  // Appends of every shape, a few per turn, across many trims: pairs cut by a trim, lone CRs,
+  // a CR at the end that the next append pairs with, backspaces erasing the end.
+  std::srand(7);
+  const QString pieces[] = {"0123456789\r\n", "\r",      "\n",
+                            "ab\rcd\r\n",     "\bx\r\n", " ->: Error \r\n"};
+  for (int turn = 0; turn < 600; ++turn) {
+    for (int n = std::rand() % 4; n >= 0; --n) {
+      QString text;
+      for (int k = std::rand() % 40; k >= 0; --k) text += pieces[std::rand() % 6];
+      if (std::rand() % 50 == 0) {
+        m_form.txtout().Replace(int(m_form.txtout().Text().size()), 0, text);  // raw, no rules
+      } else {
+        AppendToTerminal(m_form.txtout(), text);
+      }
+    }
+    QCoreApplication::processEvents();
+    ASSERT_EQ(view->toPlainText(), shown()) << "turn " << turn;
+    ASSERT_EQ(view->textCursor().position(), view->document()->characterCount() - 1);
+  }
+  EXPECT_LE(m_form.txtout().Text().size(), 16000 + 4000);
   m_form.CmdCls_Click();
+  QCoreApplication::processEvents();
   EXPECT_EQ(view->toPlainText(), "");
+}
+
+TEST_F(FormMainWindowTest, EveryWayAFieldsTextChangesReachesItsModel) {
+  // Typed, set by the widget's own setter, and set through the accessibility interface as a
+  // screen reader or an on-screen keyboard does.
+  const auto viaAccessibility = [](QWidget* w, const QString& text) {
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+    ASSERT_NE(a, nullptr);
+    a->setText(QAccessible::Value, text);
+  };
+  auto* host = Find<QLineEdit>("txtHost");
+  auto* maxTime = Find<QLineEdit>("TxtMaxTime");
+  QLineEdit* deviceId = Find<QComboBox>("cbDeviceID")->lineEdit();
+  viaAccessibility(host, "10.1.2.3");
+  EXPECT_EQ(m_form.txtHost.Text(), "10.1.2.3");
+  viaAccessibility(maxTime, "600");
+  EXPECT_EQ(m_form.TxtMaxTime.Text(), "600");
+  viaAccessibility(deviceId, "2");
+  EXPECT_EQ(m_form.cbDeviceID.Text(), "2");
+  host->setText("192.168.0.9");
+  EXPECT_EQ(m_form.txtHost.Text(), "192.168.0.9");
+  host->selectAll();
+  QTest::keyClicks(host, "pbx");
+  EXPECT_EQ(m_form.txtHost.Text(), "pbx");
+  // And Connect dials what the field shows.
+  m_form.CmdConnect_Click();
+  EXPECT_EQ(m_platform.SocketAt(0)->RemoteHost(), "pbx");
+}
+
+TEST_F(FormMainWindowTest, EnterInTheDeviceIdBoxKeepsTheModelsList) {
+  auto* box = Find<QComboBox>("cbDeviceID");
+  box->lineEdit()->selectAll();
+  QTest::keyClicks(box->lineEdit(), "7");
+  QTest::keyClick(box->lineEdit(), Qt::Key_Return);
+  EXPECT_EQ(m_form.cbDeviceID.Text(), "7");
+  EXPECT_EQ(box->count(), 4);
+  m_form.cbDeviceID.AddItem("4");
+  ASSERT_EQ(box->count(), 5);
+  EXPECT_EQ(box->itemText(4), "4");
+  EXPECT_EQ(box->currentText(), "7") << "a new list item does not replace the text";
+  box->setCurrentIndex(1);
+  EXPECT_EQ(m_form.cbDeviceID.Text(), "1");
+}
+
+TEST_F(FormMainWindowTest, LabelsLabelTheirFields) {
+  const std::pair<const char*, QWidget*> cases[] = {
+      {"Host:", Find<QLineEdit>("txtHost")},
+      {"Device ID:", Find<QComboBox>("cbDeviceID")},
+      {"Generate ERROR if call exceeds value (seconds)", Find<QLineEdit>("TxtMaxTime")},
+  };
+  for (const auto& [text, field] : cases) {
+    QLabel* label = nullptr;
+    for (QLabel* l : m_window->findChildren<QLabel*>()) {
+      if (l->text() == text) label = l;
+    }
+    ASSERT_NE(label, nullptr) << text;
+    EXPECT_EQ(label->buddy(), field) << text;
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(field);
+    bool labelled = false;
+    for (const auto& [other, relation] : a->relations(QAccessible::Label)) {
+      labelled = labelled || other->object() == label;
+    }
+    EXPECT_TRUE(labelled) << text;
+  }
+}
+
+TEST_F(FormMainWindowTest, AViewWindowStaysWhereTheOperatorPutItWhateverItsModelDoes) {
+  ViewWindowWidget* raw = m_window->rawDataWindow();
+  // Off the screen's left edge, as an operator may leave it.
+  const double tpp = raw->TwipsPerPixel();
+  m_form.FormOutput.Move({float(-500 * tpp), float(20 * tpp), float(400 * tpp), float(300 * tpp)});
+  QCoreApplication::processEvents();
+  const QPoint place = raw->pos();
+  EXPECT_LT(place.x(), -400);
+  m_form.FormOutput.SetCaption("Vorlan(RAW Data) Records = 1  Device ID = 0");
+  AppendToTerminal(m_form.txtout(), " x\r\n");
+  m_form.FormOutput.Hide();
+  m_form.FormOutput.Show();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(raw->pos(), place);
+  EXPECT_EQ(raw->windowTitle(), "Vorlan(RAW Data) Records = 1  Device ID = 0");
 }
 
 TEST_F(FormMainWindowTest, ClosingTheRawWindowUnloadsItThroughTheModel) {
