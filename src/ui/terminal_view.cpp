@@ -26,7 +26,13 @@ TerminalView::TerminalView(TerminalText& text, QWidget* parent)
   QFont font(QStringLiteral("Terminal"));
   font.setStyleHint(QFont::TypeWriter);
   if (!QFontInfo(font).fixedPitch()) font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  // Hexadecimal and single-byte record text, left to right: laying a line out need not shape it
+  // nor look for right-to-left characters, which would be most of the cost of an append.
+  font.setStyleStrategy(QFont::PreferNoShaping);
   setFont(font);
+  QTextOption option = document()->defaultTextOption();
+  option.setTextDirection(Qt::LeftToRight);
+  document()->setDefaultTextOption(option);
   m_redraw = true;
   Follow();
   connect(&m_text, &TerminalText::Replaced, this, &TerminalView::Replaced);
@@ -64,7 +70,8 @@ void TerminalView::Follow() {
   } else {
     if (m_dropFront > 0) {
       QTextCursor cursor(document());
-      cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor, m_dropFront);
+      // By position: moving the cursor character by character would lay each line out.
+      cursor.setPosition(m_dropFront, QTextCursor::KeepAnchor);
       cursor.removeSelectedText();
     }
     if (!m_append.isEmpty()) {
