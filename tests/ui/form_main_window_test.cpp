@@ -5,15 +5,19 @@
 #include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "about/frm_about.h"
 #include "support/form_fixture.h"
+#include "ui/qt_dialogs.h"
 #include "ui/terminal_view.h"
 #include "ui/view_window_widget.h"
 
@@ -237,6 +241,25 @@ TEST_F(FormMainWindowTest, HelpAboutOpensOneAboutBoxThatClosesWithTheProgram) {
   m_form.Form_Unload();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(box.isNull() || !box->isVisible());
+}
+
+TEST(QtNameFilters, ShowEachDescriptionAsGivenAndApplyItsPattern) {
+  const QStringList filters =
+      QtNameFilters("All Files (*.*)|*.*|Text Files (*.txt)|*.txt|Logs|*.log; *.txt");
+  EXPECT_EQ(filters, (QStringList{"All Files (*.*) (*)", "Text Files (*.txt) (*.txt)",
+                                  "Logs (*.log *.txt)"}));
+  // The dialog applies the last parenthesised list: "All Files" must show names without a dot.
+  QTemporaryDir dir;
+  for (const char* name : {"calls", "0305.log", "notes.txt"}) {
+    QFile file(dir.filePath(name));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  }
+  const auto shown = [&](const QString& filter) {
+    const QString patterns = QRegularExpression(R"(\(([^()]*)\)$)").match(filter).captured(1);
+    return QDir(dir.path()).entryList(patterns.split(' '), QDir::Files, QDir::Name);
+  };
+  EXPECT_EQ(shown(filters[0]), (QStringList{"0305.log", "calls", "notes.txt"}));
+  EXPECT_EQ(shown(filters[1]), (QStringList{"notes.txt"}));
 }
 
 }  // namespace
