@@ -4,8 +4,8 @@
 
 #include <QFile>
 
-#include "hex.h"
 #include "support/form_fixture.h"
+#include "hex.h"
 
 namespace vorlan {
 namespace {
@@ -14,23 +14,13 @@ using namespace std::chrono_literals;
 
 // A record with a data type 6 item: start 2001-01-15 12:30:00 and the given end.
 QByteArray Record(const char* end) {
-  return QByteArray(
-             "\x02"
-             "00"
-             "03"
-             "0105ABCDE"
-             "0631"
-             "20010115123000...") +
-         end + "\x03";
+  return QByteArray("\x02" "00" "03" "0105ABCDE" "0631" "20010115123000...") + end + "\x03";
 }
 
 class AlarmTest : public FormTest {
  protected:
   void Receive(const QByteArray& records, char block) {
-    Peer().PeerSend(QByteArray("\x16"
-                               "2000010"
-                               "1") +
-                    block + records);
+    Peer().PeerSend(QByteArray("\x16" "2000010" "1") + block + records);
     m_platform.RunFor(300ms);
   }
   QByteArray Log() const {
@@ -44,8 +34,8 @@ TEST_F(AlarmTest, LongCallsAreMarkedInTheLogAndTheRawView) {
   m_form.TxtMaxTime.SetText("300");
   m_form.CmdCls_Click();
   Receive(Record("20010115123512") + Record("20010115123500"), 'A');  // 312 s, then 300 s
-  EXPECT_EQ(Hex(Log()),
-            Hex("<BAD>:" + Record("20010115123512") + "\r\n" + Record("20010115123500") + "\r\n"));
+  EXPECT_EQ(Hex(Log()), Hex("<BAD>:" + Record("20010115123512") + "\r\n" +
+                            Record("20010115123500") + "\r\n"));
   const QString raw = m_form.txtout().Text();
   EXPECT_TRUE(raw.contains(" <BAD>:" + QString::fromLatin1(Record("20010115123512")) + "\r\n"));
   EXPECT_TRUE(raw.contains("\r\n " + QString::fromLatin1(Record("20010115123500")) + "\r\n"));

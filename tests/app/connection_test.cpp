@@ -3,11 +3,11 @@
 #include <QFile>
 
 #include "app/texts.h"
+#include "platform/winsock_errors.h"
+#include "support/form_fixture.h"
 #include "hex.h"
 #include "link/frame.h"
 #include "logging/record_log.h"
-#include "platform/winsock_errors.h"
-#include "support/form_fixture.h"
 #include "support/window_state.h"
 
 namespace vorlan {

@@ -2,8 +2,8 @@
 
 #include <QFile>
 
-#include "logging/record_log.h"
 #include "support/form_fixture.h"
+#include "logging/record_log.h"
 
 namespace vorlan {
 namespace {
@@ -20,17 +20,13 @@ void Write(const QString& path, const QByteArray& bytes) {
 // usable afterwards.
 TEST_F(FileCommandsTest, CleanUpSkipsTheCurrentLogFile) {
   Write(LogsPath() + "/01010000.log", "");
-  Write(LogsPath() + "/01010100.log",
-        "\x02"
-        "REC\x03\r\n");
+  Write(LogsPath() + "/01010100.log", "\x02" "REC\x03\r\n");
   LoadAndConnect();  // opens the empty 03051437.log
   m_form.Command1_Click();
   EXPECT_FALSE(QFile::exists(LogsPath() + "/01010000.log"));
   EXPECT_TRUE(QFile::exists(LogsPath() + "/01010100.log"));
   ASSERT_TRUE(QFile::exists(LogsPath() + "/03051437.log"));
-  EXPECT_EQ(m_form.CurrentLogFile().WriteRecord("\x02"
-                                                "X\x03",
-                                                false),
+  EXPECT_EQ(m_form.CurrentLogFile().WriteRecord("\x02" "X\x03", false),
             logging::RecordLog::WriteResult::Written);
   EXPECT_TRUE(m_dialogs.boxes.empty()) << "the command shows nothing";
 }

@@ -2,10 +2,10 @@
 
 #include <QFile>
 
-#include "hex.h"
-#include "logging/record_log.h"
-#include "support/fake_exchange.h"
 #include "support/form_fixture.h"
+#include "hex.h"
+#include "support/fake_exchange.h"
+#include "logging/record_log.h"
 
 namespace vorlan {
 namespace {
@@ -35,18 +35,12 @@ TEST_F(LogSwitchTest, AtTheTopOfTheHourTheDownloadMovesToANewFile) {
   // The first request goes out at 14:59:59.650 and is answered a second later, while the
   // switch waits for the stop: its record still goes to the old file.
   exchange.delay = 1000ms;
-  exchange.QueueReply('B',
-                      "\x02"
-                      "DURING\x03");
-  exchange.QueueReply('C',
-                      "\x02"
-                      "AFTER\x03");
+  exchange.QueueReply('B', "\x02" "DURING\x03");
+  exchange.QueueReply('C', "\x02" "AFTER\x03");
   rig.m_form.CmdDnld_Click();
   rig.m_platform.RunFor(5s);
-  EXPECT_EQ(Hex(rig.Read("03051459.log")), Hex("\x02"
-                                               "DURING\x03\r\n"));
-  EXPECT_EQ(Hex(rig.Read("03051500.log")), Hex("\x02"
-                                               "AFTER\x03\r\n"));
+  EXPECT_EQ(Hex(rig.Read("03051459.log")), Hex("\x02" "DURING\x03\r\n"));
+  EXPECT_EQ(Hex(rig.Read("03051500.log")), Hex("\x02" "AFTER\x03\r\n"));
   EXPECT_EQ(rig.m_form.txtout().Text().count("DURING"), 0) << "the RAW Data view was cleared";
   EXPECT_TRUE(rig.m_form.CmdStop.Enabled()) << "the download runs again";
   EXPECT_TRUE(rig.m_form.TimerLog().Enabled());

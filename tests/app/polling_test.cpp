@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "hex.h"
-#include "support/fake_exchange.h"
 #include "support/form_fixture.h"
+#include "support/fake_exchange.h"
+#include "hex.h"
 
 namespace vorlan {
 namespace {
@@ -64,14 +64,8 @@ TEST_F(PollingTest, DownloadSendsOneDataRequestPerReply) {
   EXPECT_FALSE(m_form.CmdDisconnect.Enabled());
   EXPECT_FALSE(m_form.CmdConnect.Enabled());
   EXPECT_FALSE(m_form.cmdquit.Enabled());
-  m_exchange.QueueReply('A',
-                        "\x02"
-                        "ONE\x03"
-                        "z");
-  m_exchange.QueueReply('B',
-                        "\x02"
-                        "TWO\x03"
-                        "z");
+  m_exchange.QueueReply('A', "\x02" "ONE\x03" "z");
+  m_exchange.QueueReply('B', "\x02" "TWO\x03" "z");
   m_platform.RunFor(9000ms);
   // 100 ms, then 50 ms of lamp. Reply 10 ms later, its flash, the acknowledgement's flash,
   // then 1 ms to the next request and its flash: 161 ms a cycle. After the buffer-empty reply
@@ -86,9 +80,7 @@ TEST_F(PollingTest, DownloadSendsOneDataRequestPerReply) {
 
 TEST_F(PollingTest, StopWithARequestOutstandingIsConfirmedByItsReply) {
   m_exchange.delay = 500ms;
-  m_exchange.QueueReply('C',
-                        "\x02"
-                        "LAST\x03");
+  m_exchange.QueueReply('C', "\x02" "LAST\x03");
   m_form.CmdDnld_Click();
   m_platform.RunFor(200ms);  // the request is out, its reply not yet here
   m_form.CmdStop_Click();

@@ -6,10 +6,10 @@
 #include <limits>
 
 #include "app/texts.h"
-#include "hex.h"
-#include "logging/record_log.h"
 #include "support/fake_exchange.h"
 #include "support/form_fixture.h"
+#include "hex.h"
+#include "logging/record_log.h"
 
 namespace vorlan {
 namespace {
@@ -17,11 +17,7 @@ namespace {
 using namespace std::chrono_literals;
 
 // SYN, "2" and seven characters: a data reply's header without its block character.
-const QByteArray kHeader = QByteArray(
-    "\x16"
-    "2"
-    "000010"
-    "1");
+const QByteArray kHeader = QByteArray("\x16" "2" "000010" "1");
 
 class ReceiveRig : public FormRig {
  public:
@@ -54,14 +50,10 @@ class ReceiveTest : public ::testing::Test, public ReceiveRig {};
 // The example every reader of the receive path starts from.
 TEST_F(ReceiveTest, WorkedExampleByteForByte) {
   StartDownload();
-  Arrive(kHeader + "A" +
-         "\x02"
-         "05 01 15 CALL\x03"
-         "Z");
+  Arrive(kHeader + "A" + "\x02" "05 01 15 CALL\x03" "Z");
   EXPECT_EQ(Raw(),
             " ->: 16 32 30 30 30 30 31 30 31 41 \r\n"
-            " \x02"
-            "05.01.15.CALL\x03\r\n"
+            " \x02" "05.01.15.CALL\x03\r\n"
             "<- : 16 34 30 30 30 30 34 30 31 41 6 B9 \r\n");
   EXPECT_EQ(Hex(Peer().TakeSent()), "16 34 30 30 30 30 34 30 31 41 06 B9");
   EXPECT_EQ(m_form.StatusBar.Panel(3), "Records = 1");
@@ -69,20 +61,13 @@ TEST_F(ReceiveTest, WorkedExampleByteForByte) {
   EXPECT_EQ(m_form.StatusBar.Panel(2), "");
   EXPECT_EQ(m_form.TimerDnld().Interval(), 1);
   EXPECT_TRUE(m_form.TimerDnld().Enabled());
-  EXPECT_EQ(Hex(Log()), Hex("\x02"
-                            "05.01.15.CALL\x03\r\n"));
+  EXPECT_EQ(Hex(Log()), Hex("\x02" "05.01.15.CALL\x03\r\n"));
 }
 
 TEST_F(ReceiveTest, SeveralRecordsOneAcknowledgement) {
   StartDownload();
-  Arrive(kHeader + "Q" +
-         "\x02"
-         "A B\x03\x02"
-         "C\x03"
-         "x");
-  EXPECT_EQ(Hex(Log()), Hex("\x02"
-                            "A.B\x03\r\n\x02"
-                            "C\x03\r\n"));
+  Arrive(kHeader + "Q" + "\x02" "A B\x03\x02" "C\x03" "x");
+  EXPECT_EQ(Hex(Log()), Hex("\x02" "A.B\x03\r\n\x02" "C\x03\r\n"));
   EXPECT_EQ(m_form.RecordCount, 2);
   EXPECT_EQ(Hex(Peer().TakeSent()), Hex(frame::DataAcknowledgement("1", 'Q')));
   EXPECT_EQ(m_form.TimerDnld().Interval(), 1);
@@ -99,11 +84,8 @@ TEST_F(ReceiveTest, HeaderOnlyReplyIsAcknowledgedWithNoRecord) {
 TEST_F(ReceiveTest, TextBeforeAnStxIsNotPartOfTheRecord) {
   StartDownload();
   // A stray ETX before the record does not hold the record back.
-  Arrive(kHeader + "C" +
-         "xy\x03z\x02"
-         "REC\x03");
-  EXPECT_EQ(Hex(Log()), Hex("\x02"
-                            "REC\x03\r\n"));
+  Arrive(kHeader + "C" + "xy\x03z\x02" "REC\x03");
+  EXPECT_EQ(Hex(Log()), Hex("\x02" "REC\x03\r\n"));
   EXPECT_EQ(Hex(Peer().TakeSent()), Hex(frame::DataAcknowledgement("1", 'C')));
 }
 
@@ -129,12 +111,7 @@ TEST_F(ReceiveTest, StatusRepliesSetTheirTextsAndTheNextRequestsInterval) {
   m_form.TimerDnld().SetEnabled(false);
   m_form.TimerDnld_Timer();
   Peer().TakeSent();
-  Arrive(
-      QByteArray("\x16"
-                 "3000030"
-                 "1"
-                 "4"
-                 "trailing"));
+  Arrive(QByteArray("\x16" "3000030" "1" "4" "trailing"));
   EXPECT_EQ(m_form.StatusBar.Panel(2), "PBX Port Busy..");
   EXPECT_EQ(m_form.TimerDnld().Interval(), 3000);
   EXPECT_EQ(Hex(Peer().TakeSent()), "") << "status replies are not acknowledged";
@@ -156,50 +133,35 @@ TEST_F(ReceiveTest, StopIsConfirmedByTheNextArrivalOfAnyKind) {
   m_form.CmdStop_Click();
   EXPECT_FALSE(m_form.StopDone);
   EXPECT_EQ(m_form.StatusBar.Panel(2), "Please Wait...");
-  Arrive(kHeader + "D" +
-         "\x02"
-         "LATE\x03");  // the outstanding request's reply
+  Arrive(kHeader + "D" + "\x02" "LATE\x03");  // the outstanding request's reply
   EXPECT_TRUE(m_form.StopDone);
   EXPECT_TRUE(m_form.HeartBeatTimer().Enabled());
   EXPECT_TRUE(m_form.CmdDisconnect.Enabled());
   EXPECT_EQ(m_form.StatusBar.Panel(1), "");
   EXPECT_FALSE(m_form.TimerDnld().Enabled());
-  EXPECT_EQ(Hex(Log()), Hex("\x02"
-                            "LATE\x03\r\n"))
-      << "its records are still taken";
+  EXPECT_EQ(Hex(Log()), Hex("\x02" "LATE\x03\r\n")) << "its records are still taken";
 }
 
 TEST_F(ReceiveTest, CountStartsAgainPastItsLargestValue) {
   StartDownload();
   m_form.RecordCount = std::numeric_limits<qint32>::max();
-  Arrive(kHeader + "E" +
-         "\x02"
-         "X\x03");
+  Arrive(kHeader + "E" + "\x02" "X\x03");
   EXPECT_EQ(m_form.RecordCount, 0);
   EXPECT_EQ(m_form.StatusBar.Panel(3), "Records = 0");
 }
 
 TEST_F(ReceiveTest, AShortDataHeaderWaitsForItsRest) {
   StartDownload();
-  Arrive(
-      QByteArray("\x16"
-                 "20"));
+  Arrive(QByteArray("\x16" "20"));
   EXPECT_EQ(Hex(Peer().TakeSent()), "");
-  Arrive(
-      QByteArray("00101"
-                 "1F"
-                 "\x02"
-                 "R\x03"));
-  EXPECT_EQ(Hex(Log()), Hex("\x02"
-                            "R\x03\r\n"));
+  Arrive(QByteArray("00101" "1F" "\x02" "R\x03"));
+  EXPECT_EQ(Hex(Log()), Hex("\x02" "R\x03\r\n"));
   EXPECT_EQ(Hex(Peer().TakeSent()), Hex(frame::DataAcknowledgement("1", 'F')));
 }
 
 TEST_F(ReceiveTest, AShortDataHeaderThatNeverCompletesIsUnrecognised) {
   StartDownload();
-  Arrive(
-      QByteArray("\x16"
-                 "2000"));
+  Arrive(QByteArray("\x16" "2000"));
   Arrive(FakeExchange::Status("1", '1'));
   EXPECT_NE(Raw().find(" ->: Error \r\n"), std::string::npos);
   EXPECT_EQ(m_form.StatusBar.Panel(2), "PBX Buffer Empty...");
@@ -209,17 +171,8 @@ TEST_F(ReceiveTest, AShortDataHeaderThatNeverCompletesIsUnrecognised) {
 // The network may cut a reply anywhere: every record is logged once, and one acknowledgement
 // goes out, whatever the cut.
 TEST_F(ReceiveTest, SplitAtEveryOffsetLogsEveryRecordOnce) {
-  const QByteArray reply = kHeader + "G" +
-                           "\x02"
-                           "ONE 1\x03\x02"
-                           "TWO\xFF\x80\x03\x02"
-                           "3\x03"
-                           "k";
-  const QByteArray expected =
-      "\x02"
-      "ONE.1\x03\r\n\x02"
-      "TWO\xFF\x80\x03\r\n\x02"
-      "3\x03\r\n";
+  const QByteArray reply = kHeader + "G" + "\x02" "ONE 1\x03\x02" "TWO\xFF\x80\x03\x02" "3\x03" "k";
+  const QByteArray expected = "\x02" "ONE.1\x03\r\n\x02" "TWO\xFF\x80\x03\r\n\x02" "3\x03\r\n";
   for (qsizetype cut = 1; cut < reply.size(); ++cut) {
     ReceiveRig rig;
     rig.StartDownload();
@@ -264,19 +217,10 @@ TEST_F(ReceiveTest, RecordAcrossTwoDataRepliesIsLoggedWhole) {
   StartDownload();
   // The exchange sends the second reply unasked; both are acknowledged, oldest first, once the
   // joined record is in the log, and only one request follows.
-  SendAt(0ms, kHeader + "I" +
-                  "\x02"
-                  "FIRST\x03\x02"
-                  "HEAD ");
-  SendAt(300ms, kHeader + "J" +
-                    "T\x16IL\x03\x02"
-                    "NEXT\x03"
-                    "z");
+  SendAt(0ms, kHeader + "I" + "\x02" "FIRST\x03\x02" "HEAD ");
+  SendAt(300ms, kHeader + "J" + "T\x16IL\x03\x02" "NEXT\x03" "z");
   m_platform.RunFor(1000ms);
-  EXPECT_EQ(Hex(Log()), Hex("\x02"
-                            "FIRST\x03\r\n\x02"
-                            "HEAD.T\x16IL\x03\r\n\x02"
-                            "NEXT\x03\r\n"));
+  EXPECT_EQ(Hex(Log()), Hex("\x02" "FIRST\x03\r\n\x02" "HEAD.T\x16IL\x03\r\n\x02" "NEXT\x03\r\n"));
   const QByteArray sent = Peer().TakeSent();
   const QByteArray ackI = frame::DataAcknowledgement("1", 'I');
   const QByteArray ackJ = frame::DataAcknowledgement("1", 'J');
@@ -290,21 +234,10 @@ TEST_F(ReceiveTest, RecordAcrossTwoDataRepliesIsLoggedWhole) {
 // acknowledged with its own block character.
 TEST_F(ReceiveTest, OneArrivalHoldingTwoRepliesIsHandledAsTwo) {
   StartDownload();
-  SendAt(0ms, kHeader + "P" +
-                  "\x02"
-                  "ONE\x03\x02"
-                  "HE");
-  SendAt(10ms, QByteArray("AD\x03"
-                          "z") +
-                   kHeader + "Q" +
-                   "\x02"
-                   "TWO\x03"
-                   "\x16");
+  SendAt(0ms, kHeader + "P" + "\x02" "ONE\x03\x02" "HE");
+  SendAt(10ms, QByteArray("AD\x03" "z") + kHeader + "Q" + "\x02" "TWO\x03" "\x16");
   m_platform.RunFor(400ms);
-  EXPECT_EQ(Hex(Log()), Hex("\x02"
-                            "ONE\x03\r\n\x02"
-                            "HEAD\x03\r\n\x02"
-                            "TWO\x03\r\n"));
+  EXPECT_EQ(Hex(Log()), Hex("\x02" "ONE\x03\r\n\x02" "HEAD\x03\r\n\x02" "TWO\x03\r\n"));
   const QByteArray sent = Peer().TakeSent();
   EXPECT_EQ(sent.count(frame::DataAcknowledgement("1", 'P')), 1);
   EXPECT_EQ(sent.count(frame::DataAcknowledgement("1", 'Q')), 1);
@@ -315,21 +248,12 @@ TEST_F(ReceiveTest, OneArrivalHoldingTwoRepliesIsHandledAsTwo) {
 TEST_F(ReceiveTest, LastCharacterOfAReplyStaysOutOfTheNextOne) {
   StartDownload();
   for (const char last : {'\x02', '\x16', '\x03'}) {
-    Arrive(kHeader + "R" +
-           "\x02"
-           "A\x03" +
-           last);
+    Arrive(kHeader + "R" + "\x02" "A\x03" + last);
     m_platform.RunFor(kContinuationWait + 400ms);
-    Arrive(kHeader + "S" +
-           "\x02"
-           "B\x03"
-           "z");
+    Arrive(kHeader + "S" + "\x02" "B\x03" "z");
     m_platform.RunFor(400ms);
   }
-  EXPECT_EQ(Hex(Log()), Hex(QByteArray("\x02"
-                                       "A\x03\r\n\x02"
-                                       "B\x03\r\n")
-                                .repeated(3)));
+  EXPECT_EQ(Hex(Log()), Hex(QByteArray("\x02" "A\x03\r\n\x02" "B\x03\r\n").repeated(3)));
   const QByteArray sent = Peer().TakeSent();
   EXPECT_EQ(sent.count(frame::DataAcknowledgement("1", 'R')), 3);
   EXPECT_EQ(sent.count(frame::DataAcknowledgement("1", 'S')), 3);
@@ -339,9 +263,7 @@ TEST_F(ReceiveTest, LastCharacterOfAReplyStaysOutOfTheNextOne) {
 // shortened, and the reply that carried it is not acknowledged.
 TEST_F(ReceiveTest, EndlessRecordIsGivenUpWithoutGrowingOrAcknowledging) {
   StartDownload();
-  Peer().PeerSend(kHeader + "K" +
-                  "\x02"
-                  "START");
+  Peer().PeerSend(kHeader + "K" + "\x02" "START");
   qsizetype largest = 0;
   for (int i = 0; i < 400; ++i) {
     m_platform.At(std::chrono::milliseconds(i), [this, &largest] {
@@ -356,9 +278,7 @@ TEST_F(ReceiveTest, EndlessRecordIsGivenUpWithoutGrowingOrAcknowledging) {
   const QByteArray sent = Peer().TakeSent();
   EXPECT_EQ(sent.count(frame::DataAcknowledgement("1", 'K')), 0);
   EXPECT_EQ(sent.count(frame::DataRequest("1")), 0) << "the flood answers no request";
-  EXPECT_NE(Raw().find(" ->: Error \x02"
-                       "STARTxxx"),
-            std::string::npos);
+  EXPECT_NE(Raw().find(" ->: Error \x02" "STARTxxx"), std::string::npos);
   EXPECT_NE(Raw().find("characters)\r\n"), std::string::npos) << "shown shortened";
   EXPECT_LT(m_form.txtout().Text().size(), 17000);
   EXPECT_EQ(Log(), "");
@@ -369,9 +289,7 @@ TEST_F(ReceiveTest, LogWriteFailureStopsTheDownloadWithoutAcknowledging) {
   if (!QFile::exists("/dev/full")) GTEST_SKIP() << "needs /dev/full";
   ASSERT_TRUE(QFile::link("/dev/full", LogsPath() + "/03051437.log"));
   StartDownload();
-  Arrive(kHeader + "L" +
-         "\x02"
-         "LOST?\x03");
+  Arrive(kHeader + "L" + "\x02" "LOST?\x03");
   EXPECT_EQ(Hex(Peer().TakeSent()), "");
   ASSERT_EQ(m_dialogs.boxes.size(), 1u);
   EXPECT_EQ(m_dialogs.boxes[0].title, "VORLAN");
@@ -384,9 +302,7 @@ TEST_F(ReceiveTest, LogWriteFailureStopsTheDownloadWithoutAcknowledging) {
 TEST_F(ReceiveTest, ArrivalWhileClosedOnlyRunsTheClosingSteps) {
   StartDownload();
   m_form.CmdStop_Click();
-  Peer().PeerSend(kHeader + "M" +
-                  "\x02"
-                  "X\x03");
+  Peer().PeerSend(kHeader + "M" + "\x02" "X\x03");
   Peer().Close();  // closed before the arrival is handled: its bytes are gone
   m_platform.RunFor(1ms);
   EXPECT_EQ(m_form.RecordCount, 0);
@@ -397,23 +313,18 @@ TEST_F(ReceiveTest, ArrivalWhileClosedOnlyRunsTheClosingSteps) {
 TEST_F(ReceiveTest, LoneTrailingStxDoesNotWaitForARecord) {
   StartDownload();
   const auto start = m_platform.Elapsed();
-  Arrive(kHeader + "T" +
-         "\x02"
-         "A\x03\x02");
+  Arrive(kHeader + "T" + "\x02" "A\x03\x02");
   m_platform.WaitUntil([&] { return Peer().Sent().contains(frame::DataAcknowledgement("1", 'T')); },
                        5s);
   EXPECT_LT(m_platform.Elapsed() - start, 300ms);
-  EXPECT_EQ(Hex(Log()), Hex("\x02"
-                            "A\x03\r\n"));
+  EXPECT_EQ(Hex(Log()), Hex("\x02" "A\x03\r\n"));
 }
 
 // A close in the middle of a record: nothing of it reaches the next connection, and the
 // interrupted arrival does not touch the window that the close reset.
 TEST_F(ReceiveTest, CloseInsideARecordLeavesNothingForTheNextConnection) {
   StartDownload();
-  SendAt(0ms, kHeader + "U" +
-                  "\x02"
-                  "HALF OF A REC");
+  SendAt(0ms, kHeader + "U" + "\x02" "HALF OF A REC");
   SendAt(20ms, QByteArray());
   m_platform.At(30ms, [&] { Peer().PeerClose(); });
   m_platform.RunFor(3s);
@@ -426,13 +337,9 @@ TEST_F(ReceiveTest, CloseInsideARecordLeavesNothingForTheNextConnection) {
   m_platform.RunFor(1ms);
   m_form.CmdDnld_Click();
   m_platform.RunFor(200ms);
-  Arrive(kHeader + "V" +
-         "\x02"
-         "NEW\x03"
-         "z");
+  Arrive(kHeader + "V" + "\x02" "NEW\x03" "z");
   m_platform.RunFor(200ms);
-  EXPECT_EQ(Hex(Log()), Hex("\x02"
-                            "NEW\x03\r\n"));
+  EXPECT_EQ(Hex(Log()), Hex("\x02" "NEW\x03\r\n"));
   EXPECT_EQ(Peer().TakeSent().count(frame::DataAcknowledgement("1", 'U')), 0);
 }
 

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "support/form_fixture.h"
 #include "hex.h"
 #include "link/frame.h"
 #include "link/hex_echo.h"
-#include "support/form_fixture.h"
 
 namespace vorlan {
 namespace {
@@ -25,8 +25,9 @@ TEST_F(TransmitTest, AFrameLeavesAfterItsFlashAndIsEchoedWhenTheRawViewIsVisible
   m_form.CmdCls_Click();
   std::chrono::milliseconds sentAt{-1};
   bool lampOnWhileWaiting = false;
-  QObject::connect(&Peer(), &VirtualSocket::Sending,
-                   [&](const QByteArray&) { sentAt = m_platform.Elapsed(); });
+  QObject::connect(&Peer(), &VirtualSocket::Sending, [&](const QByteArray&) {
+    sentAt = m_platform.Elapsed();
+  });
   m_platform.At(25ms, [&] { lampOnWhileWaiting = m_form.TxLamp.On(); });
   const auto start = m_platform.Elapsed();
   m_form.SendFrame(frame::DataRequest("1"));

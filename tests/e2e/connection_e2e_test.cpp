@@ -7,11 +7,11 @@
 #include <QTemporaryDir>
 
 #include "app/form_main.h"
-#include "hex.h"
 #include "platform/qt_platform.h"
 #include "platform/settings_store.h"
 #include "platform/socket.h"
 #include "support/form_fixture.h"
+#include "hex.h"
 
 namespace vorlan {
 namespace {

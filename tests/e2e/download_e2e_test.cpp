@@ -7,11 +7,11 @@
 
 #include <cstdio>
 
-#include "app/texts.h"
-#include "hex.h"
+#include "support/form_fixture.h"
 #include "platform/qt_platform.h"
 #include "platform/socket.h"
-#include "support/form_fixture.h"
+#include "app/texts.h"
+#include "hex.h"
 #include "support/sim_process.h"
 
 namespace vorlan {
@@ -88,11 +88,11 @@ class DownloadEndToEnd : public ::testing::Test {
 // 2,000 records with blanks and bytes from 0x80 to 0xFF; replies split by the network, records
 // across replies, busy ports and checksum errors. Each delivered record is logged once.
 TEST_F(DownloadEndToEnd, EveryDeliveredRecordIsLoggedOnceInOrder) {
-  SimProcess sim(
-      m_platform, "127.0.3.1",
-      {"--seed", "7", "--records", "2000", "--per-reply", "16", "--high-bytes", "--split", "2",
-       "--pause", "5", "--split-record", "0.05", "--busy", "0.02", "--checksum-error", "0.02"},
-      m_dir.filePath("transcript.jsonl"));
+  SimProcess sim(m_platform, "127.0.3.1",
+                 {"--seed", "7", "--records", "2000", "--per-reply", "16",
+                  "--high-bytes", "--split", "2", "--pause", "5", "--split-record", "0.05",
+                  "--busy", "0.02", "--checksum-error", "0.02"},
+                 m_dir.filePath("transcript.jsonl"));
   ASSERT_TRUE(sim.Started());
   m_form.Form_Load();
   ASSERT_TRUE(Download("127.0.3.1"));
@@ -113,8 +113,8 @@ TEST_F(DownloadEndToEnd, EveryDeliveredRecordIsLoggedOnceInOrder) {
 // record that the exchange was told we received is missing from the log.
 TEST_F(DownloadEndToEnd, NothingAcknowledgedIsLostWhenTheLinkIsCut) {
   SimProcess sim(m_platform, "127.0.3.2",
-                 {"--seed", "11", "--records", "300", "--per-reply", "8", "--high-bytes", "--split",
-                  "2", "--pause", "5", "--close-after", "15"},
+                 {"--seed", "11", "--records", "300", "--per-reply", "8",
+                  "--high-bytes", "--split", "2", "--pause", "5", "--close-after", "15"},
                  m_dir.filePath("transcript.jsonl"));
   ASSERT_TRUE(sim.Started());
   m_form.Form_Load();
@@ -200,33 +200,10 @@ TEST_F(DownloadEndToEnd, LongCallsAreMarkedExactly) {
 // order, byte for byte, and nothing else.
 TEST_F(DownloadEndToEnd, EveryFaultAtOnceLosesAndDoublesNothing) {
   SimProcess sim(m_platform, "127.0.3.4",
-                 {"--seed",
-                  "23",
-                  "--records",
-                  "2000",
-                  "--per-reply",
-                  "16",
-                  "--high-bytes",
-                  "--control-bytes",
-                  "0.2",
-                  "--last-char",
-                  "02",
-                  "--split",
-                  "2",
-                  "--pause",
-                  "5",
-                  "--split-record",
-                  "0.05",
-                  "--busy",
-                  "0.02",
-                  "--checksum-error",
-                  "0.02",
-                  "--ignore",
-                  "0.01",
-                  "--endless-record",
-                  "40",
-                  "--close-in-record",
-                  "0.01"},
+                 {"--seed", "23", "--records", "2000", "--per-reply", "16", "--high-bytes",
+                  "--control-bytes", "0.2", "--last-char", "02", "--split", "2", "--pause", "5",
+                  "--split-record", "0.05", "--busy", "0.02", "--checksum-error", "0.02",
+                  "--ignore", "0.01", "--endless-record", "40", "--close-in-record", "0.01"},
                  m_dir.filePath("transcript.jsonl"));
   ASSERT_TRUE(sim.Started());
   m_form.Form_Load();

@@ -28,43 +28,15 @@ struct AppendCase {
 
 const AppendCase kCases[] = {
     {"PlainLine", "", " ->: 16 \r\n", " ->: 16 \r\n"},
-    {"BackspaceErasesTheCharacterBefore", "",
-     "ab"
-     "XY\b"
-     "Z\r\n",
-     "abXZ\r\n"},
-    {"BackspaceAfterCrLfJoinsTheLines", "",
-     "ab\r\n\b"
-     "cd",
-     "abcd"},
-    {"BackspaceAfterCharacterAfterLf", "",
-     "ab\r\nx\b"
-     "cd\r\n",
-     "abcd\r\n"},
-    {"LeadingBackspaceErasesTheViewsLastCharacter", "abc",
-     "\b"
-     "Z",
-     "abZ"},
-    {"LeadingBackspaceErasesALineBreakWhole", "abc\r\n",
-     "\b"
-     "Z",
-     "abcZ"},
-    {"SeveralLeadingBackspacesCountOnce", "abcdef",
-     "\b\b\b"
-     "Z",
-     "abcdeZ"},
-    {"LeadingBackspaceOnAnEmptyView", "",
-     "\b"
-     "Z",
-     "Z"},
-    {"LeadingBackspaceOnAOneLineBreakView", "\n",
-     "\b"
-     "Z",
-     "Z"},
-    {"BackspaceAtSecondPositionTakesTheFirstCharacter", "v",
-     "a\b"
-     "bc",
-     "vbc"},
+    {"BackspaceErasesTheCharacterBefore", "", "ab" "XY\b" "Z\r\n", "abXZ\r\n"},
+    {"BackspaceAfterCrLfJoinsTheLines", "", "ab\r\n\b" "cd", "abcd"},
+    {"BackspaceAfterCharacterAfterLf", "", "ab\r\nx\b" "cd\r\n", "abcd\r\n"},
+    {"LeadingBackspaceErasesTheViewsLastCharacter", "abc", "\b" "Z", "abZ"},
+    {"LeadingBackspaceErasesALineBreakWhole", "abc\r\n", "\b" "Z", "abcZ"},
+    {"SeveralLeadingBackspacesCountOnce", "abcdef", "\b\b\b" "Z", "abcdeZ"},
+    {"LeadingBackspaceOnAnEmptyView", "", "\b" "Z", "Z"},
+    {"LeadingBackspaceOnAOneLineBreakView", "\n", "\b" "Z", "Z"},
+    {"BackspaceAtSecondPositionTakesTheFirstCharacter", "v", "a\b" "bc", "vbc"},
     {"LoneCrBeforeThePairIsDropped", "", "abc\rdef\r\n", "abcdef\r\n"},
     {"ScanStopsAtTheFirstPair", "", "abc\r\ndef\rx", "abc\r\ndef\rx"},
     {"CrAtTheVeryEndIsLone", "", "abc\r", "abc"},
@@ -102,9 +74,7 @@ TEST(AppendToTerminalBound, StaysBoundedOverManyAppends) {
   TerminalText view;
   int largest = 0;
   for (int i = 0; i < 5000; ++i) {
-    AppendToTerminal(view,
-                     " \x02"
-                     "record......\x03\r\n");
+    AppendToTerminal(view, " \x02" "record......\x03\r\n");
     largest = std::max(largest, int(view.Text().size()));
   }
   EXPECT_LE(largest, 16000 + 17);

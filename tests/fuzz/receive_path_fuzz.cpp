@@ -10,12 +10,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/form_main.h"
-#include "app/texts.h"
-#include "link/frame.h"
 #include "platform/dialogs.h"
+#include "app/form_main.h"
 #include "platform/settings_store.h"
+#include "app/texts.h"
 #include "support/virtual_platform.h"
+#include "link/frame.h"
 
 using namespace vorlan;
 using namespace std::chrono_literals;
@@ -66,13 +66,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   form.txtHost.SetText("127.0.0.1");
 
   const QByteArray dataRequest = frame::DataRequest("1");
-  const QByteArray ackStart = QByteArray(
-      "\x16"
-      "4000040"
-      "1");
+  const QByteArray ackStart = QByteArray("\x16" "4000040" "1");
   VirtualSocket* peerSocket = nullptr;  // one socket, connected again after each close
-  qsizetype sentBase = 0;               // where this connection's traffic starts
-  QByteArray peerStream;                // what the exchange sent on this connection
+  qsizetype sentBase = 0;                // where this connection's traffic starts
+  QByteArray peerStream;   // what the exchange sent on this connection
   qsizetype requestsSeen = 0;
   std::chrono::milliseconds lastAnswerOrRequest{};
   bool arrivalSinceRequest = true;
@@ -103,15 +100,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                        form.txtout().Text().toLatin1().constData());
         Fail("two data requests at once", requests);
       }
-      if (!arrivalSinceRequest &&
-          platform.Elapsed() - lastAnswerOrRequest < kDataRequestTimeout - 20ms)
+      if (!arrivalSinceRequest && platform.Elapsed() - lastAnswerOrRequest < kDataRequestTimeout - 20ms)
         Fail("a data request sent before the last one was answered", requests);
       requestsSeen = requests;
       lastAnswerOrRequest = platform.Elapsed();
       arrivalSinceRequest = false;
     }
-    if (Count(sent, ackStart) > Count(peerStream, QByteArray("\x16"
-                                                             "2")))
+    if (Count(sent, ackStart) > Count(peerStream, QByteArray("\x16" "2")))
       Fail("more acknowledgements than data replies", Count(sent, ackStart));
     if (form.Reader().Held() > link::ReplyReader::kMaxRecord + 16)
       Fail("held text grows", form.Reader().Held());

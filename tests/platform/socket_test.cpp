@@ -4,11 +4,11 @@
 
 #include <QTimer>
 
-#include "hex.h"
-#include "platform/qt_platform.h"
-#include "platform/winsock_errors.h"
 #include "support/loopback_peer.h"
+#include "platform/qt_platform.h"
 #include "support/virtual_platform.h"
+#include "platform/winsock_errors.h"
+#include "hex.h"
 
 namespace vorlan {
 namespace {
@@ -126,8 +126,8 @@ TEST_F(VirtualSocketTest, ArrivalsAreHandledOneAtATimeInOrder) {
   m_platform.At(20ms, [&] { m_socket->PeerSend("two"); });
   m_platform.At(30ms, [&] { m_socket->PeerSend("three"); });
   m_platform.RunFor(500ms);
-  EXPECT_EQ(trace.steps,
-            (std::vector<std::string>{"begin one", "end one", "begin twothree", "end twothree"}));
+  EXPECT_EQ(trace.steps, (std::vector<std::string>{"begin one", "end one", "begin twothree",
+                                                   "end twothree"}));
 }
 
 // Inside a NestedDelivery scope the next arrival is delivered into the waiting handler, and
@@ -266,8 +266,8 @@ TEST_F(QtSocketTest, ArrivalsInOrderAndNestedInsideTheContinuationWait) {
   });
   m_peer.Send("A");
   ASSERT_TRUE(m_platform.WaitUntil([&] { return trace.steps.size() >= 6; }, 5s));
-  EXPECT_EQ(trace.steps,
-            (std::vector<std::string>{"begin A", "end A", "begin B", "begin C", "end C", "end B"}));
+  EXPECT_EQ(trace.steps, (std::vector<std::string>{"begin A", "end A", "begin B", "begin C",
+                                                   "end C", "end B"}));
 }
 
 // A peer that floods us is read no faster than the program takes the data: what is held for it

@@ -115,10 +115,8 @@ TEST(QtTimer, NeverTicksEarly) {
   ASSERT_TRUE(platform.WaitUntil([&] { return gapsNs.size() >= 8; }, 5s));
   timer->SetEnabled(false);
   for (size_t i = 0; i < gapsNs.size(); ++i) {
-    // Each period starts no earlier than the tick before it, so tick i is at least (i+1) periods
-    // in.
-    EXPECT_GE(gapsNs[i], qint64(i + 1) * 20'000'000)
-        << "tick " << i << " at " << gapsNs[i] << " ns";
+    // Each period starts no earlier than the tick before it, so tick i is at least (i+1) periods in.
+    EXPECT_GE(gapsNs[i], qint64(i + 1) * 20'000'000) << "tick " << i << " at " << gapsNs[i] << " ns";
   }
 }
 

@@ -30,7 +30,8 @@ TEST(WinsockErrors, QtFailuresMapToTheirUsualNumbers) {
   for (const Row& row : rows) {
     EXPECT_EQ(WinsockErrorNumber(row.error, row.qtText), row.number) << row.qtText;
     // Every number the socket can report has a readable description of its own.
-    EXPECT_FALSE(WinsockErrorDescription(row.number).startsWith("Socket error")) << row.number;
+    EXPECT_FALSE(WinsockErrorDescription(row.number).startsWith("Socket error"))
+        << row.number;
   }
   EXPECT_EQ(WinsockErrorDescription(12345), "Socket error 12345");
 }

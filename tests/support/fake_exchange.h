@@ -6,8 +6,8 @@
 #include <deque>
 #include <vector>
 
-#include "link/frame.h"
 #include "support/virtual_platform.h"
+#include "link/frame.h"
 
 namespace vorlan {
 
@@ -24,9 +24,7 @@ class FakeExchange {
 
   // A data reply with this block character and records; each data request takes the next.
   void QueueReply(char block, const QByteArray& records) {
-    m_replies.push_back(QByteArray("\x16"
-                                   "2000010") +
-                        m_id.left(1) + block + records);
+    m_replies.push_back(QByteArray("\x16" "2000010") + m_id.left(1) + block + records);
   }
   // Sent as it stands, split into pieces, each a separate arrival 1 ms apart.
   void QueueRaw(std::vector<QByteArray> pieces) { m_raw.push_back(std::move(pieces)); }
@@ -64,7 +62,9 @@ class FakeExchange {
     requestTimes.push_back(m_platform.Elapsed());
     if (silent || bytes.size() < 2) return;
     switch (bytes[1]) {
-      case '5': Send({Status(m_id, '2')}); break;
+      case '5':
+        Send({Status(m_id, '2')});
+        break;
       case '1':
         if (!m_raw.empty()) {
           Send(m_raw.front());
@@ -76,8 +76,11 @@ class FakeExchange {
           Send({Status(m_id, '1')});
         }
         break;
-      case '6': m_platform.At(delay, [this] { m_socket.PeerClose(); }); break;
-      default: break;
+      case '6':
+        m_platform.At(delay, [this] { m_socket.PeerClose(); });
+        break;
+      default:
+        break;
     }
   }
 

@@ -5,8 +5,8 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include "app/form_main.h"
 #include "platform/dialogs.h"
+#include "app/form_main.h"
 #include "platform/settings_store.h"
 #include "platform/socket.h"
 #include "platform/timer.h"
