@@ -1,6 +1,8 @@
 // The receive path: every arrival from the exchange is read by the connection's reply reader,
 // and what it finds is reported, formatted, logged, shown and counted; a data reply is
 // acknowledged only once its records are on disk.
+#include <QScopeGuard>
+
 #include <limits>
 #include <utility>
 
@@ -64,10 +66,7 @@ bool FormMain::AwaitRestOfReply(quint64 connection, bool& answered) {
   // arrival inside it that leaves the reply open does not wait again.
   m_continuationWait = true;
   // Also when the connection ends inside the wait: the next one must be able to wait again.
-  struct Clear {
-    bool& flag;
-    ~Clear() { flag = false; }
-  } clear{m_continuationWait};
+  const auto clear = qScopeGuard([this] { m_continuationWait = false; });
   const QDateTime started = m_services.platform.Now();
   while (m_reader.AwaitingContinuation() || m_reader.ReplyMayEnd()) {
     const qint64 consumed = m_reader.Consumed();

@@ -10,6 +10,7 @@
 
 namespace vorlan {
 
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 void FormMain::SendFrame(QByteArray frame) {
   // A copy: a tick during the flash may build another frame into OutFrame.
   FlashTxLed();

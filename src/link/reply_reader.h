@@ -20,7 +20,7 @@ namespace vorlan::link {
 class ReplyReader {
  public:
   // A record longer than this is given up: it is skipped up to its ETX and never handed on.
-  static constexpr qsizetype kMaxRecord = 64 * 1024;
+  static constexpr qsizetype kMaxRecord = qsizetype{64} * 1024;
   // Unrecognised text is reported with at most this many of its characters.
   static constexpr qsizetype kMaxShownText = 256;
 

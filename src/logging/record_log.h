@@ -17,6 +17,7 @@ class RecordLog {
   };
 
   RecordLog() = default;
+  ~RecordLog() = default;
   RecordLog(const RecordLog&) = delete;
   RecordLog& operator=(const RecordLog&) = delete;
 

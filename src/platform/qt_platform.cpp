@@ -45,6 +45,8 @@ class QtTimer final : public Timer {
 };
 
 class QtSocket final : public Socket {
+  Q_DISABLE_COPY_MOVE(QtSocket)
+
  public:
   explicit QtSocket(Platform& platform) : Socket(platform) {
     // Qt stops reading from the network while its own buffer is full; together with our cap on

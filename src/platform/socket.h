@@ -18,6 +18,7 @@ class Platform;
 // NestedDelivery scope, which a handler opens around a wait that needs the next arrival.
 class Socket : public QObject {
   Q_OBJECT
+  Q_DISABLE_COPY_MOVE(Socket)
 
  public:
   // Values of State(), as the Windows Sockets control numbers them.

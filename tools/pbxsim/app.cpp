@@ -29,7 +29,8 @@ void PrintLine(std::FILE* stream, const QString& text) {
 
 #ifdef Q_OS_UNIX
 // A signal handler may only write to a pipe; the event loop reads the other end and quits.
-int g_signalPipe[2] = {-1, -1};
+// Global because a handler reaches nothing else.
+int g_signalPipe[2] = {-1, -1};  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
 void OnSignal(int) {
   const char byte = 1;
@@ -62,8 +63,9 @@ void QuitOnSignals(QCoreApplication& app) {
 }  // namespace
 
 int Run(QCoreApplication& app) {
-  const ParsedOptions parsed = ParseOptions(app.arguments(), QRandomGenerator::system()->generate(),
-                                            QDateTime::currentDateTime());
+  const ParsedOptions parsed =
+      ParseOptions(QCoreApplication::arguments(), QRandomGenerator::system()->generate(),
+                   QDateTime::currentDateTime());
   if (parsed.outcome == ParsedOptions::Outcome::Help) {
     PrintLine(stdout, parsed.text);
     return 0;

@@ -1,6 +1,7 @@
 #include "exchange.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "link/frame.h"
 #include "link/pbx_frames.h"
@@ -19,8 +20,8 @@ Action Note(const QString& text) { return {Action::Kind::Note, {}, text, {}}; }
 
 }  // namespace
 
-Exchange::Exchange(const Behaviour& behaviour, quint32 seed)
-    : m_behaviour(behaviour), m_random(seed) {
+Exchange::Exchange(Behaviour behaviour, quint32 seed)
+    : m_behaviour(std::move(behaviour)), m_random(seed) {
   m_behaviour.recordsPerReply = std::max(1, m_behaviour.recordsPerReply);
 }
 
@@ -30,11 +31,8 @@ void Exchange::Enqueue(const QByteArray& record) {
     return;
   }
   // Record text may hold any byte but ETX; these once cut records apart.
-  static const QByteArray kControl[] = {"\x16", "\x02", "\r\n",
-                                        "\x16"
-                                        "2",
-                                        "\x16"
-                                        "3000030"};
+  static const QByteArray kSyn("\x16");
+  static const QByteArray kControl[] = {kSyn, "\x02", "\r\n", kSyn + "2", kSyn + "3000030"};
   QByteArray text = record;
   const qsizetype at = m_random.Between(1, text.size() - 2);
   text.insert(at, kControl[m_random.Between(0, std::size(kControl) - 1)]);
@@ -105,11 +103,12 @@ void Exchange::Handle(const QByteArray& frame, std::vector<Action>& out) {
       if (m_behaviour.endlessRecordAfter >= 0 && m_answers == m_behaviour.endlessRecordAfter) {
         // A record that never ends: 256 KiB with no ETX, which the tool must give up.
         ++m_answers;
-        out.push_back({Action::Kind::Send,
-                       vorlan::frame::DataReply(
-                           id, '!', QByteArray(1, '\x02') + QByteArray(256 * 1024, 'x'), false),
-                       QStringLiteral("data-reply (endless record)"),
-                       {}});
+        out.push_back(
+            {Action::Kind::Send,
+             vorlan::frame::DataReply(
+                 id, '!', QByteArray(1, '\x02') + QByteArray(qsizetype{256} * 1024, 'x'), false),
+             QStringLiteral("data-reply (endless record)"),
+             {}});
         return;
       }
       if (!m_outstanding.empty()) {

@@ -61,7 +61,7 @@ struct Action {
 // goes, unacknowledged replies are forgotten and their records go out whole on the next one.
 class Exchange {
  public:
-  Exchange(const Behaviour& behaviour, quint32 seed);
+  Exchange(Behaviour behaviour, quint32 seed);
 
   void Enqueue(const QByteArray& record);
 

@@ -26,7 +26,7 @@ RecordGenerator::RecordGenerator(const GeneratorSettings& settings, quint32 seed
       m_random(seed),
       m_nextStart(settings.firstStart.date(), settings.firstStart.time(), Qt::UTC) {}
 
-QByteArray RecordGenerator::Item(int type, const QByteArray& data) const {
+QByteArray RecordGenerator::Item(int type, const QByteArray& data) {
   Q_ASSERT(data.size() <= 99);
   return QByteArray::number(type).rightJustified(2, '0') +
          QByteArray::number(data.size()).rightJustified(2, '0') + data;

@@ -31,7 +31,7 @@ class RecordGenerator {
   GeneratedCall Next();
 
  private:
-  QByteArray Item(int type, const QByteArray& data) const;
+  static QByteArray Item(int type, const QByteArray& data);
   QByteArray DialledNumber();
   QByteArray CallerName();
 
