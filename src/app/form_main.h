@@ -44,6 +44,7 @@ class FormMain : public QObject {
  public:
   explicit FormMain(FormMainServices services);
   ~FormMain() override;
+  Q_DISABLE_COPY_MOVE(FormMain)
 
   // Controls, by their names.
   Control txtHost{QStringLiteral("0.0.0.0")};

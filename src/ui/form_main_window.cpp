@@ -33,7 +33,7 @@ namespace {
 
 // Each widget follows its control, with itself as the connection's context: a widget that goes
 // takes its connections with it.
-QPushButton* Button(Control& control, const char* name, std::function<void()> onClick,
+QPushButton* Button(Control& control, const char* name, const std::function<void()>& onClick,
                     QWidget* parent) {
   auto* button = new QPushButton(control.Text(), parent);
   button->setObjectName(name);

@@ -21,6 +21,7 @@ class FormMainWindow : public QMainWindow {
  public:
   FormMainWindow(FormMain& form, Dialogs& dialogs, QWidget* parent = nullptr);
   ~FormMainWindow() override;
+  Q_DISABLE_COPY_MOVE(FormMainWindow)
 
   ViewWindowWidget* rawDataWindow() const { return m_output; }
   ViewWindowWidget* formattedWindow() const { return m_display; }

@@ -13,11 +13,13 @@
 namespace vorlan {
 
 ViewWindowWidget::ViewWindowWidget(ViewWindow& model, std::function<void()> onClose)
-    : QWidget(nullptr), m_model(model), m_onClose(std::move(onClose)) {
+    : QWidget(nullptr),
+      m_model(model),
+      m_onClose(std::move(onClose)),
+      m_view(new TerminalView(m_model.TextBox(), this)) {
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   // The text box fills the window, whatever its size.
-  m_view = new TerminalView(m_model.TextBox(), this);
   layout->addWidget(m_view);
   // The stored place was checked against the screens when it was restored: the window goes
   // where its model says, and a caption or a record does not move it.
