@@ -15,6 +15,7 @@ declare -A USES=(
   [src/about]="platform"
   [src/ui]="app about platform link format logging"
   [src]="app ui platform"
+  [src/collect]="app platform logging"
   [tools/pbxsim]="link"
 )
 

@@ -2,6 +2,7 @@
 
 #include "app/texts.h"
 #include "format/record_formatter.h"
+#include "logging/log_files.h"
 #include "logging/record_log.h"
 #include "platform/desktop.h"
 #include "platform/dialogs.h"
@@ -16,6 +17,8 @@ FormMain::FormMain(FormMainServices services)
     : FormOutput(text::kRawCaption, QStringLiteral("Main")),
       FormDisplay(text::kFormattedCaption, QStringLiteral("Disp")),
       m_services(std::move(services)),
+      m_logsFolder(m_services.logsFolder.isEmpty() ? logging::LogsFolder(m_services.programFolder)
+                                                   : m_services.logsFolder),
       m_socket(m_services.platform.CreateSocket()),
       m_heartBeatTimer(m_services.platform.CreateTimer()),
       m_timerDnld(m_services.platform.CreateTimer()),
@@ -153,7 +156,7 @@ void FormMain::FormDisplay_Unload() {
 
 bool FormMain::OpenLogAtConnect() {
   QString failure;
-  if (logging::OpenRecordLog(m_services.programFolder, m_services.platform.Now(), *m_log, &failure,
+  if (logging::OpenRecordLog(m_logsFolder, m_services.platform.Now(), *m_log, &failure,
                              logging::MissingFolder::Create)) {
     return true;
   }

@@ -25,14 +25,16 @@ class RecordLog;
 }
 
 // What the main window needs from outside: the platform (socket, timers, event pump, clock),
-// the settings, the modal dialogs, the folder of the program (the log files go beside it), and
-// the screens its view windows may stand on (none without a display).
+// the settings, the modal dialogs, the folder of the program (the log files go in "logs" beside
+// it, unless a logs folder of their own is given), and the screens its view windows may stand on
+// (none without a display).
 struct FormMainServices {
   Platform& platform;
   SettingsStore& settings;
   Dialogs& dialogs;
   QString programFolder;
   const Desktop* desktop = nullptr;
+  QString logsFolder = {};
 };
 
 // The main window without its widgets: every control as a model, every handler under its own
@@ -146,6 +148,9 @@ class FormMain : public QObject {
   quint16 AckCheck = 0;
   QByteArray CurrentRecord;
 
+  // Where the log files go.
+  const QString& LogsFolder() const { return m_logsFolder; }
+
   // The device ID in use, as bytes for the frames.
   QByteArray DeviceId() const;
 
@@ -174,6 +179,7 @@ class FormMain : public QObject {
   bool SwitchLogFile();
 
   FormMainServices m_services;
+  QString m_logsFolder;
   std::unique_ptr<Socket> m_socket;
   std::unique_ptr<Timer> m_heartBeatTimer;
   std::unique_ptr<Timer> m_timerDnld;

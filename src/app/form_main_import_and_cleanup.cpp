@@ -1,7 +1,6 @@
 // The two file commands of the main window: clean-up of empty log files, and Import.
 #include "app/form_main.h"
 #include "logging/log_cleanup.h"
-#include "logging/log_files.h"
 #include "logging/record_log.h"
 #include "platform/dialogs.h"
 #include "platform/platform.h"
@@ -9,7 +8,7 @@
 namespace vorlan {
 
 void FormMain::Command1_Click() {
-  logging::CleanUpEmptyLogs(logging::LogsFolder(m_services.programFolder), *m_log,
+  logging::CleanUpEmptyLogs(m_logsFolder, *m_log,
                             [this] { m_services.platform.DoEvents(); });
 }
 

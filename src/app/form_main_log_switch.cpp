@@ -14,7 +14,7 @@ void FormMain::TimerLog_Timer() {
   m_timerLog->SetEnabled(false);  // no tick may start while this one waits
 
   const QDateTime now = m_services.platform.Now();
-  if (logging::IsSwitchDue(m_services.programFolder, now)) m_switchPending = true;
+  if (logging::IsSwitchDue(m_logsFolder, now)) m_switchPending = true;
   // A tick that comes while an arrival is being handled cannot wait for the stop to be
   // confirmed (the confirming reply queues behind that arrival); the next tick, a quarter of
   // a second later, finds the arrival done.
@@ -37,7 +37,7 @@ bool FormMain::SwitchLogFile() {
   CloseLog();
   CmdCls_Click();
   QString failure;
-  if (!logging::OpenRecordLog(m_services.programFolder, m_services.platform.Now(), *m_log, &failure,
+  if (!logging::OpenRecordLog(m_logsFolder, m_services.platform.Now(), *m_log, &failure,
                               logging::MissingFolder::Leave)) {
     m_services.dialogs.MessageBox(failure, Dialogs::Icon::Warning, text::kTitle);
     return false;

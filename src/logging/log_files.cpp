@@ -13,15 +13,15 @@ QString LogFileName(const QDateTime& local) {
 
 QString LogsFolder(const QString& programFolder) { return programFolder + QStringLiteral("/logs"); }
 
-QString LogFilePath(const QString& programFolder, const QDateTime& local) {
-  return LogsFolder(programFolder) + QLatin1Char('/') + LogFileName(local);
+QString LogFilePath(const QString& logsFolder, const QDateTime& local) {
+  return logsFolder + QLatin1Char('/') + LogFileName(local);
 }
 
 bool IsSwitchSecond(const QTime& time) { return time.minute() == 0 && time.second() == 0; }
 
-bool IsSwitchDue(const QString& programFolder, const QDateTime& local) {
+bool IsSwitchDue(const QString& logsFolder, const QDateTime& local) {
   // The clock first: it spares a file-system look-up on all but four ticks an hour.
-  return IsSwitchSecond(local.time()) && !QFileInfo::exists(LogFilePath(programFolder, local));
+  return IsSwitchSecond(local.time()) && !QFileInfo::exists(LogFilePath(logsFolder, local));
 }
 
 }  // namespace vorlan::logging

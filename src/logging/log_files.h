@@ -5,16 +5,18 @@
 #include <QTime>
 
 // Where log files live and what they are called. A log file is named after the local minute in
-// which it was opened, "MMDDhhmm.log", in the folder "logs" beside the program.
+// which it was opened, "MMDDhhmm.log", in the folder "logs" beside the program (the collector
+// may be given another folder).
 namespace vorlan::logging {
 
 // "MMDDhhmm.log" from the clock's date and time as given (the caller passes local time).
 QString LogFileName(const QDateTime& local);
 
+// The folder "logs" beside the program.
 QString LogsFolder(const QString& programFolder);
 
-// LogsFolder(programFolder) + "/" + LogFileName(local).
-QString LogFilePath(const QString& programFolder, const QDateTime& local);
+// logsFolder + "/" + LogFileName(local).
+QString LogFilePath(const QString& logsFolder, const QDateTime& local);
 
 // The hourly switch happens only in the second hh:00:00.
 bool IsSwitchSecond(const QTime& time);
@@ -22,6 +24,6 @@ bool IsSwitchSecond(const QTime& time);
 // The whole decision of one switch tick: it is the switch second and the file for this minute
 // does not exist yet. The timer ticks four times in that second; the file opened by the first
 // tick keeps the other three (and a Connect in that same second) from switching again.
-bool IsSwitchDue(const QString& programFolder, const QDateTime& local);
+bool IsSwitchDue(const QString& logsFolder, const QDateTime& local);
 
 }  // namespace vorlan::logging

@@ -98,12 +98,12 @@ void RecordLog::Close() {
   if (m_file.isOpen()) m_file.close();
 }
 
-bool OpenRecordLog(const QString& programFolder, const QDateTime& now, RecordLog& log,
+bool OpenRecordLog(const QString& logsFolder, const QDateTime& now, RecordLog& log,
                    QString* failure, MissingFolder missingFolder) {
-  const QString path = LogFilePath(programFolder, now);
+  const QString path = LogFilePath(logsFolder, now);
   if (log.Open(path, failure)) return true;
 
-  const QString folder = LogsFolder(programFolder);
+  const QString& folder = logsFolder;
   if (QFileInfo::exists(folder)) return false;  // the open's own description stands
 
   QString text =

@@ -59,10 +59,10 @@ enum class MissingFolder {
   Leave,   // the hourly switch
 };
 
-// Opens the file named after `now` in the program's logs folder as `log`. When the folder is
+// Opens the file named after `now` in the logs folder as `log`. When the folder is
 // missing the open fails with "Path not found"; with MissingFolder::Create the folder is made so
 // that the next attempt succeeds, but this one is not repeated.
-bool OpenRecordLog(const QString& programFolder, const QDateTime& now, RecordLog& log,
+bool OpenRecordLog(const QString& logsFolder, const QDateTime& now, RecordLog& log,
                    QString* failure, MissingFolder missingFolder);
 
 }  // namespace vorlan::logging

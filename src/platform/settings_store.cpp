@@ -24,6 +24,12 @@ SettingsStore::SettingsStore() : SettingsStore(DefaultFilePath()) {}
 
 SettingsStore::SettingsStore(QString filePath) : m_filePath(std::move(filePath)) {}
 
+SettingsStore SettingsStore::InMemory() {
+  SettingsStore store{QString()};
+  store.m_inMemory = true;
+  return store;
+}
+
 QString SettingsStore::DefaultFilePath() {
   const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
   return QDir(base).filePath(QStringLiteral("VORLAN/VORLAN.ini"));
@@ -31,6 +37,7 @@ QString SettingsStore::DefaultFilePath() {
 
 QString SettingsStore::GetSetting(const QString& application, const QString& section,
                                   const QString& key, const QString& defaultValue) const {
+  if (m_inMemory) return m_memory.value(PathOf(application, section, key), defaultValue);
   QSettings store(m_filePath, QSettings::IniFormat);
   const QVariant value = store.value(PathOf(application, section, key));
   return value.isValid() ? value.toString() : defaultValue;
@@ -43,6 +50,10 @@ QString SettingsStore::GetSetting(const QString& application, const QString& sec
 
 bool SettingsStore::SaveSetting(const QString& application, const QString& section,
                                 const QString& key, const QString& value) {
+  if (m_inMemory) {
+    m_memory.insert(PathOf(application, section, key), value);
+    return true;
+  }
   QSettings store(m_filePath, QSettings::IniFormat);
   store.setValue(PathOf(application, section, key), value);
   store.sync();

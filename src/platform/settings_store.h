@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 
 namespace vorlan {
@@ -13,6 +14,9 @@ class SettingsStore {
   SettingsStore();
   // A store kept in the given file; tests use a temporary one.
   explicit SettingsStore(QString filePath);
+  // A store that keeps what it is given in memory only and starts empty: for a program that
+  // runs the main window's handlers but must not read or write the user's settings.
+  static SettingsStore InMemory();
 
   // The stored text, or the default when the application, section or key has no value. A stored
   // empty text is a value and comes back empty.
@@ -29,6 +33,8 @@ class SettingsStore {
 
  private:
   QString m_filePath;
+  bool m_inMemory = false;
+  QHash<QString, QString> m_memory;
 };
 
 }  // namespace vorlan

@@ -58,25 +58,7 @@ class DownloadEndToEnd : public ::testing::Test {
     }
   }
 
-  // Every line of every log file, in the order of the files' names, without the marker.
-  std::vector<QByteArray> Logged() const {
-    std::vector<QByteArray> lines;
-    QDir logs(m_dir.filePath("logs"));
-    for (const QString& name : logs.entryList({"*.log"}, QDir::Files, QDir::Name)) {
-      QFile file(logs.filePath(name));
-      if (!file.open(QIODevice::ReadOnly)) continue;
-      for (QByteArray line : file.readAll().split('\n')) {
-        if (line.isEmpty()) continue;
-        EXPECT_TRUE(line.endsWith('\r')) << "each line ends in CR LF";
-        line.chop(1);
-        if (line.startsWith("<BAD>:")) line.remove(0, 6);
-        lines.push_back(line);
-      }
-    }
-    return lines;
-  }
-
-  static QByteArray AsLogged(QByteArray record) { return record.replace(' ', '.'); }
+  std::vector<QByteArray> Logged() const { return LoggedRecords(m_dir.filePath("logs")); }
 
   QTemporaryDir m_dir;
   QtPlatform m_platform;
@@ -125,11 +107,8 @@ TEST_F(DownloadEndToEnd, NothingAcknowledgedIsLostWhenTheLinkIsCut) {
   EXPECT_EQ(delivered.size(), 300u);
   // In order, each at least once: a reply whose acknowledgement was cut off is sent again, so
   // its records may be logged twice, but none may be missing.
-  size_t next = 0;
-  for (const QByteArray& line : logged) {
-    if (next < delivered.size() && line == AsLogged(delivered[next])) ++next;
-  }
-  EXPECT_EQ(next, delivered.size()) << "record " << next << " is missing";
+  const size_t found = DeliveredInOrder(logged, delivered);
+  EXPECT_EQ(found, delivered.size()) << "record " << found << " is missing";
 }
 
 // Talk time of a record, worked out here from its data type 6 item: the start stamp is the

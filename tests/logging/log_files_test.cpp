@@ -37,7 +37,7 @@ INSTANTIATE_TEST_SUITE_P(Clock, LogFileNames, ::testing::ValuesIn(kNames),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LogFilePath, IsTheNameInsideTheLogsFolder) {
-  EXPECT_EQ(LogFilePath("/opt/vorlan", At(2026, 3, 5, 14, 37, 20)),
+  EXPECT_EQ(LogFilePath("/opt/vorlan/logs", At(2026, 3, 5, 14, 37, 20)),
             QStringLiteral("/opt/vorlan/logs/03051437.log"));
 }
 
@@ -72,12 +72,13 @@ TEST(SwitchDue, OnlyUntilThisMinutesFileExists) {
   ASSERT_TRUE(QDir(program.path()).mkdir("logs"));
   const QDateTime top = At(2026, 3, 5, 15, 0, 0);
 
-  EXPECT_TRUE(IsSwitchDue(program.path(), top));
-  EXPECT_FALSE(IsSwitchDue(program.path(), top.addSecs(1)));
+  const QString logs = LogsFolder(program.path());
+  EXPECT_TRUE(IsSwitchDue(logs, top));
+  EXPECT_FALSE(IsSwitchDue(logs, top.addSecs(1)));
 
-  QFile opened(LogFilePath(program.path(), top));
+  QFile opened(LogFilePath(logs, top));
   ASSERT_TRUE(opened.open(QIODevice::WriteOnly));
-  EXPECT_FALSE(IsSwitchDue(program.path(), top.addMSecs(250)))
+  EXPECT_FALSE(IsSwitchDue(logs, top.addMSecs(250)))
       << "a second tick in hh:00:00 must not switch again";
 }
 

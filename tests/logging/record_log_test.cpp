@@ -119,21 +119,21 @@ class OpenRecordLogTest : public RecordLogTest {
 
 TEST_F(OpenRecordLogTest, MissingFolderAtConnectIsCreatedButTheOpenStillFails) {
   const QString logs = LogsFolder(m_dir.path());
-  EXPECT_FALSE(OpenRecordLog(m_dir.path(), m_now, m_log, &m_failure, MissingFolder::Create));
+  EXPECT_FALSE(OpenRecordLog(LogsFolder(m_dir.path()), m_now, m_log, &m_failure, MissingFolder::Create));
   EXPECT_TRUE(m_failure.startsWith("Path not found")) << m_failure.toStdString();
   EXPECT_FALSE(m_log.IsOpen());
   EXPECT_TRUE(QDir(logs).exists());
   EXPECT_TRUE(QDir(logs).isEmpty()) << "the failed open must not be repeated";
 
   m_failure.clear();
-  ASSERT_TRUE(OpenRecordLog(m_dir.path(), m_now, m_log, &m_failure, MissingFolder::Create))
+  ASSERT_TRUE(OpenRecordLog(LogsFolder(m_dir.path()), m_now, m_log, &m_failure, MissingFolder::Create))
       << m_failure.toStdString();
   EXPECT_EQ(m_log.Path(), logs + "/03051437.log");
 }
 
 TEST_F(OpenRecordLogTest, MissingFolderAtTheSwitchStaysMissing) {
   ASSERT_TRUE(m_log.Open(PathOf("old.log"), &m_failure));
-  EXPECT_FALSE(OpenRecordLog(m_dir.path(), m_now, m_log, &m_failure, MissingFolder::Leave));
+  EXPECT_FALSE(OpenRecordLog(LogsFolder(m_dir.path()), m_now, m_log, &m_failure, MissingFolder::Leave));
   EXPECT_TRUE(m_failure.startsWith("Path not found")) << m_failure.toStdString();
   EXPECT_FALSE(QDir(LogsFolder(m_dir.path())).exists());
   EXPECT_FALSE(m_log.IsOpen()) << "after a failed open no log file is current";
@@ -142,9 +142,9 @@ TEST_F(OpenRecordLogTest, MissingFolderAtTheSwitchStaysMissing) {
 // A failure other than the folder (here a folder where the file should be; root cannot get
 // around that one) reports the file and the system's reason.
 TEST_F(OpenRecordLogTest, OtherFailuresNameTheFileAndTheReason) {
-  const QString path = LogFilePath(m_dir.path(), m_now);
+  const QString path = LogFilePath(LogsFolder(m_dir.path()), m_now);
   ASSERT_TRUE(QDir().mkpath(path));
-  EXPECT_FALSE(OpenRecordLog(m_dir.path(), m_now, m_log, &m_failure, MissingFolder::Create));
+  EXPECT_FALSE(OpenRecordLog(LogsFolder(m_dir.path()), m_now, m_log, &m_failure, MissingFolder::Create));
   EXPECT_FALSE(m_failure.startsWith("Path not found")) << m_failure.toStdString();
   EXPECT_TRUE(m_failure.contains(QDir::toNativeSeparators(path))) << m_failure.toStdString();
   EXPECT_FALSE(m_log.IsOpen());

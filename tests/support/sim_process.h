@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -57,5 +58,37 @@ class SimProcess {
   QString m_transcriptPath;
   bool m_started = false;
 };
+
+// A record as the log files hold it: its blanks shown as ".".
+inline QByteArray AsLogged(QByteArray record) { return record.replace(' ', '.'); }
+
+// Every line of every log file in `logsFolder`, in the order of the files' names, without the
+// marker and the CR LF. A line that does not end in CR LF keeps its end, so it matches nothing.
+inline std::vector<QByteArray> LoggedRecords(const QString& logsFolder) {
+  std::vector<QByteArray> lines;
+  QDir logs(logsFolder);
+  for (const QString& name : logs.entryList({"*.log"}, QDir::Files, QDir::Name)) {
+    QFile file(logs.filePath(name));
+    if (!file.open(QIODevice::ReadOnly)) continue;
+    for (QByteArray line : file.readAll().split('\n')) {
+      if (line.isEmpty()) continue;
+      if (line.endsWith('\r')) line.chop(1);
+      if (line.startsWith("<BAD>:")) line.remove(0, 6);
+      lines.push_back(line);
+    }
+  }
+  return lines;
+}
+
+// How many of the delivered records, from the first, appear in the logged lines in order (each
+// may be logged more than once). All of them, when none is missing.
+inline size_t DeliveredInOrder(const std::vector<QByteArray>& logged,
+                               const std::vector<QByteArray>& delivered) {
+  size_t next = 0;
+  for (const QByteArray& line : logged) {
+    if (next < delivered.size() && line == AsLogged(delivered[next])) ++next;
+  }
+  return next;
+}
 
 }  // namespace vorlan

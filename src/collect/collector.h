@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+#include "collect/options.h"
+#include "platform/dialogs.h"
+
+namespace vorlan {
+class FormMain;
+class Timer;
+}  // namespace vorlan
+
+namespace vorlan::collect {
+
+class EventLog;
+class WaitCountingPlatform;
+
+using namespace std::chrono_literals;
+
+// How long a connection attempt may take before it is given up and tried again.
+inline constexpr std::chrono::seconds kConnectLimit = 30s;
+// A linked exchange answers the heartbeat every few seconds; one silent this long is gone.
+inline constexpr std::chrono::seconds kSilenceLimit = 60s;
+// How long the exchange has to close the connection after the disconnect request.
+inline constexpr std::chrono::seconds kCloseLimit = 5s;
+// How long a stop waits for the exchange to confirm the end of the download.
+inline constexpr std::chrono::seconds kStopLimit = 10s;
+inline constexpr std::chrono::seconds kReportEvery = 60s;
+
+// Runs the main window's handlers with no one at the window: connects, presses DownLoad once
+// linked, connects again after every loss with a growing pause, and on request stops the
+// download, disconnects and finishes. It acts only from the event loop with no handler of the
+// window half done; everything else (signals of the window's models and the socket, its own
+// timers) only asks it to look again.
+class Collector : public QObject {
+  Q_OBJECT
+
+ public:
+  // `random` gives numbers from 0 to 1 for the jitter of the reconnect pauses.
+  Collector(FormMain& form, WaitCountingPlatform& platform, EventLog& log, Options options,
+            std::function<double()> random);
+  ~Collector() override;
+  Q_DISABLE_COPY_MOVE(Collector)
+
+  // Fills in the window's fields and makes the first connection attempt.
+  void Start();
+  // Stops the download, disconnects and finishes, as soon as no handler is half done.
+  void RequestStop(const QString& why);
+  // A message box of the window: a line of output, and what the collector does about it.
+  void Message(const QString& text, Dialogs::Icon icon, const QString& title);
+
+ signals:
+  void Finished(int exitCode);
+
+ private:
+  enum class Phase { Waiting, Connecting, Linked, Closing, Stopped };
+
+  void RequestLook();
+  void Look();
+  void Connect();
+  void Restart(QString why);
+  void Lost();
+  void Stop();
+  void WatchTick();
+  void NoteLogFile();
+  QString Address() const;
+
+  FormMain& m_form;
+  WaitCountingPlatform& m_platform;
+  EventLog& m_log;
+  Options m_options;
+  std::function<double()> m_random;
+  std::unique_ptr<Timer> m_reconnectTimer;
+  std::unique_ptr<Timer> m_watchTimer;  // ticks every second
+
+  Phase m_phase = Phase::Waiting;
+  bool m_lookPosted = false;
+  bool m_lookWhenIdle = false;
+  bool m_connectDue = false;
+  QString m_stopWhy;
+  // Why the current connection is being ended by us, to be acted on when next looked at.
+  QString m_restartWhy;
+  // Why the last connection ended, as the socket's error said.
+  QString m_lossReason;
+  int m_failures = 0;  // connection attempts in a row that carried no reply
+  bool m_carriedReplies = false;
+  bool m_logFailed = false;
+  int m_phaseSeconds = 0;   // in the current phase
+  int m_silentSeconds = 0;  // since the exchange last sent anything
+  int m_reportSeconds = 0;
+  qint32 m_reportedCount = 0;
+  QString m_logPath;
+};
+
+}  // namespace vorlan::collect

@@ -1,0 +1,68 @@
+// vorlan-collect: the desktop tool's record path as a program without windows, for a service
+// manager to run beside an exchange.
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cstdio>
+
+#include "app/form_main.h"
+#include "collect/collector.h"
+#include "collect/event_log.h"
+#include "collect/options.h"
+#include "collect/wait_counting_platform.h"
+#include "platform/qt_platform.h"
+#include "platform/settings_store.h"
+#include "platform/termination_signals.h"
+
+using namespace vorlan;
+
+int main(int argc, char* argv[]) {
+  QCoreApplication app(argc, argv);
+  const QString defaultLogs = QCoreApplication::applicationDirPath() + QStringLiteral("/logs");
+  const collect::ParsedArguments parsed =
+      collect::ParseArguments(QCoreApplication::arguments().mid(1), defaultLogs);
+  if (!parsed.options) {
+    std::fprintf(stderr, "vorlan-collect: %s\nTry 'vorlan-collect --help'.\n",
+                 qPrintable(parsed.error));
+    return collect::kBadArguments;
+  }
+  const collect::Options& options = *parsed.options;
+  if (options.help) {
+    std::fputs(qPrintable(collect::HelpText(defaultLogs)), stdout);
+    return collect::kCleanStop;
+  }
+
+  QtPlatform qtPlatform;
+  collect::WaitCountingPlatform platform(qtPlatform);
+  collect::EventLog log(platform, stderr, options.quiet);
+
+  // The service must not stop for a missing log folder: it makes it, and ends only when it
+  // cannot have one to write in.
+  if (!QDir().mkpath(options.logsFolder) || !QFileInfo(options.logsFolder).isWritable()) {
+    log.Error(QStringLiteral("cannot create or write the log folder %1")
+                  .arg(QDir::toNativeSeparators(options.logsFolder)));
+    return collect::kCannotStart;
+  }
+
+  SettingsStore settings = SettingsStore::InMemory();
+  collect::Collector* collector = nullptr;
+  collect::MessageLines dialogs([&](const QString& text, Dialogs::Icon icon, const QString& title) {
+    if (collector) collector->Message(text, icon, title);
+  });
+  FormMain form({platform, settings, dialogs, QCoreApplication::applicationDirPath(), nullptr,
+                 options.logsFolder});
+  collect::Collector running(form, platform, log, options,
+                             [] { return QRandomGenerator::global()->generateDouble(); });
+  collector = &running;
+  QObject::connect(&running, &collect::Collector::Finished, &app, &QCoreApplication::exit);
+
+  TerminationSignals termination;
+  QObject::connect(&termination, &TerminationSignals::Requested, &running, [&](int number) {
+    running.RequestStop(QString::fromLatin1(TerminationSignals::Name(number)));
+  });
+
+  running.Start();
+  return QCoreApplication::exec();
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace vorlan::collect {
+
+// Exit codes of vorlan-collect.
+enum ExitCode : int {
+  kCleanStop = 0,     // stopped by SIGTERM or SIGINT after the stop handshake
+  kCannotStart = 1,   // for example the log folder cannot be created or written
+  kBadArguments = 2,  // the command line could not be used
+};
+
+struct Options {
+  QString host;
+  QString deviceId = QStringLiteral("0");
+  QString maxTime = QStringLiteral("120");
+  QString logsFolder;  // absolute
+  bool quiet = false;
+  bool help = false;
+};
+
+struct ParsedArguments {
+  std::optional<Options> options;  // empty when the arguments could not be used
+  QString error;                   // then: what was wrong, for the user
+};
+
+// Reads the arguments that follow the program's name. `defaultLogs` is the logs folder used
+// without --logs; a relative --logs is taken from the current folder.
+ParsedArguments ParseArguments(const QStringList& arguments, const QString& defaultLogs);
+
+QString HelpText(const QString& defaultLogs);
+
+}  // namespace vorlan::collect

@@ -1,0 +1,227 @@
+// vorlan-collect as a process against the PBX simulator over loopback: whatever happens to the
+// link, the log folder holds every record the exchange counts as delivered, in order.
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <csignal>
+#include <optional>
+
+#include "hex.h"
+#include "platform/qt_platform.h"
+#include "support/sim_process.h"
+
+namespace vorlan {
+namespace {
+
+using namespace std::chrono_literals;
+
+class CollectorProcess {
+ public:
+  explicit CollectorProcess(const QStringList& arguments) {
+    QObject::connect(&m_process, &QProcess::readyReadStandardError,
+                     [this] { m_output += m_process.readAllStandardError(); });
+    m_process.start(QStringLiteral(VORLAN_COLLECT_PATH), arguments);
+  }
+  ~CollectorProcess() {
+    m_process.kill();
+    m_process.waitForFinished(3000);
+  }
+  void Signal(int number) { ::kill(pid_t(m_process.processId()), number); }
+  bool Finished() const { return m_process.state() == QProcess::NotRunning; }
+  int ExitCode() const {
+    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+  }
+  const QByteArray& Output() const { return m_output; }
+  int Lines(const char* text) const { return int(m_output.count(text)); }
+  // The pauses announced before each reconnect, in seconds.
+  std::vector<double> Pauses() const {
+    std::vector<double> pauses;
+    static const QRegularExpression pause(QStringLiteral("reconnecting in ([0-9.]+) s"));
+    for (auto it = pause.globalMatch(QString::fromUtf8(m_output)); it.hasNext();) {
+      pauses.push_back(it.next().captured(1).toDouble());
+    }
+    return pauses;
+  }
+
+ private:
+  QProcess m_process;
+  QByteArray m_output;
+};
+
+class CollectEndToEnd : public ::testing::Test {
+ protected:
+  CollectEndToEnd() {
+    m_poll.start(50);  // the conditions below read files: look at them often
+  }
+
+  QString Logs() const { return m_dir.filePath("logs"); }
+  QString Transcript() const { return m_dir.filePath("transcript.jsonl"); }
+  QStringList Arguments(const QString& address) const {
+    return {"--host", address, "--device-id", "1", "--logs", Logs()};
+  }
+  bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 60s) {
+    return m_platform.WaitUntil(done, limit);
+  }
+  // Ends the collector with SIGTERM; its exit code, or none when it did not end in time.
+  std::optional<int> Terminate(CollectorProcess& collector) {
+    collector.Signal(SIGTERM);
+    if (!WaitFor([&] { return collector.Finished(); }, 20s)) return std::nullopt;
+    return collector.ExitCode();
+  }
+  void ExpectLoggedExactly(const SimProcess& sim, size_t expected) {
+    const std::vector<QByteArray> delivered = sim.Delivered();
+    const std::vector<QByteArray> logged = LoggedRecords(Logs());
+    EXPECT_EQ(delivered.size(), expected);
+    ASSERT_EQ(logged.size(), delivered.size());
+    for (size_t i = 0; i < delivered.size(); ++i) {
+      ASSERT_EQ(Hex(logged[i]), Hex(AsLogged(delivered[i]))) << "record " << i;
+    }
+  }
+  // After a cut the exchange sends again what it was not told we have, so a record may be
+  // logged twice; none may be missing.
+  void ExpectLoggedAtLeastOnce(const SimProcess& sim, size_t expected) {
+    const std::vector<QByteArray> delivered = sim.Delivered();
+    EXPECT_EQ(delivered.size(), expected);
+    const size_t found = DeliveredInOrder(LoggedRecords(Logs()), delivered);
+    EXPECT_EQ(found, delivered.size()) << "record " << found << " is missing";
+  }
+
+  QTemporaryDir m_dir;
+  QtPlatform m_platform;
+  QTimer m_poll;
+};
+
+TEST_F(CollectEndToEnd, ConnectsOnceTheExchangeAcceptsWithGrowingPauses) {
+  CollectorProcess collector(Arguments("127.0.4.1"));
+  ASSERT_TRUE(WaitFor([&] { return collector.Lines("could not connect") >= 3; }, 15s))
+      << collector.Output().toStdString();
+  SimProcess sim(m_platform, "127.0.4.1", {"--seed", "3", "--records", "40", "--per-reply", "5",
+                                           "--high-bytes", "--device-id", "1"},
+                 Transcript());
+  ASSERT_TRUE(sim.Started());
+  ASSERT_TRUE(WaitFor([&] { return sim.Delivered().size() == 40; }))
+      << collector.Output().toStdString();
+  EXPECT_EQ(Terminate(collector), 0) << collector.Output().toStdString();
+  ExpectLoggedExactly(sim, 40);
+
+  // 1 s, 2 s, 4 s, each within its jitter.
+  const std::vector<double> pauses = collector.Pauses();
+  ASSERT_GE(pauses.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    const double base = double(1 << i);
+    EXPECT_GE(pauses[i], 0.8 * base - 0.05) << "pause " << i;
+    EXPECT_LE(pauses[i], 1.2 * base + 0.05) << "pause " << i;
+  }
+}
+
+TEST_F(CollectEndToEnd, ConnectsAgainEachTimeTheExchangeCloses) {
+  SimProcess sim(m_platform, "127.0.4.2", {"--seed", "5", "--records", "120", "--per-reply", "4",
+                                           "--close-after", "6", "--device-id", "1"},
+                 Transcript());
+  ASSERT_TRUE(sim.Started());
+  CollectorProcess collector(Arguments("127.0.4.2"));
+  ASSERT_TRUE(WaitFor([&] { return sim.Delivered().size() == 120; }, 90s))
+      << collector.Output().toStdString();
+  EXPECT_EQ(Terminate(collector), 0) << collector.Output().toStdString();
+  ExpectLoggedAtLeastOnce(sim, 120);
+  EXPECT_GE(collector.Lines("disconnected from 127.0.4.2:60010: closed by the exchange"), 5);
+  // Every connection carried replies, so every pause is the first one again.
+  for (const double pause : collector.Pauses()) EXPECT_LE(pause, 1.25);
+}
+
+// The log file cannot take the records (its name leads to a full device): nothing is
+// acknowledged until it can, and then everything arrives.
+TEST_F(CollectEndToEnd, AWriteFailureAcknowledgesNothingUntilTheLogTakesTheRecords) {
+  ASSERT_TRUE(QDir().mkpath(Logs()));
+  QStringList full;
+  const QDateTime now = QDateTime::currentDateTime();
+  for (int minute = 0; minute < 3; ++minute) {
+    const QString name = now.addSecs(60 * minute).toString("MMddhhmm") + ".log";
+    full << QDir(Logs()).filePath(name);
+    ASSERT_TRUE(QFile::link("/dev/full", full.back()));
+  }
+  SimProcess sim(m_platform, "127.0.4.3",
+                 {"--seed", "9", "--records", "30", "--per-reply", "5", "--device-id", "1"},
+                 Transcript());
+  ASSERT_TRUE(sim.Started());
+  CollectorProcess collector(Arguments("127.0.4.3"));
+  ASSERT_TRUE(WaitFor([&] { return collector.Lines("No space left on device") >= 1; }))
+      << collector.Output().toStdString();
+  EXPECT_TRUE(sim.Delivered().empty());
+  for (const QString& link : full) QFile::remove(link);
+  ASSERT_TRUE(WaitFor([&] { return sim.Delivered().size() == 30; }))
+      << collector.Output().toStdString();
+  EXPECT_EQ(Terminate(collector), 0) << collector.Output().toStdString();
+  ExpectLoggedAtLeastOnce(sim, 30);
+}
+
+// SIGTERM in the middle of a download: the reply in flight is logged and acknowledged, the
+// disconnect request goes out, and the program ends with 0.
+TEST_F(CollectEndToEnd, SigtermStopsTheDownloadAndDisconnects) {
+  SimProcess sim(m_platform, "127.0.4.4", {"--seed", "13", "--records", "5000", "--per-reply",
+                                           "2", "--device-id", "1"},
+                 Transcript());
+  ASSERT_TRUE(sim.Started());
+  CollectorProcess collector(Arguments("127.0.4.4"));
+  ASSERT_TRUE(WaitFor([&] { return sim.Delivered().size() >= 20; }))
+      << collector.Output().toStdString();
+  EXPECT_EQ(Terminate(collector), 0) << collector.Output().toStdString();
+  EXPECT_TRUE(WaitFor([&] { return sim.Tail().find("disconnect requested") != std::string::npos; },
+                      2s))
+      << sim.Tail();
+  const size_t delivered = sim.Delivered().size();
+  EXPECT_LT(delivered, 5000u);
+  ExpectLoggedExactly(sim, delivered);
+}
+
+// kill -9 in the middle of a download: what was acknowledged is in the log; past it at most the
+// one reply that was written but not yet acknowledged.
+TEST_F(CollectEndToEnd, KilledNothingAcknowledgedIsMissing) {
+  SimProcess sim(m_platform, "127.0.4.5", {"--seed", "17", "--records", "5000", "--per-reply",
+                                           "3", "--device-id", "1"},
+                 Transcript());
+  ASSERT_TRUE(sim.Started());
+  CollectorProcess collector(Arguments("127.0.4.5"));
+  ASSERT_TRUE(WaitFor([&] { return sim.Delivered().size() >= 30; }))
+      << collector.Output().toStdString();
+  collector.Signal(SIGKILL);
+  ASSERT_TRUE(WaitFor([&] { return collector.Finished(); }, 5s));
+  WaitFor([] { return false; }, 300ms);  // the simulator records what reached it
+  const std::vector<QByteArray> delivered = sim.Delivered();
+  const std::vector<QByteArray> logged = LoggedRecords(Logs());
+  ASSERT_GE(logged.size(), delivered.size());
+  EXPECT_LE(logged.size(), delivered.size() + 3);
+  for (size_t i = 0; i < delivered.size(); ++i) {
+    ASSERT_EQ(Hex(logged[i]), Hex(AsLogged(delivered[i]))) << "record " << i;
+  }
+}
+
+TEST_F(CollectEndToEnd, ExitCodesForBadArgumentsAndAnUnusableLogFolder) {
+  struct Row {
+    const char* name;
+    QStringList arguments;
+    int exitCode;
+  };
+  const Row rows[] = {
+      {"no host", {"--logs", Logs()}, 2},
+      {"unknown option", {"--host", "127.0.0.1", "--colour"}, 2},
+      {"device ID of two characters", {"--host", "127.0.0.1", "--device-id", "12"}, 2},
+      {"maximum that is no number", {"--host", "127.0.0.1", "--max-time", "1e3"}, 2},
+      {"value missing", {"--host"}, 2},
+      {"log folder under a device", {"--host", "127.0.0.1", "--logs", "/dev/null/logs"}, 1},
+      {"help", {"--help"}, 0},
+  };
+  for (const Row& row : rows) {
+    CollectorProcess collector(row.arguments);
+    ASSERT_TRUE(WaitFor([&] { return collector.Finished(); }, 10s)) << row.name;
+    EXPECT_EQ(collector.ExitCode(), row.exitCode)
+        << row.name << ": " << collector.Output().toStdString();
+  }
+}
+
+}  // namespace
+}  // namespace vorlan
