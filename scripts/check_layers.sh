@@ -14,7 +14,7 @@ declare -A USES=(
   [src/app]="link format logging platform"
   [src/about]="platform"
   [src/ui]="app about platform link format logging"
-  [src]="app ui platform"
+  [src]="app ui platform logging"
   [src/collect]="app platform logging"
   [tools/pbxsim]="link"
 )

@@ -1,6 +1,8 @@
 #include <QApplication>
+#include <QDir>
 
 #include "app/form_main.h"
+#include "logging/log_files.h"
 #include "platform/qt_platform.h"
 #include "platform/settings_store.h"
 #include "ui/form_main_window.h"
@@ -16,8 +18,11 @@ int main(int argc, char* argv[]) {
   vorlan::SettingsStore settings;
   vorlan::QtDialogs dialogs;
   vorlan::QtDesktop desktop;
-  vorlan::FormMain form(
-      {platform, settings, dialogs, QCoreApplication::applicationDirPath(), &desktop});
+  const QString programFolder = QCoreApplication::applicationDirPath();
+  const QString logs = vorlan::logging::DefaultLogsFolder(programFolder);
+  // The user's data folder is ours to make; the folder beside the program is made at Connect.
+  if (logs != vorlan::logging::LogsFolder(programFolder)) QDir().mkpath(logs);
+  vorlan::FormMain form({platform, settings, dialogs, programFolder, &desktop, logs});
   vorlan::FormMainWindow window(form, dialogs);
   dialogs.SetParent(&window);
 

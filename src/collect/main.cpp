@@ -12,6 +12,7 @@
 #include "collect/event_log.h"
 #include "collect/options.h"
 #include "collect/wait_counting_platform.h"
+#include "logging/log_files.h"
 #include "platform/qt_platform.h"
 #include "platform/settings_store.h"
 #include "platform/termination_signals.h"
@@ -20,7 +21,7 @@ using namespace vorlan;
 
 int main(int argc, char* argv[]) {
   QCoreApplication app(argc, argv);
-  const QString defaultLogs = QCoreApplication::applicationDirPath() + QStringLiteral("/logs");
+  const QString defaultLogs = logging::DefaultLogsFolder(QCoreApplication::applicationDirPath());
   const collect::ParsedArguments parsed =
       collect::ParseArguments(QCoreApplication::arguments().mid(1), defaultLogs);
   if (!parsed.options) {

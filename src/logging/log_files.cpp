@@ -1,6 +1,8 @@
 #include "logging/log_files.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 namespace vorlan::logging {
 
@@ -12,6 +14,18 @@ QString LogFileName(const QDateTime& local) {
 }
 
 QString LogsFolder(const QString& programFolder) { return programFolder + QStringLiteral("/logs"); }
+
+QString DefaultLogsFolder(const QString& programFolder) {
+  const QString beside = LogsFolder(programFolder);
+  const QFileInfo folder(QFileInfo::exists(beside) ? beside : programFolder);
+  bool installed = !folder.isWritable();
+#if defined(Q_OS_UNIX)
+  installed = installed || QDir::cleanPath(programFolder).startsWith(QStringLiteral("/usr/"));
+#endif
+  if (!installed) return beside;
+  return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+         QStringLiteral("/VORLAN/logs");
+}
 
 QString LogFilePath(const QString& logsFolder, const QDateTime& local) {
   return logsFolder + QLatin1Char('/') + LogFileName(local);

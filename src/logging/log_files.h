@@ -15,6 +15,11 @@ QString LogFileName(const QDateTime& local);
 // The folder "logs" beside the program.
 QString LogsFolder(const QString& programFolder);
 
+// Where a program in `programFolder` keeps its log files unless told otherwise: "logs" beside
+// it. An installed program (under /usr) cannot or should not write there; its log files go in
+// the user's data folder instead, such as ~/.local/share/VORLAN/logs.
+QString DefaultLogsFolder(const QString& programFolder);
+
 // logsFolder + "/" + LogFileName(local).
 QString LogFilePath(const QString& logsFolder, const QDateTime& local);
 

@@ -36,6 +36,17 @@ TEST_P(LogFileNames, FollowTheLocalMinute) {
 INSTANTIATE_TEST_SUITE_P(Clock, LogFileNames, ::testing::ValuesIn(kNames),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST(DefaultLogsFolder, BesideTheProgramUnlessItIsInstalled) {
+  QTemporaryDir program;
+  ASSERT_TRUE(program.isValid());
+  EXPECT_EQ(DefaultLogsFolder(program.path()), program.path() + "/logs");
+#if defined(Q_OS_UNIX)
+  const QString installed = DefaultLogsFolder("/usr/bin");
+  EXPECT_TRUE(installed.endsWith("/VORLAN/logs")) << installed.toStdString();
+  EXPECT_FALSE(installed.startsWith("/usr/")) << installed.toStdString();
+#endif
+}
+
 TEST(LogFilePath, IsTheNameInsideTheLogsFolder) {
   EXPECT_EQ(LogFilePath("/opt/vorlan/logs", At(2026, 3, 5, 14, 37, 20)),
             QStringLiteral("/opt/vorlan/logs/03051437.log"));

@@ -73,6 +73,18 @@ TEST_F(SettingsStoreTest, NamesWithSeparatorsStayDistinct) {
   EXPECT_EQ(m_store.GetSetting("VORLAN", "a", "b/c", "-"), "2");
 }
 
+// The collector runs the window's handlers, which read and save settings, without touching the
+// desktop tool's file.
+TEST(SettingsStoreInMemory, KeepsValuesCaseInsensitivelyAndWritesNoFile) {
+  SettingsStore store = SettingsStore::InMemory();
+  EXPECT_EQ(store.GetSetting("VORLAN", "Properties", "RemoteHost", "0.0.0.0"), "0.0.0.0");
+  EXPECT_TRUE(store.SaveSetting("VORLAN", "Properties", "RemoteHost", "10.0.0.9"));
+  EXPECT_EQ(store.GetSetting("vorlan", "PROPERTIES", "remotehost", "-"), "10.0.0.9");
+  EXPECT_TRUE(store.FilePath().isEmpty());
+  EXPECT_EQ(SettingsStore::InMemory().GetSetting("VORLAN", "Properties", "RemoteHost", "-"), "-")
+      << "each store starts empty";
+}
+
 TEST(SettingsStoreLocation, DefaultsToTheUsersConfigurationFolder) {
   const QString path = SettingsStore::DefaultFilePath();
   EXPECT_TRUE(path.endsWith("VORLAN/VORLAN.ini")) << path.toStdString();
