@@ -96,7 +96,8 @@ QString HelpText(const QString& defaultLogs) {
              "Exit codes:\n"
              "  0  stopped by SIGTERM or SIGINT\n"
              "  1  could not start (for example the log folder cannot be created or written)\n"
-             "  2  bad arguments\n")
+             "  2  bad arguments\n"
+             "  128 + N  ended at once by a second signal N\n")
       .arg(QDir::toNativeSeparators(defaultLogs));
 }
 
