@@ -1,5 +1,7 @@
 #include "collect/collector.h"
 
+#include <utility>
+
 #include "app/form_main.h"
 #include "app/texts.h"
 #include "collect/event_log.h"
@@ -150,7 +152,7 @@ void Collector::Look() {
       }
       if (m_phase != Phase::Linked) break;
       if (!m_restartWhy.isEmpty()) {
-        Restart(m_restartWhy);
+        Restart(std::exchange(m_restartWhy, {}));
       } else if (m_silentSeconds >= kSilenceLimit.count()) {
         Restart(QStringLiteral("nothing from the exchange in %1 s; connecting again")
                     .arg(kSilenceLimit.count()));
@@ -185,8 +187,7 @@ void Collector::Connect() {
   RequestLook();  // a log file that cannot be opened leaves the socket closed: try again later
 }
 
-void Collector::Restart(QString why) {
-  m_restartWhy.clear();
+void Collector::Restart(const QString& why) {
   m_log.Warning(why);
   m_phase = Phase::Closing;
   m_phaseSeconds = 0;

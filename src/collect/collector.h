@@ -63,7 +63,7 @@ class Collector : public QObject {
   void RequestLook();
   void Look();
   void Connect();
-  void Restart(QString why);
+  void Restart(const QString& why);
   void Lost();
   void Stop();
   void WatchTick();

@@ -16,7 +16,7 @@ QString LogFileName(const QDateTime& local) {
 QString LogsFolder(const QString& programFolder) { return programFolder + QStringLiteral("/logs"); }
 
 QString DefaultLogsFolder(const QString& programFolder) {
-  const QString beside = LogsFolder(programFolder);
+  QString beside = LogsFolder(programFolder);
   const QFileInfo folder(QFileInfo::exists(beside) ? beside : programFolder);
   bool installed = !folder.isWritable();
 #if defined(Q_OS_UNIX)
