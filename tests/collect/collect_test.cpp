@@ -4,10 +4,19 @@
 
 #include <cstdio>
 
+#include "app/form_main.h"
+#include "collect/collector.h"
 #include "collect/event_log.h"
 #include "collect/options.h"
+#include "hex.h"
 #include "collect/reconnect_delay.h"
+#include "collect/wait_counting_platform.h"
+#include "platform/settings_store.h"
+#include "support/fake_exchange.h"
 #include "support/virtual_platform.h"
+
+#include <QFile>
+#include <QTemporaryDir>
 
 namespace vorlan::collect {
 namespace {
@@ -97,6 +106,52 @@ TEST(EventLog, OneStampedLinePerEventAndQuietKeepsOnlyErrors) {
         "2026-03-05 14:37:20.005 ERROR Connection rejected...; Number 10061\n";
     EXPECT_EQ(std::string(buffer), expected) << "quiet " << quiet;
   }
+}
+
+// The hourly switch stops the download and waits for the exchange to confirm it. The collector
+// must not press DownLoad inside that wait (it would cancel the stop): the switch completes at
+// once, each record lands in its hour's file, and the download runs on.
+TEST(Collector, LeavesTheHourlySwitchToTheWindowsHandlers) {
+  using namespace std::chrono_literals;
+  QTemporaryDir dir;
+  VirtualPlatform virtualTime(QDateTime(QDate(2026, 3, 5), QTime(14, 59, 58)));
+  WaitCountingPlatform platform(virtualTime);
+  char buffer[8192] = {};
+  std::FILE* out = fmemopen(buffer, sizeof buffer - 1, "w");
+  EventLog log(platform, out, false);
+  SettingsStore settings = SettingsStore::InMemory();
+  Collector* collector = nullptr;
+  MessageLines dialogs([&](const QString& text, Dialogs::Icon icon, const QString& title) {
+    collector->Message(text, icon, title);
+  });
+  Options options;
+  options.host = "127.0.0.1";
+  options.logsFolder = dir.filePath("logs");
+  ASSERT_TRUE(QDir().mkpath(options.logsFolder));
+  FormMain form({platform, settings, dialogs, dir.path(), nullptr, options.logsFolder});
+  Collector running(form, platform, log, options, [] { return 0.5; });
+  collector = &running;
+  FakeExchange exchange(virtualTime, *virtualTime.SocketAt(0), "0");
+  exchange.delay = 900ms;  // the answer to the request sent at the switch comes during its wait
+  exchange.QueueReply('B', "\x02" "ONE\x03");
+  exchange.QueueReply('C', "\x02" "TWO\x03");
+  exchange.QueueReply('D', "\x02" "THREE\x03");
+
+  running.Start();
+  virtualTime.RunFor(1ms);
+  virtualTime.SocketAt(0)->PeerAccept();
+  virtualTime.RunFor(6s);
+  std::fclose(out);
+
+  const auto read = [&](const char* name) {
+    QFile file(QDir(options.logsFolder).filePath(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+  };
+  EXPECT_EQ(Hex(read("03051459.log")), Hex("\x02" "ONE\x03\r\n\x02" "TWO\x03\r\n"));
+  EXPECT_EQ(Hex(read("03051500.log")), Hex("\x02" "THREE\x03\r\n")) << buffer;
+  EXPECT_EQ(exchange.Acks(), 3);
+  EXPECT_TRUE(form.CmdStop.Enabled()) << "the download runs on";
+  EXPECT_EQ(virtualTime.Stalls(), 0);
 }
 
 }  // namespace
