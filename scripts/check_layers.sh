@@ -17,6 +17,7 @@ declare -A USES=(
   [src]="app ui platform logging"
   [src/collect]="app platform logging"
   [tools/pbxsim]="link"
+  [tools/vorlan-export]="format logging"
 )
 
 status=0

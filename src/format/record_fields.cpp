@@ -82,10 +82,14 @@ std::optional<qint64> Compose(const Stamp& s) {
   return seconds;
 }
 
-QString DateText(qint64 seconds, const QLocale& locale) {
-  const QDate date = QDate::fromJulianDay(seconds / kSecondsPerDay);
-  const QTime time = QTime::fromMSecsSinceStartOfDay(int(seconds % kSecondsPerDay) * 1000);
-  return GeneralDateText(date, time, locale);
+QString DateText(const QDateTime& at, const QLocale& locale) {
+  return GeneralDateText(at.date(), at.time(), locale);
+}
+
+// Held as UTC only so that no daylight-saving gap of the local zone moves the time of day.
+QDateTime DateTimeOf(qint64 seconds) {
+  return QDateTime(QDate::fromJulianDay(seconds / kSecondsPerDay),
+                   QTime::fromMSecsSinceStartOfDay(int(seconds % kSecondsPerDay) * 1000), Qt::UTC);
 }
 
 // hh:mm:ss of a count that fits 16 bits, so the hours never reach two digits' limit.
@@ -103,19 +107,25 @@ FieldsResult Flagged() { return {QString(), true}; }
 
 }  // namespace
 
+std::optional<CallTimes> ReadCallTimes(QByteArrayView data) {
+  const auto startStamp = ReadStamp(Cut(data, 0, 14));
+  if (!startStamp || !InStartRange(*startStamp)) return std::nullopt;
+  const auto start = Compose(*startStamp);
+  if (!start) return std::nullopt;
+  const auto endStamp = ReadStamp(Cut(data, 17, 14));
+  if (!endStamp) return std::nullopt;
+  const auto end = Compose(*endStamp);
+  if (!end) return std::nullopt;
+  const qint64 talkTime = *end - *start;
+  if (talkTime < kInt32Min || talkTime > kInt32Max) return std::nullopt;
+  return CallTimes{DateTimeOf(*start), DateTimeOf(*end), talkTime};
+}
+
 FieldsResult FormatRecordFields(QByteArrayView data, bool visible, const QString& maxTime,
                                 bool badRecord, const QLocale& locale) {
-  const auto startStamp = ReadStamp(Cut(data, 0, 14));
-  if (!startStamp || !InStartRange(*startStamp)) return Flagged();
-  const auto start = Compose(*startStamp);
-  if (!start) return Flagged();
-  const auto endStamp = ReadStamp(Cut(data, 17, 14));
-  if (!endStamp) return Flagged();
-  const auto end = Compose(*endStamp);
-  if (!end) return Flagged();
-
-  const qint64 talkTime = *end - *start;
-  if (talkTime < kInt32Min || talkTime > kInt32Max) return Flagged();
+  const std::optional<CallTimes> times = ReadCallTimes(data);
+  if (!times) return Flagged();
+  const qint64 talkTime = times->talkSeconds;
 
   // An empty box switches the alarm off without clearing an earlier flag.
   if (LeadingNumber(maxTime) >= double(talkTime))
@@ -127,8 +137,8 @@ FieldsResult FormatRecordFields(QByteArrayView data, bool visible, const QString
   if (talkTime < kInt16Min || talkTime > kInt16Max) return Flagged();
 
   const QString indent(6, u' ');
-  const QString text = QStringLiteral("\r\n") + indent + DateText(*start, locale) +
-                       QStringLiteral("\r\n") + indent + DateText(*end, locale) +
+  const QString text = QStringLiteral("\r\n") + indent + DateText(times->start, locale) +
+                       QStringLiteral("\r\n") + indent + DateText(times->end, locale) +
                        QStringLiteral(" --> (") + TalkTimeText(talkTime) +
                        QStringLiteral(")\r\n\r\n");
   return {text, badRecord};

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QByteArrayView>
+#include <QDateTime>
 #include <QLocale>
 #include <QString>
+
+#include <optional>
 
 // The data type 6 item: the call's start and end stamps, its talk time and the over-long-call
 // alarm. Pure: the caller supplies what the main window holds and applies the result.
@@ -20,6 +23,19 @@ struct FieldsResult {
 // date falls outside the years 1 to 9999, flags the record. Dates are plain calendar values
 // with no time zone, so no daylight-saving shift enters the talk time. A negative talk time
 // is shown with a leading minus ("-00:00:30").
+// A call's start and end as the alarm reads them from a data type 6 item: calendar values with
+// no time zone (held as UTC, so that no local clock change moves them), and the talk time
+// between them in seconds.
+struct CallTimes {
+  QDateTime start;
+  QDateTime end;
+  qint64 talkSeconds = 0;
+};
+
+// Nothing where the alarm cannot read them (a start stamp out of its range, a field too large,
+// a date outside the years 1 to 9999, a talk time beyond 32 bits): it then flags the record.
+std::optional<CallTimes> ReadCallTimes(QByteArrayView data);
+
 FieldsResult FormatRecordFields(QByteArrayView data, bool visible, const QString& maxTime,
                                 bool badRecord, const QLocale& locale = QLocale());
 

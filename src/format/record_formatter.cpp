@@ -25,21 +25,14 @@ QByteArrayView Mid(QByteArrayView record, qint64 from, qint64 count) {
 
 QLatin1String Shown(QByteArrayView bytes) { return QLatin1String(bytes.data(), bytes.size()); }
 
-// 06 shows as 6; a field such as ".6" shows its value, 0.6.
-QString TypeText(double type) { return QString::number(type, 'g', QLocale::FloatingPointShortest); }
-
 }  // namespace
 
-FormatResult FormatData(QByteArrayView record, bool visible, const QString& maxTime, bool badRecord,
-                        const QLocale& locale) {
-  FormatResult result{QString(), badRecord};
-  QString& text = result.text;
-  if (visible) {
-    text.reserve(record.size() + 128);
-    text.append(QLatin1String("Call Type: ")).append(Shown(Mid(record, 4, 2))).append(kCrLf);
-    text.append(kSeparator);
-  }
+QString TypeText(double type) { return QString::number(type, 'g', QLocale::FloatingPointShortest); }
 
+QByteArrayView CallType(QByteArrayView record) { return Mid(record, 4, 2); }
+
+std::vector<DataItem> RecordItems(QByteArrayView record) {
+  std::vector<DataItem> items;
   // 64 bits: a long record must not wrap the position round to an earlier item.
   qint64 position = 10;
   do {
@@ -48,16 +41,29 @@ FormatResult FormatData(QByteArrayView record, bool visible, const QString& maxT
     if (!(length >= 0) || length != std::floor(length)) break;
     // Beyond the record's end the exact length no longer matters; capping keeps it in range.
     const qint64 count = length > double(record.size()) ? record.size() + 1 : qint64(length);
-    const QByteArrayView data = Mid(record, position, count);
+    items.push_back({type, Mid(record, position, count)});
+    position += count + 4;
+  } while (position <= record.size());
+  return items;
+}
 
+FormatResult FormatData(QByteArrayView record, bool visible, const QString& maxTime, bool badRecord,
+                        const QLocale& locale) {
+  FormatResult result{QString(), badRecord};
+  QString& text = result.text;
+  if (visible) {
+    text.reserve(record.size() + 128);
+    text.append(QLatin1String("Call Type: ")).append(Shown(CallType(record))).append(kCrLf);
+    text.append(kSeparator);
+  }
+
+  for (const auto& [type, data] : RecordItems(record)) {
     if (visible) {
       text.append(QLatin1String("Data-Type: ")).append(TypeText(type));
       // Data type 6 puts its data on a line of its own, for the time lines that follow.
       text.append(type == 6 ? QLatin1String(" ---> \r\n(") : QLatin1String(" ---> ("));
       text.append(Shown(data)).append(u')').append(kCrLf);
     }
-
-    position += count + 4;
 
     if (type == 6) {
       const FieldsResult fields =
@@ -68,7 +74,7 @@ FormatResult FormatData(QByteArrayView record, bool visible, const QString& maxT
       text += kCrLf;
     }
     if (visible) text += kSeparator;
-  } while (position <= record.size());
+  }
 
   return result;
 }

@@ -200,6 +200,93 @@ TEST_F(CollectEndToEnd, KilledNothingAcknowledgedIsMissing) {
   }
 }
 
+// Splits CSV text into rows of fields (RFC 4180 quoting).
+std::vector<std::vector<QByteArray>> ParseCsv(const QByteArray& text) {
+  std::vector<std::vector<QByteArray>> rows(1, std::vector<QByteArray>(1));
+  bool quoted = false;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+        rows.back().back() += '"';
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        rows.back().back() += c;
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      rows.back().emplace_back();
+    } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      rows.emplace_back(1);
+      ++i;
+    } else {
+      rows.back().back() += c;
+    }
+  }
+  if (rows.back().size() == 1 && rows.back()[0].isEmpty()) rows.pop_back();
+  return rows;
+}
+
+// From the simulator through the collector's log file to vorlan-export's CSV: one row per
+// record, field by field, judged as the collector judged it, and the log file left as it was.
+TEST_F(CollectEndToEnd, ExportedCsvCarriesEveryLoggedRecord) {
+  SimProcess sim(m_platform, "127.0.4.6",
+                 {"--seed", "23", "--records", "60", "--per-reply", "6", "--high-bytes",
+                  "--long-share", "0.3", "--long-seconds", "90", "--device-id", "1"},
+                 Transcript());
+  ASSERT_TRUE(sim.Started());
+  CollectorProcess collector(Arguments("127.0.4.6") << "--max-time" << "90");
+  ASSERT_TRUE(WaitFor([&] { return sim.Delivered().size() == 60; }))
+      << collector.Output().toStdString();
+  EXPECT_EQ(Terminate(collector), 0);
+  const QStringList files = QDir(Logs()).entryList({"*.log"}, QDir::Files, QDir::Name);
+  ASSERT_FALSE(files.isEmpty());
+  QStringList paths;
+  QByteArray before;
+  for (const QString& name : files) {
+    paths << QDir(Logs()).filePath(name);
+    QFile file(paths.back());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    before += file.readAll();
+  }
+
+  QProcess exporter;
+  exporter.start(QStringLiteral(VORLAN_EXPORT_PATH), QStringList{"--max-time", "90"} + paths);
+  ASSERT_TRUE(exporter.waitForFinished(20000));
+  EXPECT_EQ(exporter.exitCode(), 0) << exporter.readAllStandardError().toStdString();
+  const auto rows = ParseCsv(exporter.readAllStandardOutput());
+  const std::vector<QByteArray> delivered = sim.Delivered();
+  ASSERT_EQ(rows.size(), delivered.size() + 1);
+  EXPECT_EQ(rows[0].size(), 10u);
+  int flagged = 0;
+  for (size_t i = 0; i < delivered.size(); ++i) {
+    const std::vector<QByteArray>& row = rows[i + 1];
+    ASSERT_EQ(row.size(), 10u) << "row " << i;
+    const QByteArray record = AsLogged(delivered[i]);
+    EXPECT_EQ(row[9], record.toHex().toUpper()) << "row " << i;
+    EXPECT_EQ(row[4], QString::fromLatin1(record.mid(3, 2)).toUtf8()) << "row " << i;
+    EXPECT_EQ(row[2], row[3]) << "row " << i << ": flagged now as the collector marked it";
+    const QDateTime start = QDateTime::fromString(QString::fromLatin1(row[5]), Qt::ISODate);
+    const QDateTime end = QDateTime::fromString(QString::fromLatin1(row[6]), Qt::ISODate);
+    ASSERT_TRUE(start.isValid() && end.isValid()) << "row " << i;
+    EXPECT_EQ(QByteArray::number(start.secsTo(end)), row[7]) << "row " << i;
+    EXPECT_EQ(row[2] == "1", start.secsTo(end) > 90) << "row " << i;
+    EXPECT_TRUE(row[8].contains(";6:")) << "row " << i;
+    flagged += row[2] == "1";
+  }
+  EXPECT_GT(flagged, 0) << "some calls ran over the maximum";
+  QByteArray after;
+  for (const QString& path : paths) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    after += file.readAll();
+  }
+  EXPECT_EQ(after, before) << "exporting only reads the log files";
+}
+
 TEST_F(CollectEndToEnd, ExitCodesForBadArgumentsAndAnUnusableLogFolder) {
   struct Row {
     const char* name;

@@ -1,0 +1,77 @@
+#include "format/call_csv.h"
+
+#include "format/record_fields.h"
+#include "format/record_formatter.h"
+
+#include <algorithm>
+
+namespace vorlan::format {
+namespace {
+
+// Appends the field and its comma; the caller takes the last comma off.
+void Field(QByteArray& line, QByteArrayView utf8) {
+  const bool quoted = std::any_of(utf8.begin(), utf8.end(), [](char c) {
+    return c == ',' || c == '"' || c == '\r' || c == '\n';
+  });
+  if (!quoted) {
+    line.append(utf8).append(',');
+    return;
+  }
+  line += '"';
+  for (const char c : utf8) {
+    if (c == '"') line += '"';
+    line += c;
+  }
+  line += "\",";
+}
+
+QByteArray Latin1(QByteArrayView bytes) {
+  return QString::fromLatin1(bytes.data(), bytes.size()).toUtf8();
+}
+
+QByteArray IsoTime(const QDateTime& at) {
+  return at.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1();
+}
+
+}  // namespace
+
+QByteArray CsvHeader() {
+  return "file,line,flagged_now,marked_bad,call_type,start,end,talk_seconds,items,record_hex\r\n";
+}
+
+bool FlaggedByAlarm(QByteArrayView record, const QString& maxTime) {
+  return FormatData(record, false, maxTime, false).badRecord;
+}
+
+QByteArray CsvRow(const CsvRecord& row) {
+  const std::vector<DataItem> items = RecordItems(row.record);
+  std::optional<CallTimes> times;
+  QByteArray pairs;
+  bool hasTimesItem = false;
+  for (const auto& [type, data] : items) {
+    if (!pairs.isEmpty()) pairs += ';';
+    pairs += TypeText(type).toLatin1() + ':' + Latin1(data);
+    if (type == 6) {
+      hasTimesItem = true;
+      times = ReadCallTimes(data);
+    }
+  }
+  if (!hasTimesItem) times.reset();
+
+  QByteArray line;
+  Field(line, row.file.toUtf8());
+  Field(line, QByteArray::number(row.line));
+  Field(line, row.flaggedNow ? (*row.flaggedNow ? "1" : "0") : "");
+  Field(line, row.markedBad ? "1" : "0");
+  Field(line, Latin1(CallType(row.record)));
+  Field(line, times ? IsoTime(times->start) : QByteArray());
+  Field(line, times ? IsoTime(times->end) : QByteArray());
+  Field(line, times ? QByteArray::number(times->talkSeconds) : QByteArray());
+  Field(line, pairs);
+  Field(line, row.record.toByteArray().toHex().toUpper());
+  line.chop(1);
+  line += "\r\n";
+  return line;
+}
+
+}  // namespace vorlan::format

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+#include <optional>
+
+// Call records as CSV (RFC 4180: fields with a comma, a quote, CR or LF are quoted, quotes
+// doubled, lines end in CR LF), UTF-8, the record's bytes read as Latin-1.
+namespace vorlan::format {
+
+// file,line,flagged_now,marked_bad,call_type,start,end,talk_seconds,items,record_hex
+QByteArray CsvHeader();
+
+struct CsvRecord {
+  QString file;
+  qint64 line = 0;
+  std::optional<bool> flaggedNow;  // empty: no maximum to judge by
+  bool markedBad = false;          // the log file marked it "<BAD>:"
+  QByteArrayView record;           // STX to ETX, as logged
+};
+
+// One line. start, end and talk_seconds come from the record's last data type 6 item (the one
+// the alarm decides by), times in ISO 8601 without a zone (the stamps carry none), empty where
+// there is no such item or it cannot be read; items are "type:data" pairs joined by ";".
+QByteArray CsvRow(const CsvRecord& row);
+
+// Whether the alarm flags the record against this maximum call time, judged alone.
+bool FlaggedByAlarm(QByteArrayView record, const QString& maxTime);
+
+}  // namespace vorlan::format
