@@ -17,7 +17,7 @@ struct FormatResult {
 
 // One data item of a record: its type as read by the leading-number rule, and its data.
 struct DataItem {
-  double type;
+  double type = 0;
   QByteArrayView data;
 };
 
