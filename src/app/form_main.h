@@ -148,9 +148,6 @@ class FormMain : public QObject {
   quint16 AckCheck = 0;
   QByteArray CurrentRecord;
 
-  // Where the log files go.
-  const QString& LogsFolder() const { return m_logsFolder; }
-
   // The device ID in use, as bytes for the frames.
   QByteArray DeviceId() const;
 

@@ -8,8 +8,7 @@
 namespace vorlan {
 
 void FormMain::Command1_Click() {
-  logging::CleanUpEmptyLogs(m_logsFolder, *m_log,
-                            [this] { m_services.platform.DoEvents(); });
+  logging::CleanUpEmptyLogs(m_logsFolder, *m_log, [this] { m_services.platform.DoEvents(); });
 }
 
 void FormMain::mnuImport_Click() {
