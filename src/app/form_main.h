@@ -11,9 +11,12 @@
 #include "app/view_window.h"
 #include "link/reply_reader.h"
 
+class QSaveFile;
+
 namespace vorlan {
 
 class Desktop;
+class ImportedRecords;
 class Dialogs;
 class Platform;
 class SettingsStore;
@@ -133,7 +136,14 @@ class FormMain : public QObject {
   // File commands.
   void Command1_Click();
   void mnuImport_Click();
+  // Reads a log file into an "Imported records" table (RecordsImported); a file that is not a
+  // log file gets a message instead.
   void ImportFile(const QString& fileName);
+  // File, Export...: log files chosen in a dialog to one CSV file.
+  void mnuExport_Click();
+  void ExportFiles(const QStringList& files);
+  // The rows of an imported table, as shown, to a CSV file.
+  void ExportImported(const std::shared_ptr<const ImportedRecords>& table);
 
   // Cuts the connection's byte stream into replies and records; it holds what is not yet
   // complete (a partial frame, a record waiting for its rest).
@@ -157,6 +167,8 @@ class FormMain : public QObject {
   void UnloadAbout();
   // The shut-down sequence has run: the widgets close the About box and the program ends.
   void ProgramEnded();
+  // A log file was imported: the front end shows its table.
+  void RecordsImported(std::shared_ptr<vorlan::ImportedRecords> table);
 
  private:
   bool OpenLogAtConnect();
@@ -174,6 +186,8 @@ class FormMain : public QObject {
   // The connection ends or a new one starts: nothing received on the old one carries over.
   void ResetReceivePath();
   bool SwitchLogFile();
+  std::unique_ptr<QSaveFile> OpenCsvTarget(const QStringList& sources);
+  bool CommitCsv(QSaveFile& file, const QString& report);
 
   FormMainServices m_services;
   QString m_logsFolder;
@@ -200,6 +214,8 @@ class FormMain : public QObject {
   QString m_logFailure;
   // The hour switch fell due while an arrival was being handled; it runs at the next tick.
   bool m_switchPending = false;
+  // An import or export is under way (it serves events while it runs); another waits for it.
+  bool m_fileCommandRunning = false;
   bool m_unloading = false;
   bool m_unloaded = false;
 };

@@ -43,20 +43,21 @@ bool FlaggedByAlarm(QByteArrayView record, const QString& maxTime) {
   return FormatData(record, false, maxTime, false).badRecord;
 }
 
+std::optional<CallTimes> RecordCallTimes(QByteArrayView record) {
+  std::optional<QByteArrayView> last;
+  for (const auto& [type, data] : RecordItems(record)) {
+    if (type == 6) last = data;
+  }
+  return last ? ReadCallTimes(*last) : std::nullopt;
+}
+
 QByteArray CsvRow(const CsvRecord& row) {
-  const std::vector<DataItem> items = RecordItems(row.record);
-  std::optional<CallTimes> times;
   QByteArray pairs;
-  bool hasTimesItem = false;
-  for (const auto& [type, data] : items) {
+  for (const auto& [type, data] : RecordItems(row.record)) {
     if (!pairs.isEmpty()) pairs += ';';
     pairs += TypeText(type).toLatin1() + ':' + Latin1(data);
-    if (type == 6) {
-      hasTimesItem = true;
-      times = ReadCallTimes(data);
-    }
   }
-  if (!hasTimesItem) times.reset();
+  const std::optional<CallTimes> times = RecordCallTimes(row.record);
 
   QByteArray line;
   Field(line, row.file.toUtf8());

@@ -6,6 +6,8 @@
 
 #include <optional>
 
+#include "format/record_fields.h"
+
 // Call records as CSV (RFC 4180: fields with a comma, a quote, CR or LF are quoted, quotes
 // doubled, lines end in CR LF), UTF-8, the record's bytes read as Latin-1.
 namespace vorlan::format {
@@ -25,6 +27,10 @@ struct CsvRecord {
 // the alarm decides by), times in ISO 8601 without a zone (the stamps carry none), empty where
 // there is no such item or it cannot be read; items are "type:data" pairs joined by ";".
 QByteArray CsvRow(const CsvRecord& row);
+
+// The start, end and talk time of the record's last data type 6 item; nothing where the record
+// has none or the alarm cannot read it.
+std::optional<CallTimes> RecordCallTimes(QByteArrayView record);
 
 // Whether the alarm flags the record against this maximum call time, judged alone.
 bool FlaggedByAlarm(QByteArrayView record, const QString& maxTime);

@@ -92,16 +92,6 @@ QDateTime DateTimeOf(qint64 seconds) {
                    QTime::fromMSecsSinceStartOfDay(int(seconds % kSecondsPerDay) * 1000), Qt::UTC);
 }
 
-// hh:mm:ss of a count that fits 16 bits, so the hours never reach two digits' limit.
-QString TalkTimeText(qint64 seconds) {
-  const qint64 magnitude = seconds < 0 ? -seconds : seconds;
-  return QStringLiteral("%1%2:%3:%4")
-      .arg(seconds < 0 ? QStringLiteral("-") : QString())
-      .arg(magnitude / 3600, 2, 10, QChar(u'0'))
-      .arg(magnitude / 60 % 60, 2, 10, QChar(u'0'))
-      .arg(magnitude % 60, 2, 10, QChar(u'0'));
-}
-
 // The alarm: BadRecord set, and no time lines for the window.
 FieldsResult Flagged() { return {QString(), true}; }
 
@@ -119,6 +109,15 @@ std::optional<CallTimes> ReadCallTimes(QByteArrayView data) {
   const qint64 talkTime = *end - *start;
   if (talkTime < kInt32Min || talkTime > kInt32Max) return std::nullopt;
   return CallTimes{DateTimeOf(*start), DateTimeOf(*end), talkTime};
+}
+
+QString TalkTimeText(qint64 seconds) {
+  const qint64 magnitude = seconds < 0 ? -seconds : seconds;
+  return QStringLiteral("%1%2:%3:%4")
+      .arg(seconds < 0 ? QStringLiteral("-") : QString())
+      .arg(magnitude / 3600, 2, 10, QChar(u'0'))
+      .arg(magnitude / 60 % 60, 2, 10, QChar(u'0'))
+      .arg(magnitude % 60, 2, 10, QChar(u'0'));
 }
 
 FieldsResult FormatRecordFields(QByteArrayView data, bool visible, const QString& maxTime,

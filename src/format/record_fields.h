@@ -36,6 +36,10 @@ struct CallTimes {
 // a date outside the years 1 to 9999, a talk time beyond 32 bits): it then flags the record.
 std::optional<CallTimes> ReadCallTimes(QByteArrayView data);
 
+// A talk time as the window shows it: hh:mm:ss, a minus before a negative one ("-00:00:30"),
+// the hours as many digits as they need.
+QString TalkTimeText(qint64 seconds);
+
 FieldsResult FormatRecordFields(QByteArrayView data, bool visible, const QString& maxTime,
                                 bool badRecord, const QLocale& locale = QLocale());
 

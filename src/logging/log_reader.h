@@ -3,12 +3,35 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
+#include <optional>
 #include <vector>
 
 // Reads a log file back: lines of an optional "<BAD>:", a record from STX to the next ETX, and
 // CR LF. A record may hold any byte but ETX, CR and LF included, so a line is found from its
 // structure, not by splitting at line ends.
 namespace vorlan::logging {
+
+// One line of a log file, a view into the file's bytes.
+struct LogLine {
+  qint64 line = 0;         // 1-based line of the file where it starts
+  bool isRecord = false;   // a record; otherwise a line that is not one
+  bool markedBad = false;  // the record's line began with "<BAD>:"
+  QByteArrayView bytes;    // the record, STX to ETX, as logged; or the other line without CR LF
+};
+
+// Walks the lines of a file held in memory, one at a time, so that a long file can be read in
+// steps between which the program serves events.
+class LogReader {
+ public:
+  explicit LogReader(QByteArrayView bytes) : m_bytes(bytes) {}
+  std::optional<LogLine> Next();
+  qsizetype Position() const { return m_position; }
+
+ private:
+  QByteArrayView m_bytes;
+  qsizetype m_position = 0;
+  qint64 m_line = 1;
+};
 
 struct LoggedRecord {
   qint64 line;        // 1-based line of the file where the record starts
@@ -21,11 +44,15 @@ struct OtherLine {
   QByteArray text;  // without its CR LF
 };
 
+// Whether a file of these lines is a log file of this program: it holds a record, and no more
+// lines that are not records than records (a binary file may hold an STX ... ETX CR LF by
+// chance, but then it has far more lines that are not records).
+inline bool IsLogFile(size_t records, size_t others) { return records > 0 && others <= records; }
+
 struct LogContents {
   std::vector<LoggedRecord> records;
   std::vector<OtherLine> others;  // lines that are not records, in order
-  // A file with no record in it is not a log file of this program.
-  bool IsLogFile() const { return !records.empty(); }
+  bool IsLogFile() const { return logging::IsLogFile(records.size(), others.size()); }
 };
 
 LogContents ReadLog(QByteArrayView bytes);

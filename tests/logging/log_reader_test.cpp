@@ -12,23 +12,32 @@ struct ReadCase {
   QByteArray file;
   std::vector<LoggedRecord> records;
   std::vector<OtherLine> others;
+  bool isLogFile;
 };
 
 const ReadCase kFiles[] = {
-    {"Empty", "", {}, {}},
+    {"Empty", "", {}, {}, false},
     {"RecordsAndMarker",
      QByteArray("\x02" "A\x03\r\n<BAD>:\x02" "B\x03\r\n"),
      {{1, false, "\x02" "A\x03"}, {2, true, "\x02" "B\x03"}},
-     {}},
+     {},
+     true},
     // Inside a record every byte but ETX is the record's: CR LF, STX, NUL and 0xFF included.
     {"ControlBytesInside",
      QByteArray("\x02" "a\r\nb\x02\x00\xff\x03\r\n\x02" "C\x03\r\n", 16),
      {{1, false, QByteArray("\x02" "a\r\nb\x02\x00\xff\x03", 9)}, {3, false, "\x02" "C\x03"}},
-     {}},
+     {},
+     true},
+    {"OneOtherLinePerRecord",
+     QByteArray("\x02" "A\x03\r\ncut off\r\n"),
+     {{1, false, "\x02" "A\x03"}},
+     {{2, "cut off"}},
+     true},
     {"LinesThatAreNotRecords",
      QByteArray("hello\r\n\x02" "A\x03\r\n\x02" "no end\r\n<BAD>:x\n\x02" "Z\x03"),
      {{2, false, "\x02" "A\x03"}},
-     {{1, "hello"}, {3, "\x02" "no end"}, {4, "<BAD>:x"}, {5, "\x02" "Z\x03"}}},
+     {{1, "hello"}, {3, "\x02" "no end"}, {4, "<BAD>:x"}, {5, "\x02" "Z\x03"}},
+     false},
 };
 
 class LogFiles : public ::testing::TestWithParam<ReadCase> {};
@@ -47,7 +56,7 @@ TEST_P(LogFiles, AreReadByTheirStructure) {
     EXPECT_EQ(contents.others[i].line, c.others[i].line) << "other " << i;
     EXPECT_EQ(Hex(contents.others[i].text), Hex(c.others[i].text)) << "other " << i;
   }
-  EXPECT_EQ(contents.IsLogFile(), !c.records.empty());
+  EXPECT_EQ(contents.IsLogFile(), c.isLogFile);
 }
 
 INSTANTIATE_TEST_SUITE_P(Reader, LogFiles, ::testing::ValuesIn(kFiles),

@@ -1,0 +1,201 @@
+#include "app/imported_records.h"
+
+#include <QDateTime>
+#include <QLocale>
+
+#include <algorithm>
+#include <numeric>
+
+#include "format/record_fields.h"
+#include "format/record_formatter.h"
+
+namespace vorlan {
+namespace {
+
+QString TimeText(qint64 msecs) {
+  return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC)
+      .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+QString Count(qsizetype n, const char* one, const char* many) {
+  return QLocale().toString(n) + QLatin1Char(' ') + QLatin1String(n == 1 ? one : many);
+}
+
+}  // namespace
+
+ImportedRecords::ImportedRecords(QString fileName, QByteArray bytes, QString maxTime)
+    : m_fileName(std::move(fileName)),
+      m_bytes(std::move(bytes)),
+      m_reader(m_bytes),
+      m_maxTime(std::move(maxTime)) {}
+
+bool ImportedRecords::ReadSome(qsizetype budget) {
+  const qsizetype until = m_reader.Position() + budget;
+  while (m_reader.Position() < until) {
+    const std::optional<logging::LogLine> line = m_reader.Next();
+    if (!line) break;
+    if (!line->isRecord) {
+      m_others.push_back({line->line, line->bytes.toByteArray()});
+      continue;
+    }
+    const std::optional<format::CallTimes> times = format::RecordCallTimes(line->bytes);
+    m_rows.push_back({line->line, line->bytes.data() - m_bytes.constData(), line->bytes.size(),
+                      line->markedBad, format::FlaggedByAlarm(line->bytes, m_maxTime),
+                      times.has_value(), times ? times->start.toMSecsSinceEpoch() : 0,
+                      times ? times->end.toMSecsSinceEpoch() : 0, times ? times->talkSeconds : 0});
+  }
+  const bool more = m_reader.Position() < m_bytes.size();
+  if (!more) Arrange();
+  return more;
+}
+
+QByteArrayView ImportedRecords::RecordOf(const Row& row) const {
+  return QByteArrayView(m_bytes).sliced(row.offset, row.size);
+}
+
+QString ImportedRecords::Summary() const {
+  const auto over = std::count_if(m_rows.begin(), m_rows.end(), [](const Row& r) { return r.overMax; });
+  const auto marked =
+      std::count_if(m_rows.begin(), m_rows.end(), [](const Row& r) { return r.markedBad; });
+  QString text = Count(RecordTotal(), "record", "records") + QStringLiteral(": ") +
+                 QLocale().toString(qsizetype(over)) + QStringLiteral(" over the maximum now, ") +
+                 QLocale().toString(qsizetype(marked)) + QStringLiteral(" marked <BAD>:.");
+  if (!m_others.empty()) {
+    text += QLatin1Char(' ') +
+            Count(qsizetype(m_others.size()), "line is not a record.", "lines are not records.");
+  }
+  return text;
+}
+
+void ImportedRecords::SetMaxTime(const QString& maxTime) {
+  if (maxTime == m_maxTime) return;
+  beginResetModel();
+  m_maxTime = maxTime;
+  for (Row& row : m_rows) row.overMax = format::FlaggedByAlarm(RecordOf(row), m_maxTime);
+  Arrange();
+  endResetModel();
+  emit headerDataChanged(Qt::Horizontal, OverMax, OverMax);
+}
+
+void ImportedRecords::SetFlaggedOnly(bool flaggedOnly) {
+  if (flaggedOnly == m_flaggedOnly) return;
+  beginResetModel();
+  m_flaggedOnly = flaggedOnly;
+  Arrange();
+  endResetModel();
+}
+
+QString ImportedRecords::FormattedText(int row) const {
+  if (row < 0 || row >= rowCount()) return {};
+  return format::FormatData(RecordOf(m_rows[size_t(m_shown[size_t(row)])]), true, m_maxTime, false)
+      .text;
+}
+
+format::CsvRecord ImportedRecords::CsvRecordAt(int row) const {
+  const Row& r = m_rows[size_t(m_shown[size_t(row)])];
+  format::CsvRecord record{m_fileName, r.line, std::nullopt, r.markedBad, RecordOf(r)};
+  if (!m_maxTime.isEmpty()) record.flaggedNow = r.overMax;
+  return record;
+}
+
+int ImportedRecords::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : int(m_shown.size());
+}
+
+int ImportedRecords::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant ImportedRecords::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rowCount()) return {};
+  const Row& row = m_rows[size_t(m_shown[size_t(index.row())])];
+  if (role == Qt::TextAlignmentRole) {
+    const bool number = index.column() == Line || index.column() == TalkTime;
+    return int(Qt::AlignVCenter | (number ? Qt::AlignRight : Qt::AlignLeft));
+  }
+  if (role != Qt::DisplayRole) return {};
+  switch (index.column()) {
+    case Line: return QString::number(row.line);
+    case CallType: return QString::fromLatin1(format::CallType(RecordOf(row)));
+    case Start: return row.hasTimes ? TimeText(row.start) : QString();
+    case End: return row.hasTimes ? TimeText(row.end) : QString();
+    case TalkTime: return row.hasTimes ? format::TalkTimeText(row.talkSeconds) : QString();
+    case OverMax: return row.overMax ? QStringLiteral("yes") : QString();
+    case MarkedBad: return row.markedBad ? QStringLiteral("<BAD>:") : QString();
+    default: return {};
+  }
+}
+
+QVariant ImportedRecords::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (role != Qt::DisplayRole) return {};
+  if (orientation == Qt::Vertical) return {};
+  switch (section) {
+    case Line: return QStringLiteral("Line");
+    case CallType: return QStringLiteral("Call type");
+    case Start: return QStringLiteral("Start");
+    case End: return QStringLiteral("End");
+    case TalkTime: return QStringLiteral("Talk time");
+    case OverMax:
+      return m_maxTime.isEmpty() ? QStringLiteral("Over max")
+                                 : QStringLiteral("Over %1 s").arg(m_maxTime);
+    case MarkedBad: return QStringLiteral("Marked");
+    default: return {};
+  }
+}
+
+// Rows without a readable data type 6 item sort after those with one, in either order.
+bool ImportedRecords::Less(const Row& a, const Row& b) const {
+  switch (m_sortColumn) {
+    case CallType: return format::CallType(RecordOf(a)) < format::CallType(RecordOf(b));
+    case Start: return a.hasTimes && (!b.hasTimes || a.start < b.start);
+    case End: return a.hasTimes && (!b.hasTimes || a.end < b.end);
+    case TalkTime: return a.hasTimes && (!b.hasTimes || a.talkSeconds < b.talkSeconds);
+    case OverMax: return a.overMax < b.overMax;
+    case MarkedBad: return a.markedBad < b.markedBad;
+    default: return a.line < b.line;
+  }
+}
+
+void ImportedRecords::sort(int column, Qt::SortOrder order) {
+  if (column < 0 || column >= ColumnCount) return;
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  const std::vector<qint32> before = m_shown;
+  m_sortColumn = column;
+  m_sortOrder = order;
+  Arrange();
+  // The selection and the current row follow their records to where they are shown now.
+  std::vector<int> shownAt(m_rows.size(), -1);
+  for (size_t i = 0; i < m_shown.size(); ++i) shownAt[size_t(m_shown[i])] = int(i);
+  const QModelIndexList from = persistentIndexList();
+  QModelIndexList to;
+  to.reserve(from.size());
+  for (const QModelIndex& index : from) {
+    const int row = shownAt[size_t(before[size_t(index.row())])];
+    to << (row < 0 ? QModelIndex() : createIndex(row, index.column()));
+  }
+  changePersistentIndexList(from, to);
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+// The shown rows: filtered, then sorted stably from file order, so equal keys stay in the
+// order of the file whichever way the column is sorted.
+void ImportedRecords::Arrange() {
+  m_shown.clear();
+  for (size_t i = 0; i < m_rows.size(); ++i) {
+    if (!m_flaggedOnly || Flagged(m_rows[i])) m_shown.push_back(qint32(i));
+  }
+  if (m_sortColumn == Line && m_sortOrder == Qt::AscendingOrder) return;
+  const bool descending = m_sortOrder == Qt::DescendingOrder;
+  std::stable_sort(m_shown.begin(), m_shown.end(), [&](qint32 a, qint32 b) {
+    const Row& ra = m_rows[size_t(a)];
+    const Row& rb = m_rows[size_t(b)];
+    if (!descending) return Less(ra, rb);
+    // Descending, but rows without times still last.
+    if (m_sortColumn == Start || m_sortColumn == End || m_sortColumn == TalkTime) {
+      if (ra.hasTimes != rb.hasTimes) return ra.hasTimes;
+    }
+    return Less(rb, ra);
+  });
+}
+
+}  // namespace vorlan
