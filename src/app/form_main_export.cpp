@@ -152,7 +152,8 @@ void FormMain::ExportFiles(const QStringList& files) {
   }
   QString report = QStringLiteral("%1 records written to %2.").arg(records).arg(Shown(target->fileName()));
   if (others > 0) {
-    report += QStringLiteral("\r\n%1 lines that are not records were left out.").arg(others);
+    report += others == 1 ? QStringLiteral("\r\n1 line that is not a record was left out.")
+                          : QStringLiteral("\r\n%1 lines that are not records were left out.").arg(others);
   }
   if (!skipped.isEmpty()) {
     report += QStringLiteral("\r\nNot exported:\r\n") + skipped.join(QStringLiteral("\r\n"));

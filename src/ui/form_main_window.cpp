@@ -25,6 +25,7 @@
 #include "app/form_main.h"
 #include "app/key_codes.h"
 #include "app/texts.h"
+#include "ui/imported_records_window.h"
 #include "ui/lamp_widget.h"
 #include "ui/view_window_widget.h"
 
@@ -140,9 +141,21 @@ FormMainWindow::FormMainWindow(FormMain& form, Dialogs& dialogs, QWidget* parent
   QObject::connect(&m_form, &FormMain::UnloadAbout, this, [this] {
     if (m_about) m_about->close();
   });
+  QObject::connect(&m_form, &FormMain::RecordsImported, this,
+                   [this](const std::shared_ptr<ImportedRecords>& table) {
+                     auto* window = new ImportedRecordsWindow(
+                         table,
+                         [this](const std::shared_ptr<const ImportedRecords>& rows) {
+                           m_form.ExportImported(rows);
+                         },
+                         this);
+                     window->show();
+                     m_imported = window;
+                   });
   QObject::connect(&m_form, &FormMain::ProgramEnded, this, [this] {
     m_output->hide();
     m_display->hide();
+    for (ImportedRecordsWindow* window : findChildren<ImportedRecordsWindow*>()) window->close();
     QApplication::quit();
   });
 }
@@ -159,6 +172,9 @@ void FormMainWindow::BuildMenus() {
   QAction* import = file->addAction(QStringLiteral("&Import"));
   import->setObjectName("mnuImport");
   connect(import, &QAction::triggered, this, [this] { m_form.mnuImport_Click(); });
+  QAction* exportCsv = file->addAction(QStringLiteral("&Export..."));
+  exportCsv->setObjectName("mnuExport");
+  connect(exportCsv, &QAction::triggered, this, [this] { m_form.mnuExport_Click(); });
   file->addSeparator()->setObjectName("mnuFileBorder");
   QAction* exit = file->addAction(QStringLiteral("&Exit"));
   exit->setObjectName("mnuExit");

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "about/frm_about.h"
+#include "ui/imported_records_window.h"
 
 namespace vorlan {
 
@@ -26,6 +27,8 @@ class FormMainWindow : public QMainWindow {
   ViewWindowWidget* rawDataWindow() const { return m_output; }
   ViewWindowWidget* formattedWindow() const { return m_display; }
   frmAbout* aboutBox() const { return m_about; }
+  // The "Imported records" window opened last, while it is open.
+  ImportedRecordsWindow* importedWindow() const { return m_imported; }
 
   // Centres the window on its screen, its size unchanged.
   void Centre();
@@ -47,6 +50,7 @@ class FormMainWindow : public QMainWindow {
   std::unique_ptr<ProgramLauncher> m_launcher;
   AboutServices m_aboutServices;
   QPointer<frmAbout> m_about;
+  QPointer<ImportedRecordsWindow> m_imported;
 };
 
 }  // namespace vorlan

@@ -2,6 +2,9 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QProgressDialog>
+
+#include <algorithm>
 
 namespace vorlan {
 
@@ -34,21 +37,69 @@ QStringList QtNameFilters(const QString& filter) {
   return filters;
 }
 
-QString QtDialogs::OpenFile(const OpenFileRequest& request) {
+// mode is a QFileDialog::FileMode.
+QStringList QtDialogs::ChooseFiles(const OpenFileRequest& request, int mode, bool save) {
   const QStringList filters = QtNameFilters(request.filter);
-  QFileDialog dialog(m_parent, request.title);
+  QFileDialog dialog(m_parent, request.title, request.folder);
   dialog.setOption(QFileDialog::HideNameFilterDetails);
   dialog.setNameFilters(filters);
   if (request.filterIndex >= 1 && request.filterIndex <= filters.size()) {
     dialog.selectNameFilter(filters[request.filterIndex - 1]);
   }
   dialog.setDefaultSuffix(request.defaultExtension);
-  dialog.setAcceptMode(QFileDialog::AcceptOpen);
-  dialog.setFileMode((request.flags & 4096) ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+  dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog.setFileMode(static_cast<QFileDialog::FileMode>(mode));
+  if (dialog.exec() != QDialog::Accepted) return {};
+  return dialog.selectedFiles();
+}
+
+QString QtDialogs::OpenFile(const OpenFileRequest& request) {
   // Flag 4 hides the read-only check box. Qt's open-file dialog has no such box, so there is
   // nothing to hide.
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-  return dialog.selectedFiles().front();
+  const QStringList files = ChooseFiles(
+      request, (request.flags & 4096) ? QFileDialog::ExistingFile : QFileDialog::AnyFile, false);
+  return files.isEmpty() ? QString() : files.front();
+}
+
+QStringList QtDialogs::OpenFiles(const OpenFileRequest& request) {
+  return ChooseFiles(request, QFileDialog::ExistingFiles, false);
+}
+
+QString QtDialogs::SaveFile(const OpenFileRequest& request) {
+  // The save dialog asks before it lets an existing file be replaced.
+  const QStringList files = ChooseFiles(request, QFileDialog::AnyFile, true);
+  return files.isEmpty() ? QString() : files.front();
+}
+
+namespace {
+
+class ProgressBox : public Dialogs::Progress {
+ public:
+  ProgressBox(QWidget* parent, const QString& title, const QString& label)
+      : m_dialog(label, QStringLiteral("Cancel"), 0, kSteps, parent) {
+    m_dialog.setWindowTitle(title);
+    m_dialog.setWindowModality(Qt::ApplicationModal);
+    m_dialog.setMinimumDuration(0);
+    m_dialog.setAutoClose(false);
+    m_dialog.setAutoReset(false);
+    m_dialog.show();
+  }
+  bool Update(qint64 done, qint64 total) override {
+    const auto value = total > 0 ? int(std::clamp<qint64>(done * kSteps / total, 0, kSteps)) : 0;
+    if (value != m_dialog.value()) m_dialog.setValue(value);
+    return !m_dialog.wasCanceled();
+  }
+
+ private:
+  static constexpr int kSteps = 1000;
+  QProgressDialog m_dialog;
+};
+
+}  // namespace
+
+std::unique_ptr<Dialogs::Progress> QtDialogs::ShowProgress(const QString& title,
+                                                           const QString& label) {
+  return std::make_unique<ProgressBox>(m_parent, title, label);
 }
 
 }  // namespace vorlan

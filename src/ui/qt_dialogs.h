@@ -8,7 +8,7 @@ class QWidget;
 
 namespace vorlan {
 
-// The real modal dialogs: QMessageBox and QFileDialog.
+// The real modal dialogs: QMessageBox, QFileDialog and QProgressDialog.
 class QtDialogs : public Dialogs {
  public:
   explicit QtDialogs(QWidget* parent = nullptr) : m_parent(parent) {}
@@ -16,8 +16,13 @@ class QtDialogs : public Dialogs {
 
   void MessageBox(const QString& text, Icon icon, const QString& title) override;
   QString OpenFile(const OpenFileRequest& request) override;
+  QStringList OpenFiles(const OpenFileRequest& request) override;
+  QString SaveFile(const OpenFileRequest& request) override;
+  std::unique_ptr<Progress> ShowProgress(const QString& title, const QString& label) override;
 
  private:
+  QStringList ChooseFiles(const OpenFileRequest& request, int mode, bool save);
+
   QWidget* m_parent;
 };
 

@@ -1,6 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+
+#include "app/imported_records.h"
+#include "call_records.h"
+#include "format/call_csv.h"
 
 #include "support/form_fixture.h"
 #include "logging/record_log.h"
@@ -31,11 +38,35 @@ TEST_F(FileCommandsTest, CleanUpSkipsTheCurrentLogFile) {
   EXPECT_TRUE(m_dialogs.boxes.empty()) << "the command shows nothing";
 }
 
-TEST_F(FileCommandsTest, ImportAsksForATextFileAndReadsNothing) {
-  m_form.Form_Load();
-  Write(m_dir.filePath("chosen.txt"), "untouched");
-  m_dialogs.nextFile = m_dir.filePath("chosen.txt");
+QByteArray Read(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+const QByteArray kLong = records::Record("01", records::Times("20261207120000", "20261207120512"));
+const QByteArray kShort = records::Record("02", records::Times("20261207130000", "20261207130010"));
+// A log file with a record marked <BAD>:, control bytes and bytes above 0x7F, and a line that
+// is not a record.
+const QByteArray kLogFile = "<BAD>:" + kLong + "\r\n" +
+                            records::Record("03", records::Item(1, QByteArray("\x00\xff\r\n\x02", 5))) +
+                            "\r\ncut off\r\n" + kShort + "\r\n";
+
+// Import only reads: the file keeps its bytes and time, and the link, the log file in use, the
+// record count and BadRecord stay as they were.
+TEST_F(FileCommandsTest, ImportReadsTheChosenLogFileAndTouchesNothing) {
+  LoadAndConnect();
+  m_form.RecordCount = 17;
+  m_form.BadRecord = true;
+  const QString path = m_dir.filePath("12071200.log");
+  Write(path, kLogFile);
+  const QDateTime modified = QFileInfo(path).lastModified();
+  std::vector<std::shared_ptr<ImportedRecords>> tables;
+  QObject::connect(&m_form, &FormMain::RecordsImported,
+                   [&](const std::shared_ptr<ImportedRecords>& table) { tables.push_back(table); });
+  m_form.TxtMaxTime.SetText("100");
+  m_dialogs.nextFile = path;
   m_form.mnuImport_Click();
+
   ASSERT_EQ(m_dialogs.fileRequests.size(), 1u);
   const Dialogs::OpenFileRequest& r = m_dialogs.fileRequests[0];
   EXPECT_EQ(r.flags, 4100);
@@ -43,13 +74,174 @@ TEST_F(FileCommandsTest, ImportAsksForATextFileAndReadsNothing) {
   EXPECT_EQ(r.filterIndex, 2);
   EXPECT_EQ(r.title, "Import File");
   EXPECT_EQ(r.defaultExtension, "txt");
-  QFile file(m_dir.filePath("chosen.txt"));
-  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-  EXPECT_EQ(file.readAll(), "untouched");
-  // Cancelling changes nothing either.
+  ASSERT_EQ(tables.size(), 1u);
+  EXPECT_TRUE(m_dialogs.boxes.empty());
+  const ImportedRecords& table = *tables[0];
+  EXPECT_EQ(table.Summary(),
+            "3 records: 1 over the maximum now, 1 marked <BAD>:. 1 line is not a record.");
+  EXPECT_EQ(table.CsvRecordAt(1).record.toByteArray().toHex(),
+            records::Record("03", records::Item(1, QByteArray("\x00\xff\r\n\x02", 5))).toHex());
+  // The over-max column follows the box.
+  m_form.TxtMaxTime.SetText("5");
+  EXPECT_EQ(table.Summary(),
+            "3 records: 2 over the maximum now, 1 marked <BAD>:. 1 line is not a record.");
+
+  EXPECT_EQ(Read(path), kLogFile);
+  EXPECT_EQ(QFileInfo(path).lastModified(), modified);
+  EXPECT_EQ(m_form.RecordCount, 17);
+  EXPECT_TRUE(m_form.BadRecord);
+  EXPECT_EQ(m_form.StatusBar.Panel(1), "  Connected to PBX...  ");
+  EXPECT_TRUE(m_form.CurrentLogFile().IsOpen());
+  EXPECT_EQ(Read(m_form.CurrentLogFile().Path()), "");
+  EXPECT_TRUE(Peer().TakeSent().isEmpty()) << "nothing went to the exchange";
+
+  // Cancelling the dialog imports nothing and says nothing.
   m_dialogs.nextFile.clear();
   m_form.mnuImport_Click();
+  EXPECT_EQ(tables.size(), 1u);
   EXPECT_TRUE(m_dialogs.boxes.empty());
+}
+
+struct NotALog {
+  const char* name;
+  QByteArray bytes;  // null: no such file
+  const char* reason;
+};
+
+TEST_F(FileCommandsTest, ImportTellsWhyAFileIsNotALogFile) {
+  QByteArray junk(4096, '\0');
+  for (int i = 0; i < junk.size(); ++i) junk[i] = char((i * 7919 + 13) % 251);
+  junk += "\n" + kShort + "\r\n";  // a record met by chance among 18 lines of junk
+  const NotALog cases[] = {
+      {"empty", "", "The file is empty."},
+      {"text", "Dear operator,\r\nno records here.\r\n",
+       "2 of its 2 lines are not call records (STX ... ETX)."},
+      {"junk", junk, "of its"},
+      {"missing", QByteArray(), "cannot be read"},
+  };
+  int imported = 0;
+  QObject::connect(&m_form, &FormMain::RecordsImported, [&] { ++imported; });
+  m_form.Form_Load();
+  for (const NotALog& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QString path = m_dir.filePath(c.name);
+    if (!c.bytes.isNull()) Write(path, c.bytes);
+    m_dialogs.boxes.clear();
+    m_form.ImportFile(path);
+    ASSERT_EQ(m_dialogs.boxes.size(), 1u);
+    EXPECT_EQ(m_dialogs.boxes[0].title, "Import File");
+    EXPECT_EQ(m_dialogs.boxes[0].icon, Dialogs::Icon::Warning);
+    EXPECT_TRUE(m_dialogs.boxes[0].text.startsWith(path)) << m_dialogs.boxes[0].text.toStdString();
+    EXPECT_TRUE(m_dialogs.boxes[0].text.contains(c.reason)) << m_dialogs.boxes[0].text.toStdString();
+    if (!c.bytes.isNull()) EXPECT_EQ(Read(path), c.bytes);
+  }
+  EXPECT_EQ(imported, 0);
+}
+
+// Every read of the clock finds 100 ms gone, as on a machine that takes long over the work.
+class CreepingClock : public VirtualPlatform {
+ public:
+  QDateTime Now() const override { return VirtualPlatform::Now().addMSecs(100 * ++m_reads); }
+
+ private:
+  mutable qint64 m_reads = 0;
+};
+
+// Past half a second a progress box shows how far the import is, events are served, and Cancel
+// ends it with nothing imported.
+TEST(FileCommandsProgress, ShowsAfterHalfASecondAndCancels) {
+  QTemporaryDir dir;
+  CreepingClock platform;
+  SettingsStore settings(dir.filePath("VORLAN.ini"));
+  RecordingDialogs dialogs;
+  FormMain form({platform, settings, dialogs, dir.path()});
+  QByteArray big;
+  for (int i = 0; i < 60000; ++i) big += kShort + "\r\n";
+  Write(dir.filePath("big.log"), big);
+  int imported = 0;
+  QObject::connect(&form, &FormMain::RecordsImported, [&] { ++imported; });
+  bool served = false;
+  platform.Post(&form, [&] { served = true; });
+
+  form.ImportFile(dir.filePath("big.log"));
+  ASSERT_EQ(imported, 1);
+  EXPECT_EQ(dialogs.progressTitles, QStringList{"Import File"});
+  ASSERT_GE(dialogs.progress.size(), 3u);
+  EXPECT_TRUE(std::is_sorted(dialogs.progress.begin(), dialogs.progress.end()));
+  EXPECT_LT(dialogs.progress.front().first, dialogs.progress.back().first);
+  EXPECT_TRUE(served) << "events are served between the steps";
+
+  dialogs.progress.clear();
+  dialogs.cancelAt = 2;
+  form.ImportFile(dir.filePath("big.log"));
+  EXPECT_EQ(imported, 1) << "cancelled: no table";
+  EXPECT_EQ(dialogs.progress.size(), 2u);
+  EXPECT_TRUE(dialogs.boxes.empty());
+}
+
+// Export... writes the chosen log files as CSV: the records of each log file, judged by the
+// maximum in the box now; a file that is not a log is left out and named.
+TEST_F(FileCommandsTest, ExportWritesChosenLogFilesAsCsv) {
+  LoadAndConnect();
+  m_form.TxtMaxTime.SetText("100");
+  Write(LogsPath() + "/12071200.log", kLogFile);
+  Write(LogsPath() + "/12071300.log", kShort + "\r\n");
+  Write(m_dir.filePath("notes.txt"), "no records\r\n");
+  m_dialogs.nextFiles = {LogsPath() + "/12071200.log", m_dir.filePath("notes.txt"),
+                         LogsPath() + "/12071300.log"};
+  m_dialogs.nextSave = m_dir.filePath("calls.csv");
+  m_form.mnuExport_Click();
+
+  ASSERT_EQ(m_dialogs.fileRequests.size(), 1u);
+  EXPECT_EQ(m_dialogs.fileRequests[0].folder, LogsPath());
+  ASSERT_EQ(m_dialogs.saveRequests.size(), 1u);
+  EXPECT_EQ(m_dialogs.saveRequests[0].defaultExtension, "csv");
+  const QByteArray third = records::Record("03", records::Item(1, QByteArray("\x00\xff\r\n\x02", 5)));
+  const QString a = m_dialogs.nextFiles[0];
+  const QString b = m_dialogs.nextFiles[2];
+  EXPECT_EQ(Read(m_dir.filePath("calls.csv")),
+            format::CsvHeader() + format::CsvRow({a, 1, true, true, kLong}) +
+                format::CsvRow({a, 2, false, false, third}) +
+                format::CsvRow({a, 5, false, false, kShort}) +
+                format::CsvRow({b, 1, false, false, kShort}));
+  ASSERT_EQ(m_dialogs.boxes.size(), 1u);
+  EXPECT_EQ(m_dialogs.boxes[0].icon, Dialogs::Icon::Information);
+  EXPECT_TRUE(m_dialogs.boxes[0].text.startsWith("4 records written to "));
+  EXPECT_TRUE(m_dialogs.boxes[0].text.contains("1 line that is not a record was left out."));
+  EXPECT_TRUE(m_dialogs.boxes[0].text.contains("notes.txt (not a log file)"));
+
+  // Never onto a source or the log file in use: its replacement would leave the log writing
+  // to a file that is gone.
+  for (const QString& target : {a, m_form.CurrentLogFile().Path()}) {
+    m_dialogs.boxes.clear();
+    m_dialogs.nextSave = target;
+    m_form.mnuExport_Click();
+    ASSERT_EQ(m_dialogs.boxes.size(), 1u);
+    EXPECT_EQ(m_dialogs.boxes[0].icon, Dialogs::Icon::Warning);
+  }
+  EXPECT_EQ(Read(a), kLogFile);
+  EXPECT_EQ(Read(m_form.CurrentLogFile().Path()), "");
+}
+
+// The table's export writes the rows as shown: filtered and sorted.
+TEST_F(FileCommandsTest, ExportOfATableWritesItsShownRows) {
+  m_form.Form_Load();
+  m_form.TxtMaxTime.SetText("100");
+  const QString path = m_dir.filePath("12071200.log");
+  Write(path, kLogFile);
+  std::shared_ptr<ImportedRecords> table;
+  QObject::connect(&m_form, &FormMain::RecordsImported,
+                   [&](const std::shared_ptr<ImportedRecords>& t) { table = t; });
+  m_form.ImportFile(path);
+  ASSERT_TRUE(table);
+  table->SetFlaggedOnly(true);
+  m_form.TxtMaxTime.SetText("5");
+  table->sort(ImportedRecords::TalkTime, Qt::AscendingOrder);
+  m_dialogs.nextSave = m_dir.filePath("flagged.csv");
+  m_form.ExportImported(table);
+  EXPECT_EQ(Read(m_dir.filePath("flagged.csv")),
+            format::CsvHeader() + format::CsvRow({path, 5, true, false, kShort}) +
+                format::CsvRow({path, 1, true, true, kLong}));
 }
 
 }  // namespace

@@ -2,20 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include "call_records.h"
+
 namespace vorlan::format {
 namespace {
 
-// STX, two characters, the call type, the items, ETX.
-QByteArray Record(const QByteArray& callType, const QByteArray& items) {
-  return "\x02" "00" + callType + items + "\x03";
-}
-QByteArray Item(int type, const QByteArray& data) {
-  return QByteArray::number(type).rightJustified(2, '0') +
-         QByteArray::number(data.size()).rightJustified(2, '0') + data;
-}
-QByteArray Times(const char* start, const char* end) {
-  return Item(6, QByteArray(start) + "..." + end);
-}
+using records::Item;
+using records::Record;
+using records::Times;
 
 struct RowCase {
   const char* name;

@@ -29,9 +29,39 @@ class RecordingDialogs : public Dialogs {
     fileRequests.push_back(request);
     return nextFile;
   }
+  QStringList OpenFiles(const OpenFileRequest& request) override {
+    fileRequests.push_back(request);
+    return nextFiles;
+  }
+  QString SaveFile(const OpenFileRequest& request) override {
+    saveRequests.push_back(request);
+    return nextSave;
+  }
+  // A progress box that records its updates and cancels at the update numbered `cancelAt`.
+  class RecordingProgress : public Progress {
+   public:
+    explicit RecordingProgress(RecordingDialogs& owner) : m_owner(owner) {}
+    bool Update(qint64 done, qint64 total) override {
+      m_owner.progress.push_back({done, total});
+      return qsizetype(m_owner.progress.size()) != m_owner.cancelAt;
+    }
+
+   private:
+    RecordingDialogs& m_owner;
+  };
+  std::unique_ptr<Progress> ShowProgress(const QString& title, const QString&) override {
+    progressTitles << title;
+    return std::make_unique<RecordingProgress>(*this);
+  }
   std::vector<Box> boxes;
   std::vector<OpenFileRequest> fileRequests;
+  std::vector<OpenFileRequest> saveRequests;
   QString nextFile;
+  QStringList nextFiles;
+  QString nextSave;
+  QStringList progressTitles;
+  std::vector<std::pair<qint64, qint64>> progress;
+  qsizetype cancelAt = 0;  // 0: never
 };
 
 // The main window in virtual time, with a program folder of its own (and its logs folder), a
