@@ -34,7 +34,8 @@ const char* const kHelp =
     "\n"
     "Exit codes:\n"
     "  0  every file was exported\n"
-    "  1  a file could not be read or is not a log file (the others were exported)\n"
+    "  1  a file could not be read or is not a log file: no record, or more lines that\n"
+    "     are not records than records (the other files were exported)\n"
     "  2  bad arguments\n";
 
 void Write(const QByteArray& bytes) {
@@ -95,8 +96,8 @@ int main(int argc, char* argv[]) {
     }
     const vorlan::logging::LogContents contents = vorlan::logging::ReadLog(file.readAll());
     if (!contents.IsLogFile()) {
-      std::fprintf(stderr, "vorlan-export: %s: not a log file (no call record in it)\n",
-                   qPrintable(name));
+      std::fprintf(stderr, "vorlan-export: %s: not a log file (%zu records, %zu other lines)\n",
+                   qPrintable(name), contents.records.size(), contents.others.size());
       status = kUnreadable;
       continue;
     }
