@@ -107,8 +107,8 @@ void FormMain::ExportFiles(const QStringList& files) {
     QString error;
     // Reading is about a fifth of the work of a file.
     constexpr double kReadShare = 0.2;
-    const ReadResult read =
-        ReadWholeFile(name, [&](double part) { return step(part * kReadShare); }, bytes, error);
+    const ReadResult read = ReadWholeFile(
+        name, [&](double part) { return step(part * kReadShare); }, bytes, error);
     if (read == ReadResult::Cancelled) {
       target->cancelWriting();
       return;
@@ -145,15 +145,17 @@ void FormMain::ExportFiles(const QStringList& files) {
   }
   if (records == 0) {
     target->cancelWriting();
-    m_services.dialogs.MessageBox(
-        QStringLiteral("Nothing was exported. Not exported:\r\n") + skipped.join(QStringLiteral("\r\n")),
-        Dialogs::Icon::Warning, kExportTitle);
+    m_services.dialogs.MessageBox(QStringLiteral("Nothing was exported. Not exported:\r\n") +
+                                      skipped.join(QStringLiteral("\r\n")),
+                                  Dialogs::Icon::Warning, kExportTitle);
     return;
   }
-  QString report = QStringLiteral("%1 records written to %2.").arg(records).arg(Shown(target->fileName()));
+  QString report =
+      QStringLiteral("%1 records written to %2.").arg(records).arg(Shown(target->fileName()));
   if (others > 0) {
-    report += others == 1 ? QStringLiteral("\r\n1 line that is not a record was left out.")
-                          : QStringLiteral("\r\n%1 lines that are not records were left out.").arg(others);
+    report += others == 1
+                  ? QStringLiteral("\r\n1 line that is not a record was left out.")
+                  : QStringLiteral("\r\n%1 lines that are not records were left out.").arg(others);
   }
   if (!skipped.isEmpty()) {
     report += QStringLiteral("\r\nNot exported:\r\n") + skipped.join(QStringLiteral("\r\n"));

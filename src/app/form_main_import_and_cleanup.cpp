@@ -16,7 +16,7 @@ namespace {
 const QString kImportTitle = QStringLiteral("Import File");
 // Lines of a log file read between two looks at the clock (and, past half a second, at the
 // progress box): a few milliseconds' work.
-constexpr qsizetype kImportStep = 256 * 1024;
+constexpr qsizetype kImportStep = qsizetype{256} * 1024;
 
 }  // namespace
 
@@ -52,13 +52,13 @@ void FormMain::ImportFile(const QString& fileName) {
   const auto step = [&progress](double part) {
     return progress.Step(qint64(part * kScale), kScale);
   };
-  switch (ReadWholeFile(fileName, [&](double read) { return step(read * kReadShare); }, bytes,
-                        error)) {
+  switch (ReadWholeFile(
+      fileName, [&](double read) { return step(read * kReadShare); }, bytes, error)) {
     case ReadResult::Cancelled: return;
     case ReadResult::Failed:
       m_services.dialogs.MessageBox(
-          QStringLiteral("%1 cannot be read:\r\n%2").arg(shownName, error),
-          Dialogs::Icon::Warning, kImportTitle);
+          QStringLiteral("%1 cannot be read:\r\n%2").arg(shownName, error), Dialogs::Icon::Warning,
+          kImportTitle);
       return;
     case ReadResult::Read: break;
   }

@@ -54,7 +54,8 @@ QByteArrayView ImportedRecords::RecordOf(const Row& row) const {
 }
 
 QString ImportedRecords::Summary() const {
-  const auto over = std::count_if(m_rows.begin(), m_rows.end(), [](const Row& r) { return r.overMax; });
+  const auto over =
+      std::count_if(m_rows.begin(), m_rows.end(), [](const Row& r) { return r.overMax; });
   const auto marked =
       std::count_if(m_rows.begin(), m_rows.end(), [](const Row& r) { return r.markedBad; });
   QString text = Count(RecordTotal(), "record", "records") + QStringLiteral(": ") +

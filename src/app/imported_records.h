@@ -69,7 +69,7 @@ class ImportedRecords : public QAbstractTableModel {
   };
 
   QByteArrayView RecordOf(const Row& row) const;
-  bool Flagged(const Row& row) const { return row.overMax || row.markedBad; }
+  static bool Flagged(const Row& row) { return row.overMax || row.markedBad; }
   bool Less(const Row& a, const Row& b) const;
   void Arrange();
 

@@ -44,7 +44,7 @@ ReadResult ReadWholeFile(const QString& path, const std::function<bool(double)>&
   for (;;) {
     const qsizetype held = bytes.size();
     bytes.resize(held + kReadStep);
-    const qint64 got = file.read(bytes.data() + held, kReadStep);
+    const qint64 got = file.read(&bytes[held], kReadStep);
     bytes.resize(held + std::max<qint64>(got, 0));
     if (got < 0) {
       error = file.errorString();

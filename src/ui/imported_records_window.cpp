@@ -48,7 +48,7 @@ QString Readable(const QByteArray& bytes) {
 ImportedRecordsWindow::ImportedRecordsWindow(
     std::shared_ptr<ImportedRecords> table,
     std::function<void(const std::shared_ptr<const ImportedRecords>&)> onExport, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_table(std::move(table)) {
+    : QWidget(parent, Qt::Window), m_table(std::move(table)), m_summary(new QLabel(this)) {
   setObjectName("ImportedRecords");
   setWindowTitle(QStringLiteral("Imported records"));
   setAttribute(Qt::WA_DeleteOnClose);
@@ -58,7 +58,6 @@ ImportedRecordsWindow::ImportedRecordsWindow(
   file->setObjectName("lblFile");
   file->setTextInteractionFlags(Qt::TextSelectableByMouse);
   layout->addWidget(file);
-  m_summary = new QLabel(this);
   m_summary->setObjectName("lblSummary");
   layout->addWidget(m_summary);
 
@@ -104,8 +103,9 @@ ImportedRecordsWindow::ImportedRecordsWindow(
       text += QStringLiteral("line %1: %2\n").arg(other.line).arg(Readable(other.text));
     }
     m_others->setPlainText(text);
-    m_tabs->addTab(m_others,
-                   QStringLiteral("Lines that are not records (%1)").arg(m_table->OtherLines().size()));
+    m_tabs->addTab(
+        m_others,
+        QStringLiteral("Lines that are not records (%1)").arg(m_table->OtherLines().size()));
   }
   split->setStretchFactor(0, 3);
   split->setStretchFactor(1, 2);
@@ -121,9 +121,8 @@ ImportedRecordsWindow::ImportedRecordsWindow(
           [this] { ShowSelected(); });
   connect(m_flaggedOnly, &QCheckBox::toggled, this,
           [this](bool on) { m_table->SetFlaggedOnly(on); });
-  connect(m_export, &QPushButton::clicked, this, [this, onExport = std::move(onExport)] {
-    onExport(m_table);
-  });
+  connect(m_export, &QPushButton::clicked, this,
+          [this, onExport = std::move(onExport)] { onExport(m_table); });
   follow();
   resize(900, 600);
 }

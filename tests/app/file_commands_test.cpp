@@ -133,7 +133,9 @@ TEST_F(FileCommandsTest, ImportTellsWhyAFileIsNotALogFile) {
     EXPECT_EQ(m_dialogs.boxes[0].icon, Dialogs::Icon::Warning);
     EXPECT_TRUE(m_dialogs.boxes[0].text.startsWith(path)) << m_dialogs.boxes[0].text.toStdString();
     EXPECT_TRUE(m_dialogs.boxes[0].text.contains(c.reason)) << m_dialogs.boxes[0].text.toStdString();
-    if (!c.bytes.isNull()) EXPECT_EQ(Read(path), c.bytes);
+    if (!c.bytes.isNull()) {
+      EXPECT_EQ(Read(path), c.bytes);
+    }
   }
   EXPECT_EQ(imported, 0);
 }
