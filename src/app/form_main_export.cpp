@@ -163,7 +163,9 @@ void FormMain::ExportFiles(const QStringList& files) {
   CommitCsv(*target, report);
 }
 
-void FormMain::ExportImported(const std::shared_ptr<const ImportedRecords>& table) {
+void FormMain::ExportImported(const std::shared_ptr<const ImportedRecords>& shown) {
+  // Held here: the window that owns the table may close while events are served.
+  const std::shared_ptr<const ImportedRecords> table = shown;
   if (!table || m_fileCommandRunning) return;
   m_fileCommandRunning = true;
   const auto done = qScopeGuard([this] { m_fileCommandRunning = false; });
