@@ -143,7 +143,7 @@ class FormMain : public QObject {
   void mnuExport_Click();
   void ExportFiles(const QStringList& files);
   // The rows of an imported table, as shown, to a CSV file.
-  void ExportImported(const std::shared_ptr<const ImportedRecords>& table);
+  void ExportImported(std::shared_ptr<const ImportedRecords> table);
 
   // Cuts the connection's byte stream into replies and records; it holds what is not yet
   // complete (a partial frame, a record waiting for its rest).

@@ -22,6 +22,11 @@ constexpr int kRowsPerStep = 2000;
 
 QString Shown(const QString& path) { return QDir::toNativeSeparators(path); }
 
+void ReportUnwritable(Dialogs& dialogs, const QString& path, const QString& error) {
+  dialogs.MessageBox(QStringLiteral("%1 cannot be written:\r\n%2").arg(Shown(path), error),
+                     Dialogs::Icon::Critical, kExportTitle);
+}
+
 bool SameFile(const QString& a, const QString& b) {
   const QString canonical = QFileInfo(a).canonicalFilePath();
   return !canonical.isEmpty() && canonical == QFileInfo(b).canonicalFilePath();
@@ -64,9 +69,7 @@ std::unique_ptr<QSaveFile> FormMain::OpenCsvTarget(const QStringList& sources) {
   }
   auto file = std::make_unique<QSaveFile>(target);
   if (!file->open(QIODevice::WriteOnly)) {
-    m_services.dialogs.MessageBox(
-        QStringLiteral("%1 cannot be written:\r\n%2").arg(Shown(target), file->errorString()),
-        Dialogs::Icon::Critical, kExportTitle);
+    ReportUnwritable(m_services.dialogs, target, file->errorString());
     return nullptr;
   }
   file->write(format::CsvHeader());
@@ -75,9 +78,7 @@ std::unique_ptr<QSaveFile> FormMain::OpenCsvTarget(const QStringList& sources) {
 
 bool FormMain::CommitCsv(QSaveFile& file, const QString& report) {
   if (!file.commit()) {
-    m_services.dialogs.MessageBox(QStringLiteral("%1 cannot be written:\r\n%2")
-                                      .arg(Shown(file.fileName()), file.errorString()),
-                                  Dialogs::Icon::Critical, kExportTitle);
+    ReportUnwritable(m_services.dialogs, file.fileName(), file.errorString());
     return false;
   }
   m_services.dialogs.MessageBox(report, Dialogs::Icon::Information, kExportTitle);
@@ -131,9 +132,8 @@ void FormMain::ExportFiles(const QStringList& files) {
     qint64 rows = 0;
     while (const std::optional<logging::LogLine> line = reader.Next()) {
       if (!line->isRecord) continue;
-      format::CsvRecord row{name, line->line, std::nullopt, line->markedBad, line->bytes};
-      if (maxTime) row.flaggedNow = format::FlaggedByAlarm(line->bytes, *maxTime);
-      target->write(format::CsvRow(row));
+      target->write(format::CsvRow(
+          format::JudgedCsvRecord(name, line->line, line->markedBad, line->bytes, maxTime)));
       if (++rows % kRowsPerStep == 0 &&
           !step(kReadShare + (1 - kReadShare) * double(reader.Position()) / double(bytes.size()))) {
         target->cancelWriting();
@@ -163,9 +163,9 @@ void FormMain::ExportFiles(const QStringList& files) {
   CommitCsv(*target, report);
 }
 
-void FormMain::ExportImported(const std::shared_ptr<const ImportedRecords>& shown) {
-  // Held here: the window that owns the table may close while events are served.
-  const std::shared_ptr<const ImportedRecords> table = shown;
+// By value: the window that owns the table may close while events are served.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
+void FormMain::ExportImported(std::shared_ptr<const ImportedRecords> table) {
   if (!table || m_fileCommandRunning) return;
   m_fileCommandRunning = true;
   const auto done = qScopeGuard([this] { m_fileCommandRunning = false; });

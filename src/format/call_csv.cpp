@@ -43,6 +43,13 @@ bool FlaggedByAlarm(QByteArrayView record, const QString& maxTime) {
   return FormatData(record, false, maxTime, false).badRecord;
 }
 
+CsvRecord JudgedCsvRecord(const QString& file, qint64 line, bool markedBad, QByteArrayView record,
+                          const std::optional<QString>& maxTime) {
+  CsvRecord row{file, line, std::nullopt, markedBad, record};
+  if (maxTime) row.flaggedNow = FlaggedByAlarm(record, *maxTime);
+  return row;
+}
+
 std::optional<CallTimes> RecordCallTimes(QByteArrayView record) {
   std::optional<QByteArrayView> last;
   for (const auto& [type, data] : RecordItems(record)) {

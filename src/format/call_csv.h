@@ -35,4 +35,8 @@ std::optional<CallTimes> RecordCallTimes(QByteArrayView record);
 // Whether the alarm flags the record against this maximum call time, judged alone.
 bool FlaggedByAlarm(QByteArrayView record, const QString& maxTime);
 
+// The row of a logged record, flagged_now judged against the maximum where there is one.
+CsvRecord JudgedCsvRecord(const QString& file, qint64 line, bool markedBad, QByteArrayView record,
+                          const std::optional<QString>& maxTime);
+
 }  // namespace vorlan::format

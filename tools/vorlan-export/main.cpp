@@ -102,9 +102,8 @@ int main(int argc, char* argv[]) {
       continue;
     }
     for (const vorlan::logging::LoggedRecord& entry : contents.records) {
-      vorlan::format::CsvRecord row{name, entry.line, std::nullopt, entry.markedBad, entry.record};
-      if (maxTime) row.flaggedNow = vorlan::format::FlaggedByAlarm(entry.record, *maxTime);
-      Write(vorlan::format::CsvRow(row));
+      Write(vorlan::format::CsvRow(vorlan::format::JudgedCsvRecord(
+          name, entry.line, entry.markedBad, entry.record, maxTime)));
     }
     if (!contents.others.empty()) {
       std::fprintf(stderr, "vorlan-export: %s: %zu lines are not records:", qPrintable(name),
