@@ -16,12 +16,15 @@ ensure_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# The libFuzzer targets that scripts/fuzz.sh builds and runs.
+FUZZ_TARGETS=(reply_reader_fuzz receive_path_fuzz log_reader_fuzz)
+
 build_preset() {
   local preset=$1
   cmake --preset "$preset" -S "$ROOT" >/dev/null
   if [ "$preset" = fuzz ]; then
     # Only the fuzz targets and what they link.
-    cmake --build --preset fuzz -j "$(nproc)" --target reply_reader_fuzz receive_path_fuzz
+    cmake --build --preset fuzz -j "$(nproc)" --target "${FUZZ_TARGETS[@]}"
   else
     cmake --build --preset "$preset" -j "$(nproc)"
   fi

@@ -9,7 +9,7 @@ build_preset fuzz
 cd "$ROOT"
 passed=0
 failed=0
-for target in reply_reader_fuzz receive_path_fuzz log_reader_fuzz; do
+for target in "${FUZZ_TARGETS[@]}"; do
   name=${target%_fuzz}
   work="build-fuzz/corpus/$name"
   mkdir -p "$work"
