@@ -5,8 +5,7 @@ set -euo pipefail
 source "$(dirname "$0")/common.sh"
 cd "$ROOT"
 ensure_packages dpkg-dev desktop-file-utils
-cmake --preset default >/dev/null
-cmake --build --preset default -j "$(nproc)" >/dev/null
+build_preset default >/dev/null
 (cd build && cpack -G DEB >/dev/null)
 deb=$(ls build/vorlan_*.deb)
 

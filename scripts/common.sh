@@ -1,7 +1,7 @@
 # Shared by run.sh and test.sh: install what a fresh Debian machine lacks, then configure and build.
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev)
+PACKAGES=(cmake ninja-build g++ ccache qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev)
 
 ensure_packages() {
   local missing=()
@@ -19,9 +19,14 @@ ensure_packages() {
 # The libFuzzer targets that scripts/fuzz.sh builds and runs.
 FUZZ_TARGETS=(reply_reader_fuzz receive_path_fuzz log_reader_fuzz)
 
+# Compiler cache: paths under the checkout are hashed relative to it, so a fresh clone elsewhere
+# (CI's) reuses what an earlier build of the same sources compiled.
+export CCACHE_BASEDIR="$ROOT" CCACHE_NOHASHDIR=1 CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-5G}
+export CCACHE_SLOPPINESS=${CCACHE_SLOPPINESS:-pch_defines,time_macros,include_file_mtime,include_file_ctime}
+
 build_preset() {
   local preset=$1
-  cmake --preset "$preset" -S "$ROOT" >/dev/null
+  cmake --preset "$preset" -S "$ROOT" -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
   if [ "$preset" = fuzz ]; then
     # Only the fuzz targets and what they link.
     cmake --build --preset fuzz -j "$(nproc)" --target "${FUZZ_TARGETS[@]}"
