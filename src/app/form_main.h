@@ -152,6 +152,9 @@ class FormMain : public QObject {
   // Cuts the connection's byte stream into replies and records; it holds what is not yet
   // complete (a partial frame, a record waiting for its rest).
   const link::ReplyReader& Reader() const { return m_reader; }
+  // A data reply has begun and its acknowledgement has not been written yet: no data request
+  // may go out now.
+  bool ReplyOpen() const { return m_reader.InDataReply() || m_acknowledging; }
   // A data request has been written and its answer has not come yet.
   bool RequestOutstanding() const { return m_requestOutstanding; }
   // The deadline of the data request in flight, and of a data reply's rest.
@@ -239,6 +242,7 @@ class FormMain : public QObject {
   bool m_answered = false;
   // A request fell due while a data reply was open; it goes once that reply has ended.
   bool m_requestDeferred = false;
+  bool m_acknowledging = false;
   // Nested waits of the handlers (lamp flashes, the record loop's event pumps).
   int m_waitDepth = 0;
   // Records of the open data reply, logged, shown and counted when it is acknowledged.

@@ -25,7 +25,7 @@ void FormMain::TimerDnld_Timer() {
   // DownLoad before it came leave it in flight), and none goes between a data reply and its
   // acknowledgement.
   if (m_requestOutstanding) return;
-  if (m_reader.InDataReply()) {
+  if (ReplyOpen()) {
     m_requestDeferred = true;
     return;
   }
@@ -34,7 +34,7 @@ void FormMain::TimerDnld_Timer() {
   FlashTxLed();
   // The flash served events: look again before writing.
   if (m_socket->State() != Socket::sckConnected || m_requestOutstanding) return;
-  if (m_reader.InDataReply()) {
+  if (ReplyOpen()) {
     m_requestDeferred = true;
     return;
   }

@@ -4,6 +4,8 @@
 //
 // No wait nests here: a data reply that may go on is left open, and the next arrival, the rest
 // timer or the request's deadline carries it on.
+#include <QScopeGuard>
+
 #include <limits>
 #include <utility>
 
@@ -172,6 +174,9 @@ void FormMain::WriteLogRecord(const QByteArray& record) {
 }
 
 bool FormMain::AcknowledgeDataReply(const QByteArray& blocks, quint64 connection) {
+  // Until its acknowledgement is written the reply is still open, though the reader is done.
+  m_acknowledging = true;
+  const auto done = qScopeGuard([this] { m_acknowledging = false; });
   std::vector<PendingRecord> records = std::exchange(m_replyRecords, {});
   // A reply the exchange sends again because it never read our acknowledgement carries
   // records that are in the log already; every call's record is unique (its own start and end).

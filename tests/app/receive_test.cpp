@@ -21,6 +21,7 @@ const QByteArray kHeader = QByteArray("\x16" "2" "000010" "1");
 
 class ReceiveRig : public FormRig {
  public:
+  using FormRig::FormRig;
   // Connected with device ID 1, the download running and its first data request sent; the
   // RAW Data view emptied and what was sent forgotten.
   void StartDownload() {
@@ -351,6 +352,174 @@ TEST_F(ReceiveTest, CloseInsideARecordLeavesNothingForTheNextConnection) {
   m_platform.RunFor(200ms);
   EXPECT_EQ(Hex(Log()), Hex("\x02" "NEW\x03\r\n"));
   EXPECT_EQ(Peer().TakeSent().count(frame::DataAcknowledgement("1", 'U')), 0);
+}
+
+}  // namespace
+}  // namespace vorlan
+
+namespace vorlan {
+namespace {
+
+// The network may stop a reply where it could be whole (after its header, after an ETX, on an
+// STX) or inside a record, and bring the rest a retransmission or more later. Whether the
+// connection's habit is known yet (first reply) or learnt (second), nothing is acknowledged
+// before the rest has come, and nothing is lost.
+TEST(ReplyCuts, NoAcknowledgementBeforeTheRestWhateverTheGap) {
+  const QByteArray records = "\x02" "ONE\x03\x02" "TWO\x03";
+  const struct {
+    const char* name;
+    qsizetype cut;  // into the records
+  } cuts[] = {{"after the header", 0}, {"after an ETX", 5}, {"on an STX", 6}, {"in a record", 8}};
+  for (const auto& cut : cuts) {
+    for (const auto gap : {5ms, 120ms, 250ms, 1500ms}) {
+      ReceiveRig rig;
+      rig.StartDownload();
+      QByteArray expected;
+      for (const char block : {'G', 'H'}) {
+        const QByteArray reply = kHeader + block + QByteArray(records).replace('O', block) + "z";
+        rig.Peer().TakeSent();
+        rig.Arrive(reply.left(10 + cut.cut));
+        rig.m_platform.RunFor(gap - 2ms);
+        EXPECT_EQ(Hex(rig.Peer().Sent()), "") << cut.name << ", " << gap.count() << " ms";
+        rig.Arrive(reply.mid(10 + cut.cut));
+        rig.m_platform.RunFor(200ms);
+        EXPECT_EQ(rig.Peer().Sent().count(frame::DataAcknowledgement("1", block)), 1)
+            << cut.name << ", " << gap.count() << " ms";
+        expected += QByteArray(records).replace('O', block).replace("\x03", "\x03\r\n");
+      }
+      EXPECT_EQ(Hex(rig.Log()), Hex(expected)) << cut.name << ", " << gap.count() << " ms";
+      EXPECT_EQ(rig.Raw().find("Error"), std::string::npos) << cut.name;
+    }
+  }
+}
+
+// A reply that the exchange sends again because our acknowledgement never reached it (the link
+// went between our write and its read) carries records already logged: it is acknowledged and
+// not logged, shown or counted again, whether the tool stayed up or started afresh; a record
+// that rides along with the repeated ones is logged.
+TEST(ReplyCuts, RepliesSentAgainAfterACutAreLoggedOnce) {
+  const QByteArray first = kHeader + "A" + "\x02" "CALL 1\x03\x02" "CALL 2\x03" "z";
+  for (const bool restart : {false, true}) {
+    for (const bool withNew : {false, true}) {
+      ReceiveRig rig;
+      rig.StartDownload();
+      rig.Arrive(first);
+      rig.m_platform.RunFor(100ms);
+      rig.Peer().PeerClose();  // before the exchange read the acknowledgement
+      rig.m_platform.RunFor(100ms);
+      VirtualPlatform later(QDateTime(QDate(2026, 3, 5), QTime(14, 37, 50)));
+      FormMain fresh({later, rig.m_settings, rig.m_dialogs, rig.m_dir.path()});
+      FormMain& form = restart ? fresh : rig.m_form;
+      VirtualPlatform& time = restart ? later : rig.m_platform;
+      VirtualSocket& peer = *time.SocketAt(0);
+      if (restart) form.Form_Load();
+      form.txtHost.SetText("127.0.0.1");
+      form.cbDeviceID.SetText("1");
+      form.CmdConnect_Click();
+      peer.PeerAccept();
+      time.RunFor(1ms);
+      form.CmdDnld_Click();
+      time.RunFor(200ms);
+      const qint32 counted = form.RecordCount;
+      peer.TakeSent();
+      peer.PeerSend(kHeader + "B" + "\x02" "CALL 1\x03\x02" "CALL 2\x03" +
+                    (withNew ? "\x02" "CALL 3\x03" : "") + "z");
+      time.RunFor(200ms);
+      EXPECT_EQ(peer.Sent().count(frame::DataAcknowledgement("1", 'B')), 1);
+      EXPECT_EQ(form.RecordCount - counted, withNew ? 1 : 0);
+      EXPECT_EQ(Hex(rig.Log()), Hex(QByteArray("\x02" "CALL.1\x03\r\n\x02" "CALL.2\x03\r\n") +
+                                    (withNew ? "\x02" "CALL.3\x03\r\n" : "")))
+          << (restart ? "restarted" : "same run");
+      const QString said = withNew ? " ->: 2 of the reply's 3 records already logged"
+                                   : " ->: Records already logged before the link was lost";
+      EXPECT_TRUE(form.txtout().Text().contains(said)) << form.txtout().Text().toStdString();
+    }
+  }
+}
+
+// The hourly switch falling at every 10 ms of a download cycle: no data request is written
+// while another is in flight or a data reply awaits its acknowledgement, and every record is
+// logged once, in order, in the old file or the new one.
+TEST(ReplyCuts, HourlySwitchAtEveryStepOfTheCycleKeepsOneRequestOneAnswer) {
+  for (int step = 0; step < 20; ++step) {
+    ReceiveRig rig(QDateTime(QDate(2026, 3, 5), QTime(14, 59, 59)).addMSecs(-step * 10));
+    FakeExchange exchange(rig.m_platform, rig.Peer());
+    QByteArray expected;
+    for (int i = 0; i < 40; ++i) {
+      const QByteArray record = "\x02" "CALL " + QByteArray::number(i) + "\x03";
+      exchange.QueueReply('A' + i % 26, record);
+      expected += QByteArray(record).replace(' ', '.') + "\r\n";
+    }
+    int faults = 0;
+    QObject::connect(&rig.Peer(), &VirtualSocket::Sending, [&](const QByteArray& bytes) {
+      if (bytes == frame::DataRequest("1") && (rig.m_form.RequestOutstanding() || rig.m_form.ReplyOpen()))
+        ++faults;
+    });
+    rig.LoadAndConnect("1");
+    rig.m_form.CmdDnld_Click();
+    rig.m_platform.RunFor(12s);
+    EXPECT_EQ(faults, 0) << "step " << step;
+    QByteArray logged;
+    for (const char* name : {"/03051459.log", "/03051500.log"}) {
+      QFile file(rig.LogsPath() + name);
+      if (file.open(QIODevice::ReadOnly)) logged += file.readAll();
+    }
+    EXPECT_EQ(Hex(logged), Hex(expected)) << "step " << step;
+    EXPECT_TRUE(QFile::exists(rig.LogsPath() + "/03051500.log")) << "step " << step;
+  }
+}
+
+// What answers a data request: the first text that is no reply does, once (the next request
+// follows with the interval last set, not again for more text); a reply that comes after the
+// request was sent again answers that one only; the records of a reply given up at the
+// deadline are counted once, when the exchange sends them again; a record of any length keeps
+// the download going.
+TEST_F(ReceiveTest, EachRequestIsAnsweredOnce) {
+  StartDownload();
+  FakeExchange exchange(m_platform, Peer());
+  exchange.silent = true;
+  m_form.TimerDnld().SetInterval(3000);
+  const auto requests = [&] { return Peer().TakeSent().count(frame::DataRequest("1")); };
+  Arrive("noise");
+  m_platform.RunFor(500ms);
+  Arrive("more noise");
+  m_platform.RunFor(2400ms);
+  EXPECT_EQ(requests(), 0);
+  m_platform.RunFor(300ms);
+  EXPECT_EQ(requests(), 1) << "3 s after the first noise, not after the second";
+
+  // Unanswered: sent again at its deadline. The late answer to the first, then the exchange's
+  // answer to the second (the same reply: it had not read our acknowledgement yet): one request
+  // follows each, and the record is logged once.
+  m_platform.RunFor(kDataRequestTimeout);
+  EXPECT_EQ(requests(), 1);
+  const QByteArray late = kHeader + "L" + "\x02" "LATE\x03" "z";
+  for (int copy = 0; copy < 2; ++copy) {
+    Arrive(late);
+    m_platform.RunFor(300ms);
+    EXPECT_EQ(requests(), 1) << "copy " << copy;
+  }
+  EXPECT_EQ(m_form.RecordCount, 1);
+  // Cut inside a record and given up at the deadline, then sent again whole: counted once.
+  Arrive(kHeader + "C" + "\x02" "CUT\x03\x02" "HALF");
+  m_platform.RunFor(kDataRequestTimeout);
+  EXPECT_EQ(requests(), 1) << "sent again at the deadline";
+  Arrive(kHeader + "D" + "\x02" "CUT\x03\x02" "HALF\x03" "z");
+  m_platform.RunFor(300ms);
+  EXPECT_EQ(m_form.RecordCount, 3);
+  EXPECT_EQ(Hex(Log()), Hex("\x02" "LATE\x03\r\n\x02" "CUT\x03\r\n\x02" "HALF\x03\r\n"));
+
+  const QByteArray huge = "\x02" + QByteArray(3 << 20, 'x') + "\x03";
+  Arrive(kHeader + "M" + huge + "\x02" "AFTER\x03" "z");
+  m_platform.RunFor(300ms);
+  EXPECT_EQ(Peer().Sent().count(frame::DataAcknowledgement("1", 'M')), 1);
+  EXPECT_EQ(m_form.RecordCount, 5);
+  const QByteArray log = Log();
+  EXPECT_TRUE(log.endsWith("x\x03\r\n\x02" "AFTER\x03\r\n"));
+  EXPECT_EQ(log.size(), 8 + 7 + 8 + link::ReplyReader::kMaxRecord + 2 + 9);
+  EXPECT_NE(Raw().find("A record of 3145730 characters: the log keeps its first 1048575 and its "
+                       "ETX, 2097154 were dropped"),
+            std::string::npos);
 }
 
 }  // namespace
