@@ -6,6 +6,7 @@
 // timer or the request's deadline carries it on.
 #include <QScopeGuard>
 
+#include <algorithm>
 #include <limits>
 #include <utility>
 
@@ -63,10 +64,9 @@ void FormMain::Socket_DataArrival() {
 }
 
 bool FormMain::HandleEvents(const std::vector<Event>& events, quint64 connection) {
-  for (const Event& event : events) {
-    if (!HandleReaderEvent(event, connection)) return false;
-  }
-  return true;
+  // In order, and no further once one of them ended with the connection.
+  return std::ranges::all_of(
+      events, [&](const Event& event) { return HandleReaderEvent(event, connection); });
 }
 
 void FormMain::Settle() {
@@ -202,7 +202,7 @@ bool FormMain::AcknowledgeDataReply(const QByteArray& blocks, quint64 connection
     Remember(pending.record);
     ShowRecord(pending);
   }
-  const qsizetype repeated = qsizetype(records.size() - fresh.size());
+  const auto repeated = qsizetype(records.size() - fresh.size());
   if (repeated > 0 && fresh.empty()) {
     AppendToTerminal(txtout(), text::kAlreadyLogged + text::kCrLf);
   } else if (repeated > 0) {
@@ -248,9 +248,9 @@ void FormMain::ShowRecord(const PendingRecord& pending) {
                                  QString::fromLatin1(pending.record) + text::kCrLf);
   if (pending.cutFrom > 0) {
     const qint64 kept = pending.record.size() - 1;
-    AppendToTerminal(txtout(),
-                     text::kRecordCut.arg(pending.cutFrom).arg(kept).arg(pending.cutFrom - kept - 1) +
-                         text::kCrLf);
+    AppendToTerminal(
+        txtout(), text::kRecordCut.arg(pending.cutFrom).arg(kept).arg(pending.cutFrom - kept - 1) +
+                      text::kCrLf);
   }
   // The count starts again at 0 past its largest value rather than overflow.
   RecordCount = RecordCount == std::numeric_limits<qint32>::max() ? 0 : RecordCount + 1;

@@ -46,12 +46,13 @@ namespace text {
 inline const QString kNoAnswer =
     QStringLiteral(" ->: No answer to the data request in %1 s; sending it again");
 inline const QString& kTitle = kProgramName;
-inline const QString kAlreadyLogged = QStringLiteral(
-    " ->: Records already logged before the link was lost; acknowledged again");
+inline const QString kAlreadyLogged =
+    QStringLiteral(" ->: Records already logged before the link was lost; acknowledged again");
 inline const QString kSomeAlreadyLogged = QStringLiteral(
     " ->: %1 of the reply's %2 records already logged before the link was lost; not logged again");
 inline const QString kRecordCut = QStringLiteral(
-    " ->: Error A record of %1 characters: the log keeps its first %2 and its ETX, %3 were dropped");
+    " ->: Error A record of %1 characters: the log keeps its first %2 and its ETX, %3 were "
+    "dropped");
 
 // Status panel 1.
 inline const QString kAttempting = QStringLiteral("  Attempting Connection...  ");

@@ -125,7 +125,7 @@ class ReplyReader {
   qint64 m_recordSize = 0;  // of a record being cut, as received
   Ending m_ending = Ending::Unknown;
   QByteArray m_blocks;  // block characters of the open data reply and its continuations
-  qint64 m_offset = 0;     // stream position of the byte being read
+  qint64 m_offset = 0;  // stream position of the byte being read
 };
 
 }  // namespace vorlan::link

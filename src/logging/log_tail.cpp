@@ -37,8 +37,8 @@ std::vector<QByteArray> LastRecordsIn(QByteArrayView tail, bool fromStart, qsize
 }
 
 std::vector<QByteArray> LastLoggedRecords(const QString& logsFolder, qsizetype maxRecords) {
-  QFileInfoList files = QDir(logsFolder).entryInfoList({QStringLiteral("*.log")},
-                                                       QDir::Files | QDir::NoSymLinks);
+  QFileInfoList files =
+      QDir(logsFolder).entryInfoList({QStringLiteral("*.log")}, QDir::Files | QDir::NoSymLinks);
   std::sort(files.begin(), files.end(), [](const QFileInfo& a, const QFileInfo& b) {
     return a.lastModified() > b.lastModified();
   });
