@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
 
 #include "bytes.h"
 #include "link/frame.h"
@@ -294,6 +295,15 @@ const MisbehaviourCase kMisbehaviours[] = {
        ASSERT_EQ(sent.size(), 4u);
        EXPECT_EQ(Hex(sent[0] + sent[1] + sent[2] + sent[3]),
                  Hex(frame::StatusReply('1', frame::StatusResult::StatusOk)));
+     }},
+    {"GapRightAfterEachRecordInTurn", [](Behaviour& b) { b.gapAfterEtx = 120ms; },
+     kDataRequest.repeated(40),  // never acknowledged, so the same reply each time
+     [](const auto& actions) {
+       const Bytes sent = Sent(actions);
+       EXPECT_EQ(actions.back().delay, 120ms);
+       std::set<qsizetype> ends;
+       for (size_t i = 0; i < sent.size(); i += 2) ends.insert(sent[i].size());
+       EXPECT_EQ(ends, (std::set<qsizetype>{24, 38, 52, 66})) << "right after each record's ETX";
      }},
 };
 

@@ -154,6 +154,17 @@ bool Exchange::Misbehave(char deviceId, std::vector<Action>& out) {
   return false;
 }
 
+// Right after one of a data reply's ETX, at random; 0 when it has none. The last byte is left
+// out: a check byte may happen to be ETX.
+qsizetype Exchange::CutAfterEtx(const QByteArray& frame) {
+  std::vector<qsizetype> ends;
+  for (qsizetype i = vorlan::frame::kDataHeaderLength; i + 1 < frame.size(); ++i) {
+    if (frame[i] == vorlan::frame::ETX) ends.push_back(i + 1);
+  }
+  if (ends.empty()) return 0;
+  return ends[m_random.Between(0, static_cast<qint64>(ends.size()) - 1)];
+}
+
 std::vector<qsizetype> Exchange::CutPoints(qsizetype size) {
   std::vector<qsizetype> cuts;
   if (!m_behaviour.splitAt.empty()) {
@@ -178,7 +189,12 @@ bool Exchange::Answer(std::vector<Action>& out, const QByteArray& frame, const Q
   if (m_closing || Silent()) return false;
   const bool split = (isData || m_behaviour.splitStatusReplies) &&
                      (m_behaviour.splitWrites > 1 || !m_behaviour.splitAt.empty());
-  const std::vector<qsizetype> cuts = split ? CutPoints(frame.size()) : std::vector<qsizetype>{};
+  std::vector<qsizetype> cuts = split ? CutPoints(frame.size()) : std::vector<qsizetype>{};
+  // As when TCP has to send the rest of a reply again: a read ends at a record's end.
+  const qsizetype gapAt = isData && m_behaviour.gapAfterEtx ? CutAfterEtx(frame) : 0;
+  if (gapAt > 0 && std::find(cuts.begin(), cuts.end(), gapAt) == cuts.end()) {
+    cuts.insert(std::upper_bound(cuts.begin(), cuts.end(), gapAt), gapAt);
+  }
   if (cuts.empty()) {
     out.push_back({Action::Kind::Send, frame, label, delay});
   } else {
@@ -188,7 +204,9 @@ bool Exchange::Answer(std::vector<Action>& out, const QByteArray& frame, const Q
       const qsizetype to = i + 1 < pieces ? cuts[i] : frame.size();
       out.push_back({Action::Kind::Send, frame.sliced(from, to - from),
                      QStringLiteral("%1 (piece %2/%3)").arg(label).arg(i + 1).arg(pieces),
-                     i == 0 ? delay : m_behaviour.pause});
+                     i == 0          ? delay
+                     : from == gapAt ? *m_behaviour.gapAfterEtx
+                                     : m_behaviour.pause});
       from = to;
     }
   }

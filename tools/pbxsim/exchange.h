@@ -33,6 +33,7 @@ struct Behaviour {
   int endlessRecordAfter = -1;           // after this many answers, a record with no ETX
   int closeAfter = -1;   // close the connection after this many answers (0: at once)
   int silentAfter = -1;  // answer nothing more after this many answers
+  std::optional<std::chrono::milliseconds> gapAfterEtx;  // pause in data replies after an ETX
 };
 
 // What the exchange does, in order. The server carries each one out.
@@ -89,6 +90,7 @@ class Exchange {
   void Acknowledge(char blockChar, std::vector<Action>& out);
   char NextBlockChar();
   std::vector<qsizetype> CutPoints(qsizetype size);
+  qsizetype CutAfterEtx(const QByteArray& frame);
   bool Silent() const;
 
   Behaviour m_behaviour;

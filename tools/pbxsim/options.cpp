@@ -103,6 +103,10 @@ ParsedOptions ParseOptions(const QStringList& arguments, quint32 defaultSeed,
        "Default: 0.",
        "P", "0"},
       {"endless-record", "After k answers on a connection, send a record that never ends.", "k"},
+      {"gap-after-etx",
+       "Write each data reply in two pieces, cut right after a record's ETX chosen at random, "
+       "ms milliseconds apart.",
+       "ms"},
       {"transcript",
        "Write every frame and every delivered record as JSON lines to this "
        "file, flushed line by line.",
@@ -193,6 +197,11 @@ ParsedOptions ParseOptions(const QStringList& arguments, quint32 defaultSeed,
   read.Share("ignore", b.ignoreShare);
   read.Share("close-in-record", b.closeInRecordShare);
   read.Int("endless-record", 0, 1000000000, b.endlessRecordAfter);
+  if (parser.isSet("gap-after-etx")) {
+    int gap = 0;
+    read.Int("gap-after-etx", 0, 600000, gap);
+    b.gapAfterEtx = std::chrono::milliseconds(gap);
+  }
   if (parser.isSet("last-char")) {
     bool ok = false;
     const uint value = parser.value("last-char").toUInt(&ok, 16);
