@@ -15,7 +15,7 @@ ParsedOptions Parse(QStringList args) {
 TEST(Options, ValuesThatNeedReading) {
   const ParsedOptions parsed = Parse({"--start-time", "20231231235900", "--device-id", "3",
                                       "--split-at", "3, 12", "--close-after", "0",
-                                      "--gap-after-etx", "0"});
+                                      "--close-before-ack", "3", "--gap-after-etx", "0"});
   ASSERT_EQ(parsed.outcome, ParsedOptions::Outcome::Run) << parsed.text.toStdString();
   const Options& o = parsed.options;
   EXPECT_EQ(o.port, 60010);

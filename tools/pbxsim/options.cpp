@@ -93,6 +93,10 @@ ParsedOptions ParseOptions(const QStringList& arguments, quint32 defaultSeed,
        "are still taken).",
        "k"},
       {"close-after", "Close the connection after k answers; 0 closes it at once.", "k"},
+      {"close-before-ack",
+       "On each connection, close it right after the n-th data reply, without reading its "
+       "acknowledgement; its records go out again first on the next connection.",
+       "n"},
       {"control-bytes",
        "Share of records whose text holds SYN, STX, CR LF or a frame's start. Default: 0.", "P",
        "0"},
@@ -197,6 +201,7 @@ ParsedOptions ParseOptions(const QStringList& arguments, quint32 defaultSeed,
   read.Share("ignore", b.ignoreShare);
   read.Share("close-in-record", b.closeInRecordShare);
   read.Int("endless-record", 0, 1000000000, b.endlessRecordAfter);
+  read.Int("close-before-ack", 1, 1000000000, b.closeBeforeAck);
   if (parser.isSet("gap-after-etx")) {
     int gap = 0;
     read.Int("gap-after-etx", 0, 600000, gap);
