@@ -183,12 +183,12 @@ TEST_F(DownloadEndToEnd, EveryFaultAtOnceLosesAndDoublesNothing) {
                  {"--seed", "23", "--records", "2000", "--per-reply", "16", "--high-bytes",
                   "--control-bytes", "0.2", "--last-char", "02", "--split", "2", "--pause", "5",
                   "--split-record", "0.05", "--busy", "0.02", "--checksum-error", "0.02",
-                  "--ignore", "0.01", "--endless-record", "40", "--close-in-record", "0.01",
-                  "--close-before-ack", "3", "--gap-after-etx", "120"},
+                  "--ignore", "0.01", "--endless-record", "8", "--close-in-record", "0.01",
+                  "--close-before-ack", "8", "--gap-after-etx", "120"},
                  m_dir.filePath("transcript.jsonl"));
   ASSERT_TRUE(sim.Started());
   m_form.Form_Load();
-  DownloadAcrossCuts("127.0.3.4", 40);
+  DownloadAcrossCuts("127.0.3.4", 100);
   ASSERT_EQ(m_form.StatusBar.Panel(2), text::kBufferEmpty) << sim.Tail();
   const std::vector<QByteArray> delivered = sim.Delivered();
   EXPECT_EQ(delivered.size(), 2000u);
