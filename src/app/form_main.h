@@ -182,6 +182,9 @@ class FormMain : public QObject {
   void RecordsImported(std::shared_ptr<vorlan::ImportedRecords> table);
   // A data request went unanswered until its deadline and was sent again.
   void DataRequestRepeated();
+  // A data reply carried records that were logged before (the exchange sent them again): they
+  // were acknowledged and not logged again.
+  void RecordsAlreadyLogged(qsizetype count);
 
  private:
   bool OpenLogAtConnect();

@@ -203,6 +203,7 @@ bool FormMain::AcknowledgeDataReply(const QByteArray& blocks, quint64 connection
     ShowRecord(pending);
   }
   const auto repeated = qsizetype(records.size() - fresh.size());
+  if (repeated > 0) emit RecordsAlreadyLogged(repeated);
   if (repeated > 0 && fresh.empty()) {
     AppendToTerminal(txtout(), text::kAlreadyLogged + text::kCrLf);
   } else if (repeated > 0) {
