@@ -1,5 +1,7 @@
 #include "app/form_main.h"
 
+#include <algorithm>
+
 #include "app/texts.h"
 #include "format/record_formatter.h"
 #include "logging/log_files.h"
@@ -12,6 +14,24 @@
 #include "platform/timer.h"
 
 namespace vorlan {
+namespace {
+
+// The combo box's list. A stored device ID of any other text would go into every frame.
+const QStringList kDeviceIds = {QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2"),
+                                QStringLiteral("3")};
+
+// The alarm reads the box as a number: letters, a sign or a fraction would flag every call, so
+// only a whole number of seconds up to a day is taken from the store. An empty box is the
+// operator's own choice (the box empties on any key but a digit): it switches the alarm off.
+constexpr int kLongestMaxTime = 86400;
+
+bool UsableMaxTime(const QString& text) {
+  const bool digits = text.size() <= 5 && std::all_of(text.begin(), text.end(),
+                                                      [](QChar c) { return c >= '0' && c <= '9'; });
+  return digits && (text.isEmpty() || text.toInt() <= kLongestMaxTime);
+}
+
+}  // namespace
 
 FormMain::FormMain(FormMainServices services)
     : FormOutput(text::kRawCaption, QStringLiteral("Main")),
@@ -68,8 +88,14 @@ void FormMain::Form_Load() {
   SettingsStore& settings = m_services.settings;
   txtHost.SetText(
       settings.GetSetting(setting::kApp, setting::kProperties, "RemoteHost", "0.0.0.0"));
-  cbDeviceID.SetText(settings.GetSetting(setting::kApp, setting::kProperties, "DeviceID", "0"));
-  TxtMaxTime.SetText(settings.GetSetting(setting::kApp, setting::kPropertiesRead, "MTime", "120"));
+  // What the store holds is taken only when the program can use it; otherwise the value a
+  // first start gets.
+  const QString deviceId =
+      settings.GetSetting(setting::kApp, setting::kProperties, "DeviceID", "0");
+  cbDeviceID.SetText(kDeviceIds.contains(deviceId) ? deviceId : QStringLiteral("0"));
+  const QString maxTime =
+      settings.GetSetting(setting::kApp, setting::kPropertiesRead, "MTime", "120");
+  TxtMaxTime.SetText(UsableMaxTime(maxTime) ? maxTime : QStringLiteral("120"));
   BadRecord = false;
 
   const std::vector<Twips> screens =
@@ -78,7 +104,7 @@ void FormMain::Form_Load() {
   FormOutput.Show();
   FormDisplay.Restore(settings, screens);
 
-  for (const char* id : {"0", "1", "2", "3"}) cbDeviceID.AddItem(QString::fromLatin1(id));
+  for (const QString& id : kDeviceIds) cbDeviceID.AddItem(id);
 }
 
 void FormMain::Form_Unload() {

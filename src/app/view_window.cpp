@@ -67,7 +67,7 @@ void ViewWindow::Restore(SettingsStore& settings, const std::vector<Twips>& scre
   g.top = ReadTwips(settings, m_keyPrefix + "Top", kBuiltIn.top);
   g.width = ReadTwips(settings, m_keyPrefix + "Width", kBuiltIn.width);
   g.height = ReadTwips(settings, m_keyPrefix + "Height", kBuiltIn.height);
-  const Twips fitted = screens.empty() ? g : FitOnScreens(g, screens);
+  const Twips fitted = FitOnScreens(g, screens.empty() ? std::vector{kNoDisplay} : screens);
   Move(fitted);
   if (fitted != g) SaveGeometry(settings);
 }
@@ -98,6 +98,20 @@ void ViewWindow::Discard() {
 Twips FitOnScreens(Twips g, const std::vector<Twips>& screens) {
   if (!(g.width > 0)) g.width = ViewWindow::kBuiltIn.width;
   if (!(g.height > 0)) g.height = ViewWindow::kBuiltIn.height;
+  if (screens.empty()) return g;
+  // The size is limited by the area all screens span together, so a window may still stretch
+  // over two of them.
+  Twips span = screens.front();
+  for (const Twips& s : screens) {
+    const float right = std::max(span.left + span.width, s.left + s.width);
+    const float bottom = std::max(span.top + span.height, s.top + s.height);
+    span.left = std::min(span.left, s.left);
+    span.top = std::min(span.top, s.top);
+    span.width = right - span.left;
+    span.height = bottom - span.top;
+  }
+  g.width = std::min(g.width, span.width);
+  g.height = std::min(g.height, span.height);
   // A sliver is not enough to grab the window by: ask for a corner of some size to be visible.
   constexpr float kGrip = 600;  // twips, about 40 pixels
   for (const Twips& s : screens) {
@@ -108,7 +122,6 @@ Twips FitOnScreens(Twips g, const std::vector<Twips>& screens) {
       return g;
     }
   }
-  if (screens.empty()) return g;
   const Twips& s = screens.front();
   g.width = std::min(g.width, s.width);
   g.height = std::min(g.height, s.height);

@@ -22,6 +22,9 @@ class ViewWindow : public QObject {
  public:
   // Where a window stands when nothing was stored, and after it is created anew.
   static constexpr Twips kBuiltIn{2295, 4500, 9015, 4380};
+  // Where a window may stand when no screen is known: one 7680 x 4320 screen at 96 DPI. A stored
+  // size beyond it would only cost memory (the window's pixels) when a display comes.
+  static constexpr Twips kNoDisplay{0, 0, 7680 * 15, 4320 * 15};
 
   // keyPrefix: "Main" or "Disp", the settings keys' prefix.
   ViewWindow(QString caption, QString keyPrefix);
@@ -38,8 +41,9 @@ class ViewWindow : public QObject {
   TerminalText& TextBox();  // loads the window
 
   // Reads the stored place and size; a text that does not read as a number keeps that value's
-  // built-in default. A place from which the window could not be reached on any of `screens`
-  // is corrected here, once, and the corrected values are stored.
+  // built-in default. A size larger than the screens, or a place from which the window could not
+  // be reached on any of `screens` (kNoDisplay when there are none), is corrected here, once,
+  // and the corrected values are stored.
   void Restore(SettingsStore& settings, const std::vector<Twips>& screens);
   void SaveGeometry(SettingsStore& settings) const;
   // Discards the window and its text.
@@ -63,9 +67,10 @@ class ViewWindow : public QObject {
   TerminalText m_text;
 };
 
-// A window that has no size, or that lies off every screen, is brought back: a size of zero or
-// less takes the built-in size, and a window that shows none of itself on any screen is moved
-// onto the first one. Screens are given as their available areas, in twips.
+// A window that has no size, is larger than the screens, or lies off every screen, is brought
+// back: a size of zero or less takes the built-in size, a larger one is cut to the area the
+// screens span, and a window that shows none of itself on any screen is moved onto the first
+// one. Screens are given as their available areas, in twips.
 Twips FitOnScreens(Twips geometry, const std::vector<Twips>& screens);
 
 }  // namespace vorlan

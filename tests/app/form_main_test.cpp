@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "app/texts.h"
 #include "hex.h"
 #include "logging/record_log.h"
@@ -47,7 +49,7 @@ TEST_F(StartUpTest, FirstStartWithAnEmptyStore) {
 
 TEST_F(StartUpTest, RestoresWhatTheLastRunStored) {
   m_settings.SaveSetting("VORLAN", "Properties", "RemoteHost", "");
-  m_settings.SaveSetting("VORLAN", "Properties", "DeviceID", "12");
+  m_settings.SaveSetting("VORLAN", "Properties", "DeviceID", "2");
   m_settings.SaveSetting("VORLAN", "Properties", "MTime", "300");
   m_settings.SaveSetting("VORLAN", "Settings", "MainLeft", "150");
   m_settings.SaveSetting("VORLAN", "Settings", "MainTop", "300.5");
@@ -57,7 +59,7 @@ TEST_F(StartUpTest, RestoresWhatTheLastRunStored) {
   m_settings.SaveSetting("VORLAN", "Settings", "DispWidth", "");
   m_form.Form_Load();
   EXPECT_EQ(m_form.txtHost.Text(), "");
-  EXPECT_EQ(m_form.cbDeviceID.Text(), "12");
+  EXPECT_EQ(m_form.cbDeviceID.Text(), "2");
   EXPECT_EQ(m_form.TxtMaxTime.Text(), "300");
   EXPECT_EQ(m_form.FormOutput.Geometry(), (Twips{150, 300.5f, 6000, 3000}));
   // Texts that are not numbers fall back to the built-in values.
@@ -90,6 +92,48 @@ TEST_F(StartUpTest, AStoredPlaceOffEveryScreenIsCorrectedOnceAndStored) {
   form.FormOutput.SetCaption("Vorlan(RAW Data) Records = 1  Device ID = 0");
   form.FormOutput.Move({-30000, 0, 9015, 4380});
   EXPECT_EQ(form.FormOutput.Geometry().left, -30000);
+}
+
+// A settings file is input like any other: values the program cannot use are refused (the
+// default when absent) or brought within the screens, never taken as they stand.
+TEST_F(StartUpTest, StoredValuesOutsideWhatTheProgramCanUseAreRefusedOrClamped) {
+  struct Row {
+    const char* key;  // section "Properties" for the link values, "Settings" for geometry
+    const char* stored;
+    bool display;  // one 1280 x 1024 screen at 96 DPI; otherwise none
+    const char* expected;
+  };
+  const Row rows[] = {
+      {"MTime", "600", false, "600"},      {"MTime", "0", false, "0"},
+      {"MTime", "86400", false, "86400"},  {"MTime", "", false, ""},  // an empty box: no alarm
+      {"MTime", "abc", false, "120"},      {"MTime", "-5", false, "120"},
+      {"MTime", "1.5", false, "120"},      {"MTime", "86401", false, "120"},
+      {"MTime", "1e3", false, "120"},      {"MTime", " 60", false, "120"},
+      {"DeviceID", "3", false, "3"},       {"DeviceID", "", false, "0"},
+      {"DeviceID", "12", false, "0"},      {"DeviceID", "4", false, "0"},
+      {"MainWidth", "3e5", true, "19200"}, {"MainHeight", "3e5", true, "15360"},
+      {"MainWidth", "3e5", false, "115200"}, {"MainHeight", "1e30", false, "64800"},
+      {"MainLeft", "-1e30", false, "0"},   {"MainWidth", "12000", true, "12000"},
+  };
+  struct OneScreen : Desktop {
+    std::vector<Twips> Screens() const override { return {{0, 0, 19200, 15360}}; }
+  } screen;
+  for (const Row& row : rows) {
+    FormRig rig;
+    const bool geometry = QByteArray(row.key).startsWith("Main");
+    rig.m_settings.SaveSetting("VORLAN", geometry ? "Settings" : "Properties", row.key, row.stored);
+    FormMain form({rig.m_platform, rig.m_settings, rig.m_dialogs, rig.m_dir.path(),
+                   row.display ? &screen : nullptr});
+    form.Form_Load();
+    const Twips& g = form.FormOutput.Geometry();
+    const std::map<QByteArray, QString> read = {
+        {"MTime", form.TxtMaxTime.Text()},           {"DeviceID", form.cbDeviceID.Text()},
+        {"MainLeft", QString::number(g.left)},       {"MainWidth", QString::number(g.width)},
+        {"MainHeight", QString::number(g.height)},
+    };
+    EXPECT_EQ(read.at(row.key), QString(row.expected))
+        << row.key << "=" << row.stored << (row.display ? " on a screen" : " with no display");
+  }
 }
 
 using ShutDownTest = FormTest;
