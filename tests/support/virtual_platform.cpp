@@ -3,6 +3,8 @@
 #include "platform/timer.h"
 #include "platform/winsock_errors.h"
 
+#include <algorithm>
+
 namespace vorlan {
 namespace {
 
@@ -114,7 +116,8 @@ bool VirtualPlatform::WaitUntil(const std::function<bool()>& done, milliseconds 
         ++m_stalls;  // a real program would hang here for ever
         return false;
       }
-      m_now = deadline;
+      // A wait nested in this one may have run past its deadline; time never goes back.
+      m_now = std::max(m_now, deadline);
       DoEvents();
       return done();
     }
@@ -128,7 +131,7 @@ void VirtualPlatform::RunFor(milliseconds duration) {
     if (RunOneDue(m_seq)) continue;
     if (!AdvanceTo(end)) break;
   }
-  m_now = end;
+  m_now = std::max(m_now, end);
   DoEvents();
 }
 
