@@ -1,5 +1,8 @@
 #include "collect/collector.h"
 
+#include <QFile>
+#include <QFileInfo>
+
 #include <utility>
 
 #include "app/form_main.h"
@@ -7,6 +10,7 @@
 #include "collect/event_log.h"
 #include "collect/reconnect_delay.h"
 #include "collect/wait_counting_platform.h"
+#include "logging/log_files.h"
 #include "logging/record_log.h"
 #include "platform/socket.h"
 #include "platform/timer.h"
@@ -28,7 +32,8 @@ Collector::Collector(FormMain& form, WaitCountingPlatform& platform, EventLog& l
       m_options(std::move(options)),
       m_random(std::move(random)),
       m_reconnectTimer(platform.CreateTimer()),
-      m_watchTimer(platform.CreateTimer()) {
+      m_watchTimer(platform.CreateTimer()),
+      m_stopTimer(platform.CreateTimer()) {
   m_platform.SetOnIdle([this] {
     if (!m_lookWhenIdle) return;
     m_lookWhenIdle = false;
@@ -41,6 +46,8 @@ Collector::Collector(FormMain& form, WaitCountingPlatform& platform, EventLog& l
   });
   m_watchTimer->SetInterval(1000);
   connect(m_watchTimer.get(), &Timer::Tick, this, &Collector::WatchTick);
+  m_stopTimer->SetInterval(int(std::chrono::milliseconds(kStopDeadline).count()));
+  connect(m_stopTimer.get(), &Timer::Tick, this, &Collector::StopDeadline);
 
   connect(&m_form.StatusBar, &StatusBarPanels::Changed, this, [this](int panel) {
     if (panel == 2 && m_phase == Phase::Linked) {
@@ -55,7 +62,10 @@ Collector::Collector(FormMain& form, WaitCountingPlatform& platform, EventLog& l
   connect(&m_form.CmdDnld, &Control::Changed, this, &Collector::RequestLook);
   connect(&m_form.CmdStop, &Control::Changed, this, &Collector::RequestLook);
   Socket& socket = m_form.socket();
-  connect(&socket, &Socket::ConnectEvent, this, &Collector::RequestLook);
+  connect(&socket, &Socket::ConnectEvent, this, [this] {
+    m_accepted = true;
+    RequestLook();
+  });
   connect(&socket, &Socket::CloseEvent, this, &Collector::RequestLook);
   connect(&socket, &Socket::ErrorEvent, this, &Collector::RequestLook);
   connect(&socket, &Socket::DataArrivalEvent, this, [this] { m_silentSeconds = 0; });
@@ -87,6 +97,10 @@ void Collector::Start() {
 void Collector::RequestStop(const QString& why) {
   if (!m_stopWhy.isEmpty() || m_phase == Phase::Stopped) return;
   m_stopWhy = why;
+  m_stopTimer->SetEnabled(true);
+  // No hourly switch while stopping: it waits for the exchange to confirm a stop of its own,
+  // and closing the connection does not end that wait.
+  m_form.TimerLog().SetEnabled(false);
   RequestLook();
 }
 
@@ -154,6 +168,7 @@ void Collector::Look() {
         m_phase = Phase::Linked;
         m_phaseSeconds = m_silentSeconds = 0;
         m_log.Info(QStringLiteral("connected to %1").arg(Address()));
+        NoteLogFile();
       }
       if (m_phase != Phase::Linked) break;
       if (!m_restartWhy.isEmpty()) {
@@ -188,7 +203,13 @@ void Collector::Connect() {
   m_form.cbDeviceID.SetText(m_options.deviceId);
   m_form.TxtMaxTime.SetText(m_options.maxTime);
   m_log.Info(QStringLiteral("connecting to %1").arg(Address()));
+  m_accepted = false;
+  const QString path = logging::LogFilePath(m_options.logsFolder, m_platform.Now());
+  const bool existed = QFileInfo::exists(path) || QFileInfo(path).isSymLink();
   m_form.CmdConnect_Click();
+  m_logOpened = m_form.CurrentLogFile().IsOpen();
+  m_seenLog = m_form.CurrentLogFile().Path();
+  if (!existed && m_seenLog == path) m_createdLogs << path;
   RequestLook();  // a log file that cannot be opened leaves the socket closed: try again later
 }
 
@@ -206,7 +227,10 @@ void Collector::Lost() {
   if (why.isEmpty()) {
     why = m_phase == Phase::Closing ? QStringLiteral("closed after the disconnect request")
           : linked                  ? QStringLiteral("closed by the exchange")
-                                    : QStringLiteral("the log file could not be opened");
+          : m_accepted
+              ? QStringLiteral("the exchange closed the connection as soon as it accepted it")
+          : !m_logOpened ? QStringLiteral("the log file could not be opened")
+                         : QStringLiteral("the connection ended before the exchange accepted it");
   }
   if (linked) {
     m_log.Warning(QStringLiteral("disconnected from %1: %2").arg(Address(), why));
@@ -215,6 +239,7 @@ void Collector::Lost() {
   }
   // A connection that brought replies (and could log them) starts the pauses afresh.
   if (m_carriedReplies && !m_logFailed) m_failures = 0;
+  DropEmptyLogs();
   const std::chrono::milliseconds delay = ReconnectDelay(m_failures, m_random());
   ++m_failures;
   m_phase = Phase::Waiting;
@@ -227,7 +252,10 @@ void Collector::Stop() {
   m_phase = Phase::Stopped;
   m_reconnectTimer->SetEnabled(false);
   m_watchTimer->SetEnabled(false);
+  m_form.TimerLog().SetEnabled(false);
   m_log.Info(QStringLiteral("stopping (%1)").arg(m_stopWhy));
+  // Each phase has a limit of its own; the stop's deadline, which closes the connection, ends
+  // whichever is under way.
   Socket& socket = m_form.socket();
   if (socket.State() == Socket::sckConnected && m_form.CmdStop.Enabled()) {
     m_form.CmdStop_Click();
@@ -242,7 +270,11 @@ void Collector::Stop() {
   if (socket.State() == Socket::sckConnected) {
     m_form.CmdDisconnect_Click();
     const bool closed = m_platform.WaitUntil(
-        [&] { return m_form.StatusBar.Panel(1) == text::kDisconnected; }, kCloseLimit);
+        [&] {
+          return socket.State() == Socket::sckClosed ||
+                 m_form.StatusBar.Panel(1) == text::kDisconnected;
+        },
+        kCloseLimit);
     if (!closed) {
       m_log.Warning(QStringLiteral("the exchange did not close the connection in %1 s; closing it")
                         .arg(kCloseLimit.count()));
@@ -251,9 +283,22 @@ void Collector::Stop() {
   if (socket.State() != Socket::sckClosed || m_form.CurrentLogFile().IsOpen()) {
     m_form.Socket_Close();
   }
+  m_stopTimer->SetEnabled(false);
+  DropEmptyLogs();
   m_log.Info(
       QStringLiteral("stopped; %1 records received since the start").arg(m_form.RecordCount));
   emit Finished(kCleanStop);
+}
+
+void Collector::StopDeadline() {
+  m_stopTimer->SetEnabled(false);
+  m_log.Warning(
+      QStringLiteral("not stopped after %1 s; closing the connection").arg(kStopDeadline.count()));
+  Socket& socket = m_form.socket();
+  if (socket.State() != Socket::sckClosed || m_form.CurrentLogFile().IsOpen()) {
+    m_form.Socket_Close();
+  }
+  RequestLook();
 }
 
 void Collector::WatchTick() {
@@ -272,9 +317,31 @@ void Collector::WatchTick() {
 
 void Collector::NoteLogFile() {
   const QString path = m_form.CurrentLogFile().Path();
-  if (path.isEmpty() || path == m_logPath) return;
-  m_logPath = path;
+  if (path != m_seenLog) {
+    m_seenLog = path;
+    // Opened by the hourly switch, which opens only a file that does not exist yet.
+    if (!path.isEmpty()) m_createdLogs << path;
+  }
+  if (path.isEmpty() || m_phase != Phase::Linked || path == m_announcedLog) return;
+  m_announcedLog = path;
   m_log.Info(QStringLiteral("log file opened: %1").arg(path));
+}
+
+void Collector::DropEmptyLogs() {
+  // An exchange that is away would otherwise leave an empty file for every minute in which an
+  // attempt was made.
+  for (const QString& path : std::exchange(m_createdLogs, {})) {
+    const QFileInfo file(path);
+    if (file.isSymLink() || !file.isFile() || file.size() != 0) continue;
+    if (m_form.CurrentLogFile().Path() == path) {
+      m_form.CurrentLogFile().Close();
+      m_seenLog.clear();
+    }
+    if (QFile::remove(path) && path == m_announcedLog) {
+      m_log.Info(QStringLiteral("log file removed, as no record was written to it: %1").arg(path));
+      m_announcedLog.clear();
+    }
+  }
 }
 
 }  // namespace vorlan::collect

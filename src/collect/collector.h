@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 #include <functional>
@@ -31,12 +32,18 @@ inline constexpr std::chrono::seconds kCloseLimit = 5s;
 // How long a stop waits for the exchange to confirm the end of the download.
 inline constexpr std::chrono::seconds kStopLimit = 10s;
 inline constexpr std::chrono::seconds kReportEvery = 60s;
+// From the stop request to the end, whatever the exchange does: past it the connection is
+// closed from our side (the exchange keeps the records of a reply we did not acknowledge).
+// The service's TimeoutStopSec lies above it.
+inline constexpr std::chrono::seconds kStopDeadline = 12s;
 
 // Runs the main window's handlers with no one at the window: connects, presses DownLoad once
 // linked, connects again after every loss with a growing pause, and on request stops the
 // download, disconnects and finishes. It acts only from the event loop with no handler of the
 // window half done; everything else (signals of the window's models and the socket, its own
-// timers) only asks it to look again.
+// timers) only asks it to look again. The one exception is the stop's deadline: it closes the
+// connection wherever it finds the handlers, as the exchange closing it would, and that ends
+// every wait of theirs that the exchange could prolong.
 class Collector : public QObject {
   Q_OBJECT
 
@@ -66,8 +73,10 @@ class Collector : public QObject {
   void Restart(const QString& why);
   void Lost();
   void Stop();
+  void StopDeadline();
   void WatchTick();
   void NoteLogFile();
+  void DropEmptyLogs();
   QString Address() const;
 
   FormMain& m_form;
@@ -77,6 +86,7 @@ class Collector : public QObject {
   std::function<double()> m_random;
   std::unique_ptr<Timer> m_reconnectTimer;
   std::unique_ptr<Timer> m_watchTimer;  // ticks every second
+  std::unique_ptr<Timer> m_stopTimer;   // kStopDeadline from the stop request
 
   Phase m_phase = Phase::Waiting;
   bool m_lookPosted = false;
@@ -87,14 +97,20 @@ class Collector : public QObject {
   QString m_restartWhy;
   // Why the last connection ended, as the socket's error said.
   QString m_lossReason;
-  int m_failures = 0;  // connection attempts in a row that carried no reply
+  int m_failures = 0;        // connection attempts in a row that carried no reply
+  bool m_accepted = false;   // the exchange accepted the current attempt
+  bool m_logOpened = false;  // the current attempt opened its log file
+  // Log files the window opened that did not exist before (at Connect, or the hourly switch's),
+  // removed at the end of the attempt while they are still empty.
+  QStringList m_createdLogs;
+  QString m_seenLog;  // the window's log file, as last looked at
   bool m_carriedReplies = false;
   bool m_logFailed = false;
   int m_phaseSeconds = 0;   // in the current phase
   int m_silentSeconds = 0;  // since the exchange last sent anything
   int m_reportSeconds = 0;
   qint32 m_reportedCount = 0;
-  QString m_logPath;
+  QString m_announcedLog;
 };
 
 }  // namespace vorlan::collect
