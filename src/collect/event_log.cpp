@@ -15,8 +15,10 @@ void EventLog::Write(Level level, const QString& text) {
   flat.replace(QStringLiteral("\r\n"), QStringLiteral("; ")).replace('\n', QStringLiteral("; "));
   line += flat.toUtf8();
   line += '\n';
-  std::fwrite(line.constData(), 1, size_t(line.size()), m_out);
-  std::fflush(m_out);
+  // Output that cannot be written (a closed pipe, a full disk) is lost, and that is all: the
+  // stream's error is cleared so that the next line is tried again.
+  const size_t written = std::fwrite(line.constData(), 1, size_t(line.size()), m_out);
+  if (std::fflush(m_out) != 0 || written != size_t(line.size())) std::clearerr(m_out);
 }
 
 }  // namespace vorlan::collect

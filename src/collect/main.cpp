@@ -21,6 +21,9 @@ using namespace vorlan;
 
 int main(int argc, char* argv[]) {
   QCoreApplication app(argc, argv);
+  // First, so that no line on standard error can end the program (SIGPIPE) and no request to
+  // stop is lost; requests are delivered once the event loop runs.
+  TerminationSignals termination;
   const QString defaultLogs = logging::DefaultLogsFolder(QCoreApplication::applicationDirPath());
   const collect::ParsedArguments parsed =
       collect::ParseArguments(QCoreApplication::arguments().mid(1), defaultLogs);
@@ -59,7 +62,6 @@ int main(int argc, char* argv[]) {
   collector = &running;
   QObject::connect(&running, &collect::Collector::Finished, &app, &QCoreApplication::exit);
 
-  TerminationSignals termination;
   QObject::connect(&termination, &TerminationSignals::Requested, &running, [&](int number) {
     running.RequestStop(QString::fromLatin1(TerminationSignals::Name(number)));
   });

@@ -1,5 +1,7 @@
 #include "collect/options.h"
 
+#include "collect/collector.h"
+
 #include <QDir>
 
 namespace vorlan::collect {
@@ -90,15 +92,17 @@ QString HelpText(const QString& defaultLogs) {
              "  --help              show this text\n"
              "\n"
              "Each event is one line on standard error: local time, level (INFO, WARN, ERROR),\n"
-             "text. SIGTERM or SIGINT stops the download, sends the disconnect request and ends\n"
-             "the program; a second one ends it at once.\n"
+             "text. SIGTERM, SIGINT or SIGHUP stops the download, sends the disconnect request\n"
+             "and ends the program within %2 s (closing the connection if the exchange takes\n"
+             "longer); a second one ends it at once.\n"
              "\n"
              "Exit codes:\n"
-             "  0  stopped by SIGTERM or SIGINT\n"
+             "  0  stopped by SIGTERM, SIGINT or SIGHUP\n"
              "  1  could not start (for example the log folder cannot be created or written)\n"
              "  2  bad arguments\n"
              "  128 + N  ended at once by a second signal N\n")
-      .arg(QDir::toNativeSeparators(defaultLogs));
+      .arg(QDir::toNativeSeparators(defaultLogs))
+      .arg(kStopDeadline.count());
 }
 
 }  // namespace vorlan::collect

@@ -9,7 +9,7 @@ namespace vorlan::collect {
 
 // Exit codes of vorlan-collect.
 enum ExitCode : int {
-  kCleanStop = 0,     // stopped by SIGTERM or SIGINT after the stop handshake
+  kCleanStop = 0,     // stopped by SIGTERM, SIGINT or SIGHUP
   kCannotStart = 1,   // for example the log folder cannot be created or written
   kBadArguments = 2,  // the command line could not be used
 };

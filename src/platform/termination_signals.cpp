@@ -52,9 +52,12 @@ TerminationSignals::TerminationSignals() {
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
+    // A hang-up (of the terminal, or from a service manager) asks for the same orderly stop.
+    for (const int number : {SIGTERM, SIGINT, SIGHUP}) sigaction(number, &action, nullptr);
   }
+  // A reader that went away (standard error into a closed pipe) is no reason to end: the
+  // write fails and the program goes on.
+  std::signal(SIGPIPE, SIG_IGN);
 #else
   // Without a pipe to wake the loop, a timer looks for a request four times a second.
   auto* timer = new QTimer(this);
@@ -67,8 +70,7 @@ TerminationSignals::TerminationSignals() {
 
 TerminationSignals::~TerminationSignals() {
 #if defined(Q_OS_UNIX)
-  std::signal(SIGTERM, SIG_DFL);
-  std::signal(SIGINT, SIG_DFL);
+  for (const int number : {SIGTERM, SIGINT, SIGHUP, SIGPIPE}) std::signal(number, SIG_DFL);
   if (g_pipe[0] >= 0) {
     close(g_pipe[0]);
     close(g_pipe[1]);
@@ -93,6 +95,9 @@ const char* TerminationSignals::Name(int number) {
   switch (number) {
     case SIGTERM: return "SIGTERM";
     case SIGINT: return "SIGINT";
+#if defined(SIGHUP)
+    case SIGHUP: return "SIGHUP";
+#endif
     default: return "a signal";
   }
 }

@@ -7,6 +7,9 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <memory>
 #include <optional>
@@ -22,10 +25,19 @@ using namespace std::chrono_literals;
 
 class CollectorProcess {
  public:
-  explicit CollectorProcess(const QStringList& arguments) {
+  // `brokenStderr`: its standard error is a pipe that no one reads any more, as after
+  // `vorlan-collect ... 2>&1 | head -2`.
+  explicit CollectorProcess(const QStringList& arguments, bool brokenStderr = false) {
     QObject::connect(&m_process, &QProcess::readyReadStandardError,
                      [this] { m_output += m_process.readAllStandardError(); });
+    int pipe[2] = {-1, -1};
+    if (brokenStderr && pipe2(pipe, O_CLOEXEC) == 0) {
+      m_process.setChildProcessModifier([fd = pipe[1]] { dup2(fd, STDERR_FILENO); });
+    }
     m_process.start(QStringLiteral(VORLAN_COLLECT_PATH), arguments);
+    for (const int fd : pipe) {
+      if (fd >= 0) ::close(fd);
+    }
   }
   ~CollectorProcess() {
     m_process.kill();
@@ -67,9 +79,10 @@ class CollectEndToEnd : public ::testing::Test {
   bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 60s) {
     return m_platform.WaitUntil(done, limit);
   }
-  // Ends the collector with SIGTERM; its exit code, or none when it did not end in time.
-  std::optional<int> Terminate(CollectorProcess& collector) {
-    collector.Signal(SIGTERM);
+  // Ends the collector with SIGTERM (or `number`); its exit code, or none when it did not end
+  // in time.
+  std::optional<int> Terminate(CollectorProcess& collector, int number = SIGTERM) {
+    collector.Signal(number);
     if (!WaitFor([&] { return collector.Finished(); }, 20s)) return std::nullopt;
     return collector.ExitCode();
   }
@@ -98,14 +111,14 @@ class CollectEndToEnd : public ::testing::Test {
     std::unique_ptr<CollectorProcess> collector;
   };
   Download MidDownload(const QString& address, const char* seed, const char* perReply,
-                       size_t delivered) {
+                       size_t delivered, bool brokenStderr = false) {
     Download d;
     d.sim = std::make_unique<SimProcess>(
         m_platform, address,
         QStringList{"--seed", seed, "--records", "5000", "--per-reply", perReply, "--device-id", "1"},
         Transcript());
     EXPECT_TRUE(d.sim->Started());
-    d.collector = std::make_unique<CollectorProcess>(Arguments(address));
+    d.collector = std::make_unique<CollectorProcess>(Arguments(address), brokenStderr);
     EXPECT_TRUE(WaitFor([&] { return d.sim->Delivered().size() >= delivered; }))
         << d.collector->Output().toStdString();
     return d;
@@ -193,6 +206,34 @@ TEST_F(CollectEndToEnd, SigtermStopsTheDownloadAndDisconnects) {
   const size_t delivered = sim.Delivered().size();
   EXPECT_LT(delivered, 5000u);
   ExpectLoggedExactly(sim, delivered);
+}
+
+// A hang-up stops the collector as SIGTERM does; standard error into a closed pipe does not
+// stop it at all.
+TEST_F(CollectEndToEnd, AHangUpStopsItAndABrokenPipeDoesNot) {
+  struct Row {
+    const char* name;
+    const char* address;
+    bool brokenStderr;
+    int stopSignal;
+  };
+  const Row rows[] = {
+      {"SIGHUP", "127.0.4.7", false, SIGHUP},
+      {"standard error into a closed pipe", "127.0.4.8", true, SIGTERM},
+  };
+  for (const Row& row : rows) {
+    QDir(Logs()).removeRecursively();
+    QFile::remove(Transcript());
+    const Download d = MidDownload(row.address, "29", "2", 20, row.brokenStderr);
+    const size_t before = d.sim->Delivered().size();
+    EXPECT_TRUE(WaitFor([&] { return d.sim->Delivered().size() >= before + 20; })) << row.name;
+    EXPECT_EQ(Terminate(*d.collector, row.stopSignal), 0)
+        << row.name << ": " << d.collector->Output().toStdString();
+    EXPECT_TRUE(WaitFor(
+        [&] { return d.sim->Tail().find("disconnect requested") != std::string::npos; }, 2s))
+        << row.name;
+    ExpectLoggedExactly(*d.sim, d.sim->Delivered().size());
+  }
 }
 
 // kill -9 in the middle of a download: what was acknowledged is in the log; past it at most the
