@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds the .deb and checks that only the programs and their desktop and service files are in
-# it (no test executables) and that it depends on the package with the Qt platform plugins.
+# it (no test executables), that it depends on the package with the Qt platform plugins, and
+# that systemd takes the service as it is installed, with its exposure score no worse than now.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 cd "$ROOT"
-ensure_packages dpkg-dev desktop-file-utils
+ensure_packages dpkg-dev desktop-file-utils systemd
 build_preset default >/dev/null
 (cd build && cpack -G DEB >/dev/null)
 deb=$(ls build/vorlan_*.deb)
@@ -22,4 +23,19 @@ done
 dpkg-deb -f "$deb" Depends | grep -q 'libqt6gui6' || { echo "$deb: no libqt6gui6 in Depends"; exit 1; }
 
 desktop-file-validate contrib/vorlan.desktop
+
+# The service as the package installs it. Neither check needs a running systemd; verify finds
+# the units the service depends on (sysinit.target, ...) in the root it is given, so the host's
+# are copied beside the package's, and any warning of it fails the check.
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+dpkg-deb -x "$deb" "$root"
+cp -an /usr/lib/systemd/system/. "$root/usr/lib/systemd/system/"
+unit="$root/usr/lib/systemd/system/vorlan-collect@.service"
+warnings=$(systemd-analyze verify --root="$root" vorlan-collect@192.0.2.10.service 2>&1) &&
+  [ -z "$warnings" ] || { echo "systemd-analyze verify:"; echo "$warnings"; exit 1; }
+# --threshold is ten times the score shown: 12 is today's 1.2.
+systemd-analyze security --offline=yes --threshold=12 "$unit" >"$root/security.txt" ||
+  { cat "$root/security.txt"; echo "vorlan-collect@.service: exposure above 1.2"; exit 1; }
+grep 'Overall exposure level' "$root/security.txt"
 echo "$deb: ok"
