@@ -81,6 +81,24 @@ TEST(AppendToTerminalBound, StaysBoundedOverManyAppends) {
   EXPECT_GE(view.Text().size(), 11905);
 }
 
+// One append may be longer than the whole bound (a record of 60,000 bytes): the view keeps its
+// newest characters and no more, however often it comes.
+TEST(AppendToTerminalBound, StaysBoundedWhateverOneAppendHolds) {
+  TerminalText view;
+  for (const int length : {5000, 60000, 60000, 9000, 30, 60000}) {
+    QString text(length, 'r');
+    text[0] = 'S';
+    text += QString::number(length) + "\r\n";
+    AppendToTerminal(view, text);
+    EXPECT_LE(view.Text().size(), kTerminalMost) << "after " << length;
+    EXPECT_TRUE(view.Text().endsWith(text.right(std::min<qsizetype>(text.size(), kTerminalMost))))
+        << "after " << length;
+  }
+  view.SetText(QString(kTerminalLimit, 'o') + "\r\n");
+  AppendToTerminal(view, "\b" + QString(kTerminalMost, 'n'));
+  EXPECT_EQ(view.Text(), QString(kTerminalMost, 'n')) << "what the append erased is gone too";
+}
+
 TEST(TerminalTextOps, EachChangeIsSignalledAsOneReplacement) {
   TerminalText view;
   std::vector<std::tuple<int, QString, QString>> seen;
