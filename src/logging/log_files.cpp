@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include "logging/file_access.h"
+
 namespace vorlan::logging {
 
 QString LogFileName(const QDateTime& local) {
@@ -25,6 +27,12 @@ QString DefaultLogsFolder(const QString& programFolder) {
   if (!installed) return beside;
   return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
          QStringLiteral("/VORLAN/logs");
+}
+
+bool MakeLogsFolder(const QString& logsFolder) {
+  if (QFileInfo(logsFolder).isDir()) return true;
+  const QString parent = QFileInfo(logsFolder).absolutePath();
+  return QDir().mkpath(parent) && (MakePrivateFolder(logsFolder) || QFileInfo(logsFolder).isDir());
 }
 
 QString LogFilePath(const QString& logsFolder, const QDateTime& local) {

@@ -20,6 +20,10 @@ QString LogsFolder(const QString& programFolder);
 // the user's data folder instead, such as ~/.local/share/VORLAN/logs.
 QString DefaultLogsFolder(const QString& programFolder);
 
+// Makes the logs folder (its parents too) when missing; the folder itself readable by its owner
+// only, as call records are private.
+bool MakeLogsFolder(const QString& logsFolder);
+
 // logsFolder + "/" + LogFileName(local).
 QString LogFilePath(const QString& logsFolder, const QDateTime& local);
 
