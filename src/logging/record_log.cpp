@@ -224,6 +224,10 @@ QString RecordLog::TakeNotice() { return std::exchange(m_notice, {}); }
 bool OpenRecordLog(const QString& logsFolder, const QDateTime& now, RecordLog& log,
                    QString* failure, MissingFolder missingFolder) {
   const QString path = LogFilePath(logsFolder, now);
+  if (!MoveAsideEarlierYearsFile(path, failure)) {
+    log.Close();
+    return false;
+  }
   if (log.Open(path, failure)) return true;
 
   const QString& folder = logsFolder;

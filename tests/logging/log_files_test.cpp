@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include "hex.h"
+#include "logging/record_log.h"
 
 namespace vorlan::logging {
 namespace {
@@ -91,6 +93,46 @@ TEST(SwitchDue, OnlyUntilThisMinutesFileExists) {
   ASSERT_TRUE(opened.open(QIODevice::WriteOnly));
   EXPECT_FALSE(IsSwitchDue(logs, top.addMSecs(250)))
       << "a second tick in hh:00:00 must not switch again";
+}
+
+// Names have no year: last year's file of this minute neither stops the switch nor takes this
+// year's records, and keeps its own.
+TEST(SwitchDue, AnEarlierYearsFileIsMovedAsideNotAppendedTo) {
+  QTemporaryDir program;
+  ASSERT_TRUE(program.isValid());
+  const QString logs = LogsFolder(program.path());
+  ASSERT_TRUE(QDir(program.path()).mkdir("logs"));
+  const QDateTime top = At(2026, 12, 9, 2, 0, 0);
+  const QString path = LogFilePath(logs, top);
+  const QDateTime lastYear = QDateTime::currentDateTime().addYears(-1);
+  const QString year = QString::number(lastYear.date().year());
+  const auto makeOld = [&](const QByteArray& bytes) {
+    QFile old(path);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write(bytes);
+    old.flush();
+    ASSERT_TRUE(old.setFileTime(lastYear, QFileDevice::FileModificationTime));
+  };
+  makeOld("\x02" "OLD\x03\r\n");
+  EXPECT_TRUE(IsSwitchDue(logs, top));
+
+  RecordLog log;
+  QString failure;
+  ASSERT_TRUE(OpenRecordLog(logs, top, log, &failure, MissingFolder::Leave)) << failure.toStdString();
+  ASSERT_EQ(log.WriteRecord("\x02" "NEW\x03", false), RecordLog::WriteResult::Written);
+  EXPECT_FALSE(IsSwitchDue(logs, top.addMSecs(250))) << "the fresh file is this year's";
+  log.Close();
+
+  makeOld("\x02" "OLDER\x03\r\n");  // the name taken again: the next free one
+  ASSERT_TRUE(OpenRecordLog(logs, top, log, &failure, MissingFolder::Leave)) << failure.toStdString();
+  const auto read = [&](const QString& name) {
+    QFile file(logs + "/" + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+  };
+  EXPECT_EQ(Hex(read("12090200.log." + year)), Hex("\x02" "OLD\x03\r\n"));
+  EXPECT_EQ(Hex(read("12090200.log." + year + ".2")), Hex("\x02" "OLDER\x03\r\n"));
+  EXPECT_EQ(Hex(read("12090200.log")), "");
+  EXPECT_EQ(QDir(logs).entryList({"*.log"}, QDir::Files), QStringList{"12090200.log"});
 }
 
 }  // namespace
