@@ -1,14 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <functional>
+
+#if defined(Q_OS_UNIX)
+#include <sys/stat.h>
+#endif
 
 #include "app/imported_records.h"
 #include "call_records.h"
 #include "format/call_csv.h"
 
+#include "file_size_limit.h"
 #include "support/form_fixture.h"
 #include "logging/record_log.h"
 
@@ -244,6 +251,108 @@ TEST_F(FileCommandsTest, ExportOfATableWritesItsShownRows) {
   EXPECT_EQ(Read(m_dir.filePath("flagged.csv")),
             format::CsvHeader() + format::CsvRow({path, 5, true, false, kShort}) +
                 format::CsvRow({path, 1, true, true, kLong}));
+}
+
+#if defined(Q_OS_UNIX)
+struct Hostile {
+  const char* name;
+  std::function<QString(const QString& folder)> make;  // makes it, gives its path
+  const char* reason;
+};
+
+const Hostile kHostile[] = {
+    {"Fifo",
+     [](const QString& f) {
+       ::mkfifo(qPrintable(f + "/fifo.log"), 0600);
+       return f + "/fifo.log";
+     },
+     "named pipe"},
+    {"EndlessDevice", [](const QString&) { return QStringLiteral("/dev/zero"); }, "device"},
+    {"Folder",
+     [](const QString& f) {
+       QDir(f).mkdir("folder.log");
+       return f + "/folder.log";
+     },
+     "folder"},
+    {"LinkToALog",
+     [](const QString& f) {
+       Write(f + "/real.log", kShort + "\r\n");
+       QFile::link(f + "/real.log", f + "/link.log");
+       return f + "/link.log";
+     },
+     "symbolic link"},
+};
+
+class HostileFiles : public FormTest, public ::testing::WithParamInterface<Hostile> {};
+
+// Import and Export look at a file before they read it: a FIFO would hold them for ever,
+// /dev/zero would take all memory.
+TEST_P(HostileFiles, AreRefusedByImportAndExport) {
+  m_form.Form_Load();
+  const QString path = GetParam().make(m_dir.path());
+  int imported = 0;
+  QObject::connect(&m_form, &FormMain::RecordsImported, [&] { ++imported; });
+  m_form.ImportFile(path);
+  EXPECT_EQ(imported, 0);
+  ASSERT_EQ(m_dialogs.boxes.size(), 1u);
+  EXPECT_TRUE(m_dialogs.boxes[0].text.contains("cannot be read")) << m_dialogs.boxes[0].text.toStdString();
+  EXPECT_TRUE(m_dialogs.boxes[0].text.contains(GetParam().reason)) << m_dialogs.boxes[0].text.toStdString();
+
+  m_dialogs.boxes.clear();
+  m_dialogs.nextSave = m_dir.filePath("calls.csv");
+  m_form.ExportFiles({path});
+  ASSERT_EQ(m_dialogs.boxes.size(), 1u);
+  EXPECT_TRUE(m_dialogs.boxes[0].text.startsWith("Nothing was exported"));
+  EXPECT_TRUE(m_dialogs.boxes[0].text.contains(GetParam().reason)) << m_dialogs.boxes[0].text.toStdString();
+  EXPECT_FALSE(QFile::exists(m_dir.filePath("calls.csv")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, HostileFiles, ::testing::ValuesIn(kHostile),
+                         [](const auto& info) { return std::string(info.param.name); });
+#endif
+
+// A file of millions of lines that are not records keeps only the first of them to show.
+TEST_F(FileCommandsTest, LinesThatAreNotRecordsAreCountedNotAllKept) {
+  m_form.Form_Load();
+  const qsizetype lineFeeds = qsizetype{3} << 20;
+  Write(m_dir.filePath("feeds"), QByteArray(lineFeeds, '\n'));
+  m_form.ImportFile(m_dir.filePath("feeds"));
+  ASSERT_EQ(m_dialogs.boxes.size(), 1u);
+  EXPECT_TRUE(m_dialogs.boxes[0].text.contains(
+      QStringLiteral("%1 of its %1 lines are not call records").arg(lineFeeds)))
+      << m_dialogs.boxes[0].text.toStdString();
+
+  QByteArray mixed;
+  for (int i = 0; i < 3000; ++i) mixed += kShort + "\r\n" + QByteArray(2000, 'x') + "\r\n";
+  ImportedRecords table("mixed.log", mixed, "");
+  while (table.ReadSome(1 << 20)) {
+  }
+  EXPECT_TRUE(table.IsLogFile());
+  EXPECT_EQ(table.OtherLineTotal(), 3000);
+  ASSERT_EQ(table.OtherLines().size(), ImportedRecords::kOtherLinesKept);
+  EXPECT_EQ(table.OtherLines().back().line, 2000);
+  EXPECT_EQ(table.OtherLines().back().text.size(), ImportedRecords::kOtherLineBytesKept);
+  EXPECT_TRUE(table.Summary().endsWith("3,000 lines are not records."))
+      << table.Summary().toStdString();
+}
+
+// A CSV that the disk could not take whole is reported and not left behind.
+TEST_F(FileCommandsTest, ExportThatCannotBeWrittenWholeFailsLoudly) {
+  m_form.Form_Load();
+  QByteArray log;
+  for (int i = 0; i < 2000; ++i) log += kShort + "\r\n";
+  Write(m_dir.filePath("big.log"), log);
+  m_dialogs.nextSave = m_dir.filePath("calls.csv");
+  {
+    const FileSizeLimit full(64 * 1024);  // the log is read; the CSV is larger
+    if (!full.Active()) GTEST_SKIP() << "no file size limit here";
+    m_form.ExportFiles({m_dir.filePath("big.log")});
+  }
+  ASSERT_EQ(m_dialogs.boxes.size(), 1u);
+  EXPECT_EQ(m_dialogs.boxes[0].icon, Dialogs::Icon::Critical);
+  EXPECT_TRUE(m_dialogs.boxes[0].text.contains("cannot be written"))
+      << m_dialogs.boxes[0].text.toStdString();
+  EXPECT_EQ(QDir(m_dir.path()).entryList({"calls*"}, QDir::Files), QStringList());
 }
 
 }  // namespace
