@@ -10,7 +10,7 @@ constexpr char kEtx = 0x03;
 constexpr QByteArrayView kBadMarker = "<BAD>:";
 constexpr QByteArrayView kRecordEnd = "\x03\r\n";
 constexpr QByteArrayView kLineEnd = "\r\n";
-constexpr QByteArrayView kRecordCutShortEnd = "\x03 \r\n";
+constexpr QByteArrayView kRecordCutShortEnd = "\x03 \x03\r\n";
 
 }  // namespace
 

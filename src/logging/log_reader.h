@@ -65,9 +65,11 @@ LogContents ReadLog(QByteArrayView bytes);
 
 // What must be written after `end`, the last bytes of a log file, before a record line is
 // appended, so that the record is read as a line of its own and nothing before it runs into it:
-// nothing after a whole line, CR LF after a line cut short, and after a record cut short an ETX
-// and a space before the CR LF, which make it a line that is not a record (it was never
-// acknowledged, so the exchange sends it again). `wholeFile`: `end` is all of the file.
+// nothing after a whole line, CR LF after a line cut short, and after a record cut short ETX,
+// space, ETX, CR LF. The first ETX ends the record without a CR LF after it, so that it is read
+// as a line that is not a record (it was never acknowledged: the exchange sends it again); the
+// line then ends as record lines end, so that a reader going by ETX CR LF alone finds the next
+// line too. `wholeFile`: `end` is all of the file.
 QByteArrayView LineEndBeforeAppending(QByteArrayView end, bool wholeFile);
 
 }  // namespace vorlan::logging
