@@ -81,22 +81,17 @@ TEST(AppendToTerminalBound, StaysBoundedOverManyAppends) {
   EXPECT_GE(view.Text().size(), 11905);
 }
 
-// One append may be longer than the whole bound (a record of 60,000 bytes): the view keeps its
-// newest characters and no more, however often it comes.
+// An append longer than the bound (a record of 60,000 bytes) leaves only the newest characters.
 TEST(AppendToTerminalBound, StaysBoundedWhateverOneAppendHolds) {
   TerminalText view;
-  for (const int length : {5000, 60000, 60000, 9000, 30, 60000}) {
-    QString text(length, 'r');
-    text[0] = 'S';
-    text += QString::number(length) + "\r\n";
+  for (const int length : {5000, 60000, 60000, 9000, 30}) {
+    const QString text = QString::number(length) + QString(length, 'r') + "\r\n";
     AppendToTerminal(view, text);
-    EXPECT_LE(view.Text().size(), kTerminalMost) << "after " << length;
-    EXPECT_TRUE(view.Text().endsWith(text.right(std::min<qsizetype>(text.size(), kTerminalMost))))
-        << "after " << length;
+    EXPECT_TRUE(view.Text().size() <= kTerminalMost && view.Text().endsWith(text.right(kTerminalMost))) << length;
   }
-  view.SetText(QString(kTerminalLimit, 'o') + "\r\n");
+  view.SetText(QString(kTerminalLimit, 'o') + "\r\n");  // what the append erases goes too
   AppendToTerminal(view, "\b" + QString(kTerminalMost, 'n'));
-  EXPECT_EQ(view.Text(), QString(kTerminalMost, 'n')) << "what the append erased is gone too";
+  EXPECT_EQ(view.Text(), QString(kTerminalMost, 'n'));
 }
 
 TEST(TerminalTextOps, EachChangeIsSignalledAsOneReplacement) {

@@ -98,41 +98,24 @@ TEST(SwitchDue, OnlyUntilThisMinutesFileExists) {
 // Names have no year: last year's file of this minute neither stops the switch nor takes this
 // year's records, and keeps its own.
 TEST(SwitchDue, AnEarlierYearsFileIsMovedAsideNotAppendedTo) {
-  QTemporaryDir program;
-  ASSERT_TRUE(program.isValid());
-  const QString logs = LogsFolder(program.path());
-  ASSERT_TRUE(QDir(program.path()).mkdir("logs"));
+  QTemporaryDir logs;
   const QDateTime top = At(2026, 12, 9, 2, 0, 0);
-  const QString path = LogFilePath(logs, top);
   const QDateTime lastYear = QDateTime::currentDateTime().addYears(-1);
-  const QString year = QString::number(lastYear.date().year());
-  const auto makeOld = [&](const QByteArray& bytes) {
-    QFile old(path);
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write(bytes);
-    old.flush();
-    ASSERT_TRUE(old.setFileTime(lastYear, QFileDevice::FileModificationTime));
-  };
-  makeOld("\x02" "OLD\x03\r\n");
-  EXPECT_TRUE(IsSwitchDue(logs, top));
-
+  const QString aside = logs.filePath("12090200.log.") + QString::number(lastYear.date().year());
+  const auto read = [](const QString& path) { QFile f(path); return f.open(QIODevice::ReadOnly) ? f.readAll() : "?"; };
   RecordLog log;
-  QString failure;
-  ASSERT_TRUE(OpenRecordLog(logs, top, log, &failure, MissingFolder::Leave)) << failure.toStdString();
-  ASSERT_EQ(log.WriteRecord("\x02" "NEW\x03", false), RecordLog::WriteResult::Written);
-  EXPECT_FALSE(IsSwitchDue(logs, top.addMSecs(250))) << "the fresh file is this year's";
-  log.Close();
-
-  makeOld("\x02" "OLDER\x03\r\n");  // the name taken again: the next free one
-  ASSERT_TRUE(OpenRecordLog(logs, top, log, &failure, MissingFolder::Leave)) << failure.toStdString();
-  const auto read = [&](const QString& name) {
-    QFile file(logs + "/" + name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-  };
-  EXPECT_EQ(Hex(read("12090200.log." + year)), Hex("\x02" "OLD\x03\r\n"));
-  EXPECT_EQ(Hex(read("12090200.log." + year + ".2")), Hex("\x02" "OLDER\x03\r\n"));
-  EXPECT_EQ(Hex(read("12090200.log")), "");
-  EXPECT_EQ(QDir(logs).entryList({"*.log"}, QDir::Files), QStringList{"12090200.log"});
+  for (const QByteArray old : {"\x02" "OLD\x03\r\n", "\x02" "OLDER\x03\r\n"}) {
+    QFile file(LogFilePath(logs.path(), top));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(old) == old.size() && file.flush());
+    ASSERT_TRUE(file.setFileTime(lastYear, QFileDevice::FileModificationTime));
+    EXPECT_TRUE(IsSwitchDue(logs.path(), top));
+    ASSERT_TRUE(OpenRecordLog(logs.path(), top, log, nullptr, MissingFolder::Leave));
+    EXPECT_FALSE(IsSwitchDue(logs.path(), top.addMSecs(250))) << "the fresh file is this year's";
+  }
+  EXPECT_EQ(Hex(read(aside) + read(aside + ".2")), Hex("\x02" "OLD\x03\r\n\x02" "OLDER\x03\r\n"))
+      << "never onto a name taken";
+  EXPECT_EQ(Hex(read(LogFilePath(logs.path(), top))), "");
+  EXPECT_EQ(QDir(logs.path()).entryList({"*.log"}, QDir::Files), QStringList{"12090200.log"});
 }
 
 }  // namespace
