@@ -7,17 +7,25 @@ seconds=${1:-60}
 ensure_packages clang libclang-rt-14-dev
 build_preset fuzz
 cd "$ROOT"
-passed=0
-failed=0
+# The targets run side by side: each gets its full time, and the step takes that time once.
+pids=()
 for target in "${FUZZ_TARGETS[@]}"; do
   name=${target%_fuzz}
   work="build-fuzz/corpus/$name"
   mkdir -p "$work"
   echo "== $target for ${seconds}s"
-  if TMPDIR=${TMPDIR:-/tmp} "build-fuzz/tests/fuzz/$target" -max_total_time="$seconds" \
-      -rss_limit_mb=4000 -print_final_stats=1 -artifact_prefix="$work/" \
-      "$work" "tests/fuzz/corpus/$name" 2>"$work.log"; then
-    grep -E "stat::number_of_executed_units|stat::peak_rss_mb" "$work.log" || true
+  TMPDIR=${TMPDIR:-/tmp} "build-fuzz/tests/fuzz/$target" -max_total_time="$seconds" \
+    -rss_limit_mb=4000 -print_final_stats=1 -artifact_prefix="$work/" \
+    "$work" "tests/fuzz/corpus/$name" 2>"$work.log" &
+  pids+=($!)
+done
+passed=0
+failed=0
+for i in "${!FUZZ_TARGETS[@]}"; do
+  target=${FUZZ_TARGETS[$i]}
+  work="build-fuzz/corpus/${target%_fuzz}"
+  if wait "${pids[$i]}"; then
+    echo "$target:"; grep -E "stat::number_of_executed_units|stat::peak_rss_mb" "$work.log" || true
     passed=$((passed + 1))
   else
     echo "$target failed:"; tail -40 "$work.log"; failed=$((failed + 1))

@@ -25,6 +25,7 @@ FormMain::FormMain(FormMainServices services)
       m_timerLog(m_services.platform.CreateTimer()),
       m_timer1(m_services.platform.CreateTimer()),
       m_answerTimer(m_services.platform.CreateTimer()),
+      m_restTimer(m_services.platform.CreateTimer()),
       m_log(std::make_unique<logging::RecordLog>()) {
   // Design-time state of the timers and the socket.
   m_heartBeatTimer->SetInterval(int(kHeartbeatInterval.count()));
@@ -40,6 +41,7 @@ FormMain::FormMain(FormMainServices services)
   connect(m_timerDnld.get(), &Timer::Tick, this, &FormMain::TimerDnld_Timer);
   connect(m_timerLog.get(), &Timer::Tick, this, &FormMain::TimerLog_Timer);
   connect(m_answerTimer.get(), &Timer::Tick, this, &FormMain::AnswerTimer_Timer);
+  connect(m_restTimer.get(), &Timer::Tick, this, &FormMain::RestTimer_Timer);
   connect(m_socket.get(), &Socket::DataArrivalEvent, this, &FormMain::Socket_DataArrival);
   connect(m_socket.get(), &Socket::ConnectEvent, this, &FormMain::Socket_Connect);
   connect(m_socket.get(), &Socket::CloseEvent, this, &FormMain::Socket_Close);

@@ -5,7 +5,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <QSet>
+
+#include <deque>
 #include <memory>
+#include <vector>
 
 #include "app/controls.h"
 #include "app/view_window.h"
@@ -120,8 +124,8 @@ class FormMain : public QObject {
   // Arrivals from the exchange.
   void Socket_DataArrival();
   void FormatData(const QByteArray& record);
-  // Adds the record's line to those of its reply, which reach the log file together before the
-  // reply's acknowledgement.
+  // Adds the record, as judged just now, to those of its reply, which reach the log file
+  // together before the reply's acknowledgement.
   void WriteLogRecord(const QByteArray& record);
 
   // The polling cycle.
@@ -148,10 +152,17 @@ class FormMain : public QObject {
   // Cuts the connection's byte stream into replies and records; it holds what is not yet
   // complete (a partial frame, a record waiting for its rest).
   const link::ReplyReader& Reader() const { return m_reader; }
-  // A data request has been sent and its answer has not come yet.
+  // A data reply has begun and its acknowledgement has not been written yet: no data request
+  // may go out now.
+  bool ReplyOpen() const { return m_reader.InDataReply() || m_acknowledging; }
+  // A data request has been written and its answer has not come yet.
   bool RequestOutstanding() const { return m_requestOutstanding; }
+  // The deadline of the data request in flight, and of a data reply's rest.
   Timer& AnswerTimer() { return *m_answerTimer; }
   void AnswerTimer_Timer();
+  // A data reply that may be whole waits on this for more before it is acknowledged.
+  Timer& RestTimer() { return *m_restTimer; }
+  void RestTimer_Timer();
 
   // The last data reply's block character and acknowledgement check.
   char BlockChar = 0;
@@ -169,20 +180,43 @@ class FormMain : public QObject {
   void ProgramEnded();
   // A log file was imported: the front end shows its table.
   void RecordsImported(std::shared_ptr<vorlan::ImportedRecords> table);
+  // A data request went unanswered until its deadline and was sent again.
+  void DataRequestRepeated();
+  // A data reply carried records that were logged before (the exchange sent them again): they
+  // were acknowledged and not logged again.
+  void RecordsAlreadyLogged(qsizetype count);
 
  private:
   bool OpenLogAtConnect();
   void CloseLog();
 
-  bool HandleReaderEvent(const link::ReplyReader::Event& event, quint64 connection, bool& answered);
-  bool AwaitRestOfReply(quint64 connection, bool& answered);
-  void StatusReply(const QByteArray& reply, bool& answered);
-  bool TakeAnswer(quint64 readAfter);
-  bool TakeRecord(const QByteArray& record, quint64 connection);
-  bool AcknowledgeDataReply(const QByteArray& blocks, quint64 connection, bool& answered);
+  // A record of the open data reply: taken, judged, waiting for the reply's end.
+  struct PendingRecord {
+    QByteArray record;
+    bool bad = false;
+    qint64 cutFrom = 0;  // its length on the wire, when it was cut to fit
+  };
+
+  bool HandleEvents(const std::vector<link::ReplyReader::Event>& events, quint64 connection);
+  bool HandleReaderEvent(const link::ReplyReader::Event& event, quint64 connection);
+  void Settle();
+  void StatusReply(const QByteArray& reply);
+  void TakeAnswer(quint64 readAfter);
+  bool TakeRecord(const link::ReplyReader::Event& event, quint64 connection);
+  bool AcknowledgeDataReply(const QByteArray& blocks, quint64 connection);
+  bool AlreadyLogged(const QByteArray& record);
+  void Remember(const QByteArray& record);
+  void ShowRecord(const PendingRecord& pending);
   void ShowGivenUp(const link::ReplyReader::Event& event);
+  void GiveUpReply();
   void LogWriteFailed();
-  void ClosingSteps(bool answered);
+  void ClosingSteps();
+  void StartDeadline();
+  // A handler is half done (an arrival being read, a frame being sent, a record taken): what
+  // a timer would do now waits for it.
+  bool Busy() const;
+  void PumpEvents();
+  void WriteFrame(const QByteArray& frame);
   // The connection ends or a new one starts: nothing received on the old one carries over.
   void ResetReceivePath();
   bool SwitchLogFile();
@@ -197,6 +231,7 @@ class FormMain : public QObject {
   std::unique_ptr<Timer> m_timerLog;
   std::unique_ptr<Timer> m_timer1;
   std::unique_ptr<Timer> m_answerTimer;
+  std::unique_ptr<Timer> m_restTimer;
   std::unique_ptr<logging::RecordLog> m_log;
   link::ReplyReader m_reader;
   // Counts connections: an arrival whose connection ended while it waited stops there.
@@ -206,10 +241,20 @@ class FormMain : public QObject {
   quint64 m_requestsSent = 0;
   quint64 m_arrivalReadAfter = 0;
   quint64 m_replyReadAfter = 0;
-  // An arrival waits for the rest of an open record; later arrivals do not wait again.
-  bool m_continuationWait = false;
-  // Log lines of the open data reply, written when it is acknowledged.
-  QByteArray m_replyLines;
+  // The request in flight has been answered; the closing steps arm the next one.
+  bool m_answered = false;
+  // A request fell due while a data reply was open; it goes once that reply has ended.
+  bool m_requestDeferred = false;
+  bool m_acknowledging = false;
+  // Nested waits of the handlers (lamp flashes, the record loop's event pumps).
+  int m_waitDepth = 0;
+  // Records of the open data reply, logged, shown and counted when it is acknowledged.
+  std::vector<PendingRecord> m_replyRecords;
+  // The records logged last (the newest log file's last ones at first): a reply that the
+  // exchange sends again, never having read our acknowledgement, is recognised by them.
+  std::deque<QByteArray> m_recent;
+  QSet<QByteArray> m_recentSet;
+  bool m_recentLoaded = false;
   bool m_logFailed = false;
   QString m_logFailure;
   // The hour switch fell due while an arrival was being handled; it runs at the next tick.

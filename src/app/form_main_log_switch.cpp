@@ -15,10 +15,11 @@ void FormMain::TimerLog_Timer() {
 
   const QDateTime now = m_services.platform.Now();
   if (logging::IsSwitchDue(m_logsFolder, now)) m_switchPending = true;
-  // A tick that comes while an arrival is being handled cannot wait for the stop to be
-  // confirmed (the confirming reply queues behind that arrival); the next tick, a quarter of
-  // a second later, finds the arrival done.
-  if (m_switchPending && !m_socket->HandlerRunning()) {
+  // A tick that comes while a handler is half done (an arrival being handled, a frame in its
+  // lamp flash) must not switch inside it: the confirming reply would queue behind that
+  // arrival, or be taken for the answer to a request not yet written. The next tick, a quarter
+  // of a second later, finds it done.
+  if (m_switchPending && !Busy()) {
     m_switchPending = false;
     if (!SwitchLogFile()) return;  // the opening failed: the timer stays off until Connect
   }

@@ -19,19 +19,34 @@ void FormMain::HeartBeatTimer_Timer() {
 void FormMain::TimerDnld_Timer() {
   m_timerDnld->SetEnabled(false);
   if (m_socket->State() != Socket::sckConnected) return;
-  // One request, one answer: the answer to the request in flight arms the next one (a Stop and
-  // DownLoad before it came leave it in flight).
-  if (m_requestOutstanding) return;
   StatusBar.SetPanel(1, text::kDataRequest);
   StatusBar.SetPanel(2, {});
+  // One request, one answer: the answer to the request in flight arms the next one (a Stop and
+  // DownLoad before it came leave it in flight), and none goes between a data reply and its
+  // acknowledgement.
+  if (m_requestOutstanding) return;
+  if (ReplyOpen()) {
+    m_requestDeferred = true;
+    return;
+  }
+  OutFrame = frame::DataRequest(DeviceId());
+  const QByteArray request = OutFrame;
+  FlashTxLed();
+  // The flash served events: look again before writing.
+  if (m_socket->State() != Socket::sckConnected || m_requestOutstanding) return;
+  if (ReplyOpen()) {
+    m_requestDeferred = true;
+    return;
+  }
+  // In flight from the moment it is written: nothing read before can be its answer.
+  WriteFrame(request);
   m_requestOutstanding = true;
   ++m_requestsSent;
-  m_answerTimer->SetEnabled(true);
-  OutFrame = frame::DataRequest(DeviceId());
-  SendFrame(OutFrame);
+  StartDeadline();
 }
 
 void FormMain::CmdDnld_Click() {
+  m_requestDeferred = false;
   StopRequested = false;
   StopDone = false;
   CmdConnect.SetEnabled(false);
@@ -45,6 +60,7 @@ void FormMain::CmdDnld_Click() {
 }
 
 void FormMain::CmdStop_Click() {
+  m_requestDeferred = false;
   StopRequested = true;
   m_heartBeatTimer->SetInterval(int(kHeartbeatAfterStop.count()));
   m_timerDnld->SetEnabled(false);

@@ -14,6 +14,10 @@ namespace vorlan {
 void FormMain::SendFrame(QByteArray frame) {
   // A copy: a tick during the flash may build another frame into OutFrame.
   FlashTxLed();
+  WriteFrame(frame);
+}
+
+void FormMain::WriteFrame(const QByteArray& frame) {
   // A send that fails (the link went down during the flash) shows in the status bar through
   // the socket's own events; the frame is simply not sent.
   m_socket->SendData(frame);
@@ -37,11 +41,13 @@ void FormMain::FlashRxLed() {
 }
 
 void FormMain::WaitSeconds(double seconds) {
+  ++m_waitDepth;
   m_timer1->SetEnabled(true);
   m_timer1->SetInterval(int(std::lround(seconds * 1000)));
   // The tick sets the interval to 0. The wait sleeps between events; it does not poll.
   m_services.platform.WaitUntil([this] { return m_timer1->Interval() < 1; });
   m_timer1->SetEnabled(false);
+  --m_waitDepth;
 }
 
 void FormMain::Timer1_Timer() { m_timer1->SetInterval(0); }

@@ -25,15 +25,20 @@ inline constexpr double kLampFlashSeconds = 0.05;
 // How long closing the program waits for the exchange to end the connection before closing it
 // from our side.
 inline constexpr std::chrono::milliseconds kShutdownWait = 5000ms;
-// How long a data reply whose last record is open waits for the rest of that record. When it
-// does not come, the open text is given up and the reply is not acknowledged, so the exchange
-// keeps its records. Generous: TCP may take a retransmission or two to bring the rest.
-inline constexpr std::chrono::milliseconds kContinuationWait = 2000ms;
-// How long a data reply that could still go on with another record (no last character after
-// its header or its last record) waits for more before it is taken as complete.
-inline constexpr std::chrono::milliseconds kReplyEndGrace = 50ms;
-// A data request whose answer has not come by then is sent again.
+// A data reply has no length: where it stops right after its header or a record's ETX, or on an
+// STX, it may be whole or the network may bring the rest later (a retransmission takes 200 ms
+// or more). It is acknowledged once nothing more has come for kReplyEndGrace where the
+// connection's replies have ended just so before, and for kReplyRestWait otherwise (the first
+// reply of a connection, or an exchange whose replies end with a last character).
+inline constexpr std::chrono::milliseconds kReplyEndGrace = 300ms;
+inline constexpr std::chrono::milliseconds kReplyRestWait = 2000ms;
+// The deadline of a data request: by then its answer, and the rest of a data reply, must have
+// come. What is still open is given up, unacknowledged, and the request is sent again.
 inline constexpr std::chrono::milliseconds kDataRequestTimeout = 10000ms;
+// A timer that falls due while a handler is half done looks again this much later.
+inline constexpr std::chrono::milliseconds kLookAgain = 10ms;
+// The records logged last that a reply sent again after a cut is checked against.
+inline constexpr qsizetype kRecentRecords = 256;
 // How long the hourly switch waits for the exchange to confirm the stop of the download.
 inline constexpr std::chrono::milliseconds kSwitchStopWait = 10000ms;
 
@@ -41,6 +46,13 @@ namespace text {
 inline const QString kNoAnswer =
     QStringLiteral(" ->: No answer to the data request in %1 s; sending it again");
 inline const QString& kTitle = kProgramName;
+inline const QString kAlreadyLogged =
+    QStringLiteral(" ->: Records already logged before the link was lost; acknowledged again");
+inline const QString kSomeAlreadyLogged = QStringLiteral(
+    " ->: %1 of the reply's %2 records already logged before the link was lost; not logged again");
+inline const QString kRecordCut = QStringLiteral(
+    " ->: Error A record of %1 characters: the log keeps its first %2 and its ETX, %3 were "
+    "dropped");
 
 // Status panel 1.
 inline const QString kAttempting = QStringLiteral("  Attempting Connection...  ");

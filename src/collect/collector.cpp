@@ -59,7 +59,12 @@ Collector::Collector(FormMain& form, WaitCountingPlatform& platform, EventLog& l
   connect(&socket, &Socket::CloseEvent, this, &Collector::RequestLook);
   connect(&socket, &Socket::ErrorEvent, this, &Collector::RequestLook);
   connect(&socket, &Socket::DataArrivalEvent, this, [this] { m_silentSeconds = 0; });
-  connect(&m_form.AnswerTimer(), &Timer::Tick, this, [this] {
+  connect(&m_form, &FormMain::RecordsAlreadyLogged, this, [this](qsizetype count) {
+    m_log.Info(QStringLiteral("%1 records sent again by the exchange were already in the log; "
+                              "acknowledged, not logged twice")
+                   .arg(count));
+  });
+  connect(&m_form, &FormMain::DataRequestRepeated, this, [this] {
     m_log.Warning(
         QStringLiteral("no answer to the data request in %1 s; sending it again")
             .arg(std::chrono::duration_cast<std::chrono::seconds>(kDataRequestTimeout).count()));

@@ -35,7 +35,7 @@ qsizetype LeadingStatusReply(QByteArrayView text, char deviceId) {
 }
 
 ReplyReader::Event Make(ReplyReader::EventKind kind, QByteArray bytes = {}) {
-  ReplyReader::Event e{kind, std::move(bytes), 0, false, -1, 0, {}};
+  ReplyReader::Event e{kind, std::move(bytes), 0, false, false, -1, 0, {}};
   e.size = e.bytes.size();
   return e;
 }
@@ -82,6 +82,7 @@ void ReplyReader::Feed(QByteArrayView arrival, char deviceId, std::vector<Event>
     case State::Garbage: EndGarbage(out); break;
     case State::Junk: EndDataReply(out); break;
     case State::Between: m_mayEnd = true; break;
+    case State::SkipRecord: m_openAtBoundary = true; break;
     case State::InRecord:
       // A lone STX may be the reply's last character or a record's start.
       if (m_record.size() == 1 && !m_recordJoined)
@@ -133,10 +134,9 @@ void ReplyReader::Byte(char c, char deviceId, std::vector<Event>& out) {
         if (continuation) {
           m_blocks.append(block);
           m_recordJoined = true;
-          m_state = State::InRecord;
+          m_state = m_recordSize > 0 ? State::SkipRecord : State::InRecord;
         } else {
           m_blocks = QByteArray(1, block);
-          m_givenUp = false;
           m_state = State::Between;
         }
       }
@@ -166,18 +166,25 @@ void ReplyReader::Byte(char c, char deviceId, std::vector<Event>& out) {
         m_record.clear();
         m_recordJoined = false;
         m_state = State::Between;
-      } else if (m_record.size() > kMaxRecord) {
-        Event e = Make(EventKind::RecordGivenUp, m_record.left(kMaxShownText));
-        e.size = m_record.size();
-        out.push_back(std::move(e));
-        m_record.clear();
-        m_recordJoined = false;
-        m_givenUp = true;
+      } else if (m_record.size() == kMaxRecord) {
+        m_recordSize = m_record.size();
         m_state = State::SkipRecord;
       }
       return;
     case State::SkipRecord:
-      if (c == ETX) m_state = State::Between;
+      ++m_recordSize;
+      if (c == ETX) {
+        m_record.back() = c;
+        Event e = Make(EventKind::Record, m_record);
+        e.cut = true;
+        e.continuation = m_recordJoined;
+        e.size = m_recordSize;
+        out.push_back(std::move(e));
+        m_record.clear();
+        m_recordJoined = false;
+        m_recordSize = 0;
+        m_state = State::Between;
+      }
       return;
   }
 }
@@ -239,30 +246,51 @@ void ReplyReader::EndGarbage(std::vector<Event>& out) {
 }
 
 void ReplyReader::EndDataReply(std::vector<Event>& out) {
-  // A reply that lost a record to its length is not acknowledged: the exchange keeps it.
-  if (!m_givenUp) {
-    Event e = Make(EventKind::DataReplyEnd);
-    e.blocks = m_blocks;
-    out.push_back(std::move(e));
-  }
+  if (m_state == State::Junk) m_ending = Ending::LastChar;
+  Event e = Make(EventKind::DataReplyEnd);
+  e.blocks = m_blocks;
+  out.push_back(std::move(e));
   m_blocks.clear();
-  m_givenUp = false;
   m_state = State::Idle;
 }
 
 void ReplyReader::EndReply(std::vector<Event>& out) {
   m_mayEnd = false;
-  if (m_state == State::InRecord) m_record.clear();  // the lone STX
+  if (m_state == State::InRecord) {
+    m_record.clear();  // the lone STX
+    m_ending = Ending::LoneStx;
+  } else {
+    m_ending = Ending::AfterRecord;
+  }
   EndDataReply(out);
+}
+
+bool ReplyReader::EndsAsBefore() const {
+  if (!m_mayEnd) return false;
+  return m_ending == (m_state == State::InRecord ? Ending::LoneStx : Ending::AfterRecord);
+}
+
+bool ReplyReader::InDataReply() const {
+  switch (m_state) {
+    case State::DataHeader:
+    case State::ContHeader:
+    case State::Between:
+    case State::Junk:
+    case State::InRecord:
+    case State::SkipRecord: return true;
+    default: return false;
+  }
 }
 
 void ReplyReader::GiveUp(std::vector<Event>& out) {
   const QByteArray held = m_frame + m_record;
   const qint64 size = m_state == State::Garbage ? m_garbageSize : held.size();
   const qint64 offset = m_offset;
+  const Ending ending = m_ending;
   const bool holding = m_state != State::Idle && m_state != State::SkipToSyn && !held.isEmpty();
   Reset();
   m_offset = offset;
+  m_ending = ending;
   if (holding) {
     Event e = Make(EventKind::RecordGivenUp, held.left(kMaxShownText));
     e.size = size;

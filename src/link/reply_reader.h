@@ -19,8 +19,10 @@ namespace vorlan::link {
 
 class ReplyReader {
  public:
-  // A record longer than this is given up: it is skipped up to its ETX and never handed on.
-  static constexpr qsizetype kMaxRecord = qsizetype{64} * 1024;
+  // A record is handed on whole up to this length. A longer one is cut: its first
+  // kMaxRecord - 1 bytes and its ETX are handed on (`cut`, `size` its real length), the rest is
+  // skipped, and the reply goes on as usual.
+  static constexpr qsizetype kMaxRecord = qsizetype{1024} * 1024;
   // Unrecognised text is reported with at most this many of its characters.
   static constexpr qsizetype kMaxShownText = 256;
 
@@ -29,11 +31,21 @@ class ReplyReader {
     DataHeader,     // a data reply starts; `blockChar`; `continuation` when it completes an open
                     // record of the reply before it (sent unasked: it answers no request)
     Record,         // `bytes`: STX through ETX, as received; `offset` of its STX in the stream
-                    // unless `continuation` (its text spans a continuation reply's header)
+                    // unless `continuation` (its text spans a continuation reply's header) or
+                    // `cut` (longer than kMaxRecord; `size` is its length on the wire)
     DataReplyEnd,   // acknowledge: `blocks` holds the block characters, oldest first
     Unrecognised,   // `bytes`: the first characters of text that is no reply; `size` its length
-    RecordGivenUp,  // `bytes`: the first characters of text given up (a record over kMaxRecord,
-                    // whose reply is then not acknowledged, or what GiveUp dropped); `size`
+    RecordGivenUp,  // `bytes`: the first characters of what GiveUp dropped; `size` its length
+  };
+
+  // How the data replies of this connection have ended so far. An exchange either ends every
+  // reply with one unexamined character or never does; where a reply stops without one, the
+  // reader cannot tell its end from a pause of the network, but the replies before can.
+  enum class Ending {
+    Unknown,      // no reply has ended yet
+    LastChar,     // with a character after the last record (not STX)
+    LoneStx,      // with an STX after the last record
+    AfterRecord,  // right after the header or the last record's ETX
   };
 
   struct Event {
@@ -41,6 +53,7 @@ class ReplyReader {
     QByteArray bytes;
     char blockChar = 0;
     bool continuation = false;
+    bool cut = false;
     qint64 offset = -1;
     qint64 size = 0;
     QByteArray blocks;
@@ -51,13 +64,22 @@ class ReplyReader {
 
   // A record is open at the end of the last arrival, holding more than its STX: the data reply
   // waits for its rest.
-  bool AwaitingContinuation() const { return m_state == State::InRecord && m_openAtBoundary; }
+  bool AwaitingContinuation() const {
+    return (m_state == State::InRecord || m_state == State::SkipRecord) && m_openAtBoundary;
+  }
 
   // The last arrival ended a data reply where more records could still follow (after its header
   // or a record, or on a lone STX) and no unexamined last character has come. An arrival that
   // starts with SYN ends it; EndReply ends it when nothing more comes.
   bool ReplyMayEnd() const { return m_mayEnd; }
   void EndReply(std::vector<Event>& out);
+  // The reply may end where it stopped, and this connection's replies have ended just so: it is
+  // most likely whole. Otherwise more of it is due (or the exchange changed its habit).
+  bool EndsAsBefore() const;
+  Ending LastEnding() const { return m_ending; }
+
+  // A data reply has begun and has not ended or been given up: it awaits its acknowledgement.
+  bool InDataReply() const;
 
   // Bytes read so far on this connection.
   qint64 Consumed() const { return m_offset; }
@@ -82,7 +104,7 @@ class ReplyReader {
     Between,     // in a data reply, after its header or a record
     Junk,        // in a data reply, after the character that follows a record
     InRecord,    // in a record
-    SkipRecord,  // in a record that was given up
+    SkipRecord,  // in a record past kMaxRecord: counted, not kept
     ContHeader,  // collecting the header of a continuation reply
   };
 
@@ -100,9 +122,10 @@ class ReplyReader {
   bool m_recordJoined = false;
   bool m_openAtBoundary = false;
   bool m_mayEnd = false;
-  bool m_givenUp = false;  // a record of the open data reply was given up
-  QByteArray m_blocks;     // block characters of the open data reply and its continuations
-  qint64 m_offset = 0;     // stream position of the byte being read
+  qint64 m_recordSize = 0;  // of a record being cut, as received
+  Ending m_ending = Ending::Unknown;
+  QByteArray m_blocks;  // block characters of the open data reply and its continuations
+  qint64 m_offset = 0;  // stream position of the byte being read
 };
 
 }  // namespace vorlan::link

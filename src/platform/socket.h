@@ -61,6 +61,22 @@ class Socket : public QObject {
   // True while a handler of one of the socket's events runs (it may be waiting).
   bool HandlerRunning() const { return m_handlerDepth > 0; }
 
+  // Holds arrivals back while a handler that is not the socket's own (a timer that ends a
+  // reply) runs, as if it were one of the socket's.
+  class HoldDelivery {
+   public:
+    explicit HoldDelivery(Socket& socket) : m_socket(socket) { ++m_socket.m_handlerDepth; }
+    ~HoldDelivery() {
+      --m_socket.m_handlerDepth;
+      m_socket.ScheduleDispatch();
+    }
+    HoldDelivery(const HoldDelivery&) = delete;
+    HoldDelivery& operator=(const HoldDelivery&) = delete;
+
+   private:
+    Socket& m_socket;
+  };
+
   class NestedDelivery {
    public:
     explicit NestedDelivery(Socket& socket);

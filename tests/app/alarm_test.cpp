@@ -20,7 +20,7 @@ QByteArray Record(const char* end) {
 class AlarmTest : public FormTest {
  protected:
   void Receive(const QByteArray& records, char block) {
-    Peer().PeerSend(QByteArray("\x16" "2000010" "1") + block + records);
+    Peer().PeerSend(QByteArray("\x16" "2000010" "1") + block + records + "z");
     m_platform.RunFor(300ms);
   }
   QByteArray Log() const {

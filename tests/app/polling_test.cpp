@@ -105,6 +105,8 @@ TEST_F(PollingTest, StopThenDownloadBeforeAnyReplyKeepsDownloading) {
   EXPECT_FALSE(m_form.StopRequested);
   m_platform.RunFor(400ms);
   EXPECT_EQ(m_exchange.DataRequests(), 1) << "the first request is still in flight";
+  EXPECT_EQ(m_form.StatusBar.Panel(1), "  PBX Data Request...  ");
+  EXPECT_EQ(m_form.StatusBar.Panel(2), "");
   m_platform.RunFor(3600ms);
   EXPECT_FALSE(m_form.StopDone);
   EXPECT_EQ(m_exchange.DataRequests(), 2) << "the late reply armed the next request";

@@ -175,18 +175,20 @@ TEST_F(DownloadEndToEnd, LongCallsAreMarkedExactly) {
 // Every fault of the simulator at once, over reconnections: records holding control bytes
 // (SYN, STX, CR LF, a frame's start), STX as every reply's last character, split replies and
 // records across replies, busy ports, checksum errors, unanswered requests, a record that
-// never ends, and closes inside a record. The log holds every acknowledged record once, in
-// order, byte for byte, and nothing else.
+// never ends, closes inside a record, closes before an acknowledgement is read (the reply comes
+// again) and pauses right after a record's ETX. The log holds every acknowledged record once,
+// in order, byte for byte, and nothing else.
 TEST_F(DownloadEndToEnd, EveryFaultAtOnceLosesAndDoublesNothing) {
   SimProcess sim(m_platform, "127.0.3.4",
                  {"--seed", "23", "--records", "2000", "--per-reply", "16", "--high-bytes",
                   "--control-bytes", "0.2", "--last-char", "02", "--split", "2", "--pause", "5",
                   "--split-record", "0.05", "--busy", "0.02", "--checksum-error", "0.02",
-                  "--ignore", "0.01", "--endless-record", "40", "--close-in-record", "0.01"},
+                  "--ignore", "0.01", "--endless-record", "8", "--close-in-record", "0.01",
+                  "--close-before-ack", "8", "--gap-after-etx", "120"},
                  m_dir.filePath("transcript.jsonl"));
   ASSERT_TRUE(sim.Started());
   m_form.Form_Load();
-  DownloadAcrossCuts("127.0.3.4", 40);
+  DownloadAcrossCuts("127.0.3.4", 100);
   ASSERT_EQ(m_form.StatusBar.Panel(2), text::kBufferEmpty) << sim.Tail();
   const std::vector<QByteArray> delivered = sim.Delivered();
   EXPECT_EQ(delivered.size(), 2000u);

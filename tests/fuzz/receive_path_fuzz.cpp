@@ -1,7 +1,8 @@
 // The whole receive path in virtual time, with the fuzzer as the exchange. Each operation of
 // the input is one byte and its arguments: send an arrival, let time pass, close the link and
 // connect again, press Stop or DownLoad. Whatever is sent, the tool keeps at most one data
-// request in flight, acknowledges no more data replies than were begun, and holds bounded text.
+// request in flight, sends none between a data reply and its acknowledgement, acknowledges no
+// more data replies than were begun, and holds bounded text.
 #include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryDir>
@@ -86,6 +87,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     arrivalSinceRequest = true;
   };
   connectAgain();
+  // Checked at every write, nested ones included.
+  QObject::connect(peerSocket, &VirtualSocket::Sending, [&](const QByteArray& bytes) {
+    if (bytes == dataRequest && form.ReplyOpen())
+      Fail("a data request sent between a data reply and its acknowledgement", bytes.size());
+  });
 
   // Checked after every 10 ms of virtual time.
   auto check = [&] {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <string>
 #include <vector>
 
@@ -97,21 +99,25 @@ TEST(ReplyReader, CutsByStructure) {
   for (const Row& row : rows) EXPECT_EQ(Read(row.arrivals), row.events) << row.name;
 }
 
-// A record that never ends is given up at its limit, its reply is not acknowledged, and what the
-// reader holds stays bounded however long the flood goes on.
-TEST(ReplyReader, EndlessRecordIsGivenUpAndBounded) {
+// A record longer than the limit is cut to its head and ETX, with its length on the wire; one
+// of exactly the limit is whole; the reply is acknowledged, and what is held stays bounded.
+TEST(ReplyReader, OverlongRecordIsCutAndItsReplyGoesOn) {
   ReplyReader reader;
   std::vector<ReplyReader::Event> events;
   reader.Feed(kHeader + "P\x02", '1', events);
-  const QByteArray flood(4096, 'x');
-  for (int i = 0; i < 64; ++i) {
-    reader.Feed(flood, '1', events);
-    ASSERT_LE(reader.Held(), ReplyReader::kMaxRecord + 1);
+  for (int i = 0; i < 300; ++i) {
+    reader.Feed(QByteArray(4096, 'x'), '1', events);
+    ASSERT_LE(reader.Held(), ReplyReader::kMaxRecord);
   }
-  reader.Feed("\x03" "z", '1', events);
-  reader.Feed(kHeader + "Q\x02" "ok\x03" "z", '1', events);
-  EXPECT_EQ(Summary(events), "HP G HQ R:<02>ok<03> E:Q");
-  EXPECT_EQ(events[1].size, ReplyReader::kMaxRecord + 1);
+  reader.Feed("\x03\x02" + QByteArray(ReplyReader::kMaxRecord - 2, 'y') + "\x03" "z", '1', events);
+  ASSERT_EQ(Summary({events[0], events[3]}), "HP E:P");
+  for (const auto& [e, cut, size] : {std::tuple{events[1], true, qint64{300 * 4096 + 2}},
+                                     std::tuple{events[2], false, qint64{ReplyReader::kMaxRecord}}}) {
+    EXPECT_EQ(e.cut, cut);
+    EXPECT_EQ(e.size, size);
+    EXPECT_EQ(e.bytes.size(), ReplyReader::kMaxRecord);
+    EXPECT_EQ(e.bytes.back(), '\x03');
+  }
 }
 
 // A connection starts clean: nothing of a half record crosses a reset.

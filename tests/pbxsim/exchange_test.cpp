@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
 
 #include "bytes.h"
 #include "link/frame.h"
@@ -233,6 +234,26 @@ TEST(SplitRecord, CutAfterTheFirstPartSendsTheRecordWholeOnTheNextConnection) {
   EXPECT_EQ(Hex(Delivered(exchange(Ack(BlockOf(again[1]))))), Hex(Records(2, 5)));
 }
 
+TEST(CloseBeforeAck, TheCutRepliesRecordsComeFirstOnTheNextConnection) {
+  Behaviour behaviour;
+  behaviour.splitRecordShare = 1;  // but not in a reply the link is cut after, nor in its repeat
+  behaviour.closeBeforeAck = 3;
+  Fixture exchange(behaviour, 16);
+  Bytes delivered, cut;
+  for (int i = 0, next = 16; i < 12 && exchange.exchange.Queued() > 0; ++i) {
+    const auto actions = exchange(kDataRequest);
+    const Bytes sent = Sent(actions);
+    EXPECT_EQ(Hex(cut.empty() ? cut : ToolRecords(sent)), Hex(cut)) << "not the cut reply's";
+    for (const auto& d : Delivered(exchange(Ack(BlockOf(sent.back()))))) delivered.push_back(d);
+    cut = actions.back().kind == Kind::Close ? ToolRecords(sent) : Bytes{};
+    if (cut.empty()) continue;
+    exchange.exchange.Enqueue(Record(next++));  // a call that came in meanwhile waits its turn
+    exchange.exchange.Closed();
+    exchange.exchange.Open();
+  }
+  EXPECT_EQ(Hex(delivered), Hex(Records(0, 18))) << "two cuts; each once, when its ack is read";
+}
+
 // One misbehaviour at a time, at a share of 1 so that it always happens.
 struct MisbehaviourCase {
   const char* name;
@@ -294,6 +315,15 @@ const MisbehaviourCase kMisbehaviours[] = {
        ASSERT_EQ(sent.size(), 4u);
        EXPECT_EQ(Hex(sent[0] + sent[1] + sent[2] + sent[3]),
                  Hex(frame::StatusReply('1', frame::StatusResult::StatusOk)));
+     }},
+    {"GapRightAfterEachRecordInTurn", [](Behaviour& b) { b.gapAfterEtx = 120ms; },
+     kDataRequest.repeated(40),  // never acknowledged, so the same reply each time
+     [](const auto& actions) {
+       const Bytes sent = Sent(actions);
+       EXPECT_EQ(actions.back().delay, 120ms);
+       std::set<qsizetype> ends;
+       for (size_t i = 0; i < sent.size(); i += 2) ends.insert(sent[i].size());
+       EXPECT_EQ(ends, (std::set<qsizetype>{24, 38, 52, 66})) << "right after each record's ETX";
      }},
 };
 

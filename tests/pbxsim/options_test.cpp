@@ -14,7 +14,8 @@ ParsedOptions Parse(QStringList args) {
 
 TEST(Options, ValuesThatNeedReading) {
   const ParsedOptions parsed = Parse({"--start-time", "20231231235900", "--device-id", "3",
-                                      "--split-at", "3, 12", "--close-after", "0"});
+                                      "--split-at", "3, 12", "--close-after", "0",
+                                      "--close-before-ack", "3", "--gap-after-etx", "0"});
   ASSERT_EQ(parsed.outcome, ParsedOptions::Outcome::Run) << parsed.text.toStdString();
   const Options& o = parsed.options;
   EXPECT_EQ(o.port, 60010);
@@ -24,6 +25,7 @@ TEST(Options, ValuesThatNeedReading) {
   EXPECT_EQ(o.behaviour.splitAt, (std::vector<int>{3, 12}));
   EXPECT_EQ(o.behaviour.closeAfter, 0);
   EXPECT_EQ(o.behaviour.silentAfter, -1);
+  EXPECT_EQ(o.behaviour.gapAfterEtx, 0ms) << "a gap of 0 still cuts the reply";
 }
 
 struct BadCase {

@@ -22,9 +22,10 @@ class FakeExchange {
                      [this](const QByteArray& bytes) { Received(bytes); });
   }
 
-  // A data reply with this block character and records; each data request takes the next.
+  // A data reply with this block character and records, and `lastChar` after them; each data
+  // request takes the next.
   void QueueReply(char block, const QByteArray& records) {
-    m_replies.push_back(QByteArray("\x16" "2000010") + m_id.left(1) + block + records);
+    m_replies.push_back(QByteArray("\x16" "2000010") + m_id.left(1) + block + records + lastChar);
   }
   // Sent as it stands, split into pieces, each a separate arrival 1 ms apart.
   void QueueRaw(std::vector<QByteArray> pieces) { m_raw.push_back(std::move(pieces)); }
@@ -35,6 +36,7 @@ class FakeExchange {
   }
 
   std::chrono::milliseconds delay{10};
+  QByteArray lastChar = "z";
   bool silent = false;
   std::vector<QByteArray> requests;
   std::vector<std::chrono::milliseconds> requestTimes;

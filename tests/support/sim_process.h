@@ -26,7 +26,8 @@ class SimProcess {
     });
     options << "--address" << address << "--transcript" << transcriptPath;
     m_process.start(QStringLiteral(PBXSIM_PATH), options);
-    platform.WaitUntil([this] { return m_started; }, std::chrono::seconds(10));
+    // A guard for a busy machine, not a timing: the wait ends as soon as the simulator listens.
+    platform.WaitUntil([this] { return m_started; }, std::chrono::seconds(60));
   }
   ~SimProcess() {
     m_process.terminate();

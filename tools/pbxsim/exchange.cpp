@@ -43,6 +43,7 @@ std::vector<Action> Exchange::Open() {
   m_stream.Reset();
   m_outstanding.clear();
   m_answers = 0;
+  m_dataReplies = 0;
   m_closing = false;
   if (m_behaviour.closeAfter != 0) return {};
   m_closing = true;
@@ -58,12 +59,15 @@ void Exchange::Closed() {
 std::vector<Action> Exchange::Receive(QByteArrayView bytes) {
   std::vector<Action> out;
   if (m_closing) return out;
+  const int cutAfter = m_behaviour.closeBeforeAck;
   for (RequestStream::Piece& piece : m_stream.Feed(bytes)) {
+    const int before = m_dataReplies;
     if (piece.isFrame) {
       Handle(piece.bytes, out);
     } else {
       out.push_back({Action::Kind::Garbage, piece.bytes, QStringLiteral("garbage"), {}});
     }
+    if (cutAfter > 0 && before < cutAfter && m_dataReplies >= cutAfter) CutBeforeAck(out);
     if (m_closing) break;
   }
   return out;
@@ -95,6 +99,12 @@ void Exchange::Handle(const QByteArray& frame, std::vector<Action>& out) {
       }
       return;
     case RequestKind::Data:
+      if (m_repeat > 0 && m_outstanding.empty()) {
+        // The tool may have logged a cut answer's records already: they answer the first data
+        // request, unchanged and unspoilt, on every connection until they are acknowledged.
+        SendNewReply(id, out);
+        return;
+      }
       if (Misbehave(id, out)) return;
       if (m_random.Chance(m_behaviour.ignoreShare)) {
         out.push_back(Note(QStringLiteral("ignoring this data request")));
@@ -121,6 +131,20 @@ void Exchange::Handle(const QByteArray& frame, std::vector<Action>& out) {
       }
       return;
   }
+}
+
+// The tool has the whole answer and acknowledges it, but the exchange never reads that: nothing
+// is delivered, and the next connection starts with these records again.
+void Exchange::CutBeforeAck(std::vector<Action>& out) {
+  m_repeat = 0;
+  for (const SentReply& reply : m_outstanding) m_repeat += reply.completes;
+  if (m_closing) return;
+  out.push_back({Action::Kind::Close,
+                 {},
+                 QStringLiteral("closing after data reply %1, before reading its acknowledgement")
+                     .arg(m_dataReplies),
+                 {}});
+  m_closing = true;
 }
 
 bool Exchange::Silent() const {
@@ -154,6 +178,17 @@ bool Exchange::Misbehave(char deviceId, std::vector<Action>& out) {
   return false;
 }
 
+// Right after one of a data reply's ETX, at random; 0 when it has none. The last byte is left
+// out: a check byte may happen to be ETX.
+qsizetype Exchange::CutAfterEtx(const QByteArray& frame) {
+  std::vector<qsizetype> ends;
+  for (qsizetype i = vorlan::frame::kDataHeaderLength; i + 1 < frame.size(); ++i) {
+    if (frame[i] == vorlan::frame::ETX) ends.push_back(i + 1);
+  }
+  if (ends.empty()) return 0;
+  return ends[m_random.Between(0, static_cast<qint64>(ends.size()) - 1)];
+}
+
 std::vector<qsizetype> Exchange::CutPoints(qsizetype size) {
   std::vector<qsizetype> cuts;
   if (!m_behaviour.splitAt.empty()) {
@@ -178,7 +213,12 @@ bool Exchange::Answer(std::vector<Action>& out, const QByteArray& frame, const Q
   if (m_closing || Silent()) return false;
   const bool split = (isData || m_behaviour.splitStatusReplies) &&
                      (m_behaviour.splitWrites > 1 || !m_behaviour.splitAt.empty());
-  const std::vector<qsizetype> cuts = split ? CutPoints(frame.size()) : std::vector<qsizetype>{};
+  std::vector<qsizetype> cuts = split ? CutPoints(frame.size()) : std::vector<qsizetype>{};
+  // As when TCP has to send the rest of a reply again: a read ends at a record's end.
+  const qsizetype gapAt = isData && m_behaviour.gapAfterEtx ? CutAfterEtx(frame) : 0;
+  if (gapAt > 0 && std::find(cuts.begin(), cuts.end(), gapAt) == cuts.end()) {
+    cuts.insert(std::upper_bound(cuts.begin(), cuts.end(), gapAt), gapAt);
+  }
   if (cuts.empty()) {
     out.push_back({Action::Kind::Send, frame, label, delay});
   } else {
@@ -188,11 +228,14 @@ bool Exchange::Answer(std::vector<Action>& out, const QByteArray& frame, const Q
       const qsizetype to = i + 1 < pieces ? cuts[i] : frame.size();
       out.push_back({Action::Kind::Send, frame.sliced(from, to - from),
                      QStringLiteral("%1 (piece %2/%3)").arg(label).arg(i + 1).arg(pieces),
-                     i == 0 ? delay : m_behaviour.pause});
+                     i == 0          ? delay
+                     : from == gapAt ? *m_behaviour.gapAfterEtx
+                                     : m_behaviour.pause});
       from = to;
     }
   }
   ++m_answers;
+  if (isData) ++m_dataReplies;
   if (m_behaviour.closeAfter >= 0 && m_answers >= m_behaviour.closeAfter) {
     out.push_back(
         {Action::Kind::Close, {}, QStringLiteral("closing after %1 answers").arg(m_answers), {}});
@@ -203,17 +246,21 @@ bool Exchange::Answer(std::vector<Action>& out, const QByteArray& frame, const Q
 
 void Exchange::SendNewReply(char deviceId, std::vector<Action>& out) {
   const auto perReply = static_cast<size_t>(m_behaviour.recordsPerReply);
-  const size_t count = std::min(perReply, m_queue.size());
+  const bool repeat = m_repeat > 0;
+  const size_t count = std::min(repeat ? static_cast<size_t>(m_repeat) : perReply, m_queue.size());
   QByteArray records;
   for (size_t i = 0; i + 1 < count; ++i) records.append(m_queue[i]);
   const QByteArray& last = m_queue[count - 1];
 
+  // A reply the link is cut after goes whole, so that the tool holds every record it carries.
+  const int cutAfter = m_behaviour.closeBeforeAck;
+  const bool whole = repeat || (cutAfter > 0 && m_dataReplies + 2 >= cutAfter);
   // The first part must keep at least STX and one more byte: the tool drops a lone leftover byte.
-  if (last.size() < 3 || !m_random.Chance(m_behaviour.splitRecordShare)) {
+  if (whole || last.size() < 3 || !m_random.Chance(m_behaviour.splitRecordShare)) {
     SentReply reply{{}, NextBlockChar(), static_cast<int>(count), false};
     reply.frame = vorlan::frame::DataReply(deviceId, reply.blockChar, records + last, true);
     if (m_behaviour.lastChar) reply.frame.back() = *m_behaviour.lastChar;
-    if (m_random.Chance(m_behaviour.closeInRecordShare)) {
+    if (!repeat && m_random.Chance(m_behaviour.closeInRecordShare)) {
       // Cut inside the last record, then gone: nothing of this reply is delivered.
       const qsizetype cut = reply.frame.size() - 1 - m_random.Between(1, last.size() - 2);
       out.push_back({Action::Kind::Send,
@@ -224,7 +271,10 @@ void Exchange::SendNewReply(char deviceId, std::vector<Action>& out) {
       m_closing = true;
       return;
     }
-    if (Answer(out, reply.frame, QStringLiteral("data-reply"), true)) {
+    if (Answer(out, reply.frame,
+               repeat ? QStringLiteral("data-reply (again, after the cut)")
+                      : QStringLiteral("data-reply"),
+               true)) {
       m_outstanding.push_back(reply);
     }
     return;
@@ -274,6 +324,7 @@ void Exchange::Acknowledge(char blockChar, std::vector<Action>& out) {
     }
   }
   m_outstanding.erase(m_outstanding.begin(), acked + 1);
+  m_repeat = 0;
 }
 
 char Exchange::NextBlockChar() {

@@ -31,8 +31,10 @@ struct Behaviour {
   double ignoreShare = 0;                // data requests that get no answer at all
   double closeInRecordShare = 0;         // data replies cut inside a record, then the link closed
   int endlessRecordAfter = -1;           // after this many answers, a record with no ETX
-  int closeAfter = -1;   // close the connection after this many answers (0: at once)
-  int silentAfter = -1;  // answer nothing more after this many answers
+  int closeAfter = -1;     // close the connection after this many answers (0: at once)
+  int silentAfter = -1;    // answer nothing more after this many answers
+  int closeBeforeAck = 0;  // close right after a connection's Nth data reply, its ack unread
+  std::optional<std::chrono::milliseconds> gapAfterEtx;  // pause in data replies after an ETX
 };
 
 // What the exchange does, in order. The server carries each one out.
@@ -58,7 +60,9 @@ struct Action {
 // A record split across two replies is delivered when the second reply is acknowledged; an
 // acknowledgement covers every unacknowledged reply sent before it too, since the tool answers
 // the two replies of a split record with the later one's block character. When the connection
-// goes, unacknowledged replies are forgotten and their records go out whole on the next one.
+// goes, unacknowledged replies are forgotten and their records go out whole on the next one;
+// when the exchange cut it before reading an acknowledgement, the first data reply of the next
+// one carries exactly the records of the answer that was cut.
 class Exchange {
  public:
   Exchange(Behaviour behaviour, quint32 seed);
@@ -85,10 +89,12 @@ class Exchange {
   bool Answer(std::vector<Action>& out, const QByteArray& frame, const QString& label, bool isData,
               std::chrono::milliseconds delay = {});
   void SendNewReply(char deviceId, std::vector<Action>& out);
+  void CutBeforeAck(std::vector<Action>& out);
   void Resend(std::vector<Action>& out);
   void Acknowledge(char blockChar, std::vector<Action>& out);
   char NextBlockChar();
   std::vector<qsizetype> CutPoints(qsizetype size);
+  qsizetype CutAfterEtx(const QByteArray& frame);
   bool Silent() const;
 
   Behaviour m_behaviour;
@@ -97,7 +103,9 @@ class Exchange {
   std::vector<SentReply> m_outstanding;
   RequestStream m_stream;
   int m_blockCounter = 0;
-  int m_answers = 0;  // in this connection
+  int m_answers = 0;      // in this connection
+  int m_dataReplies = 0;  // in this connection
+  int m_repeat = 0;       // queued records of an answer cut off before its acknowledgement
   bool m_closing = false;
 };
 

@@ -93,6 +93,10 @@ ParsedOptions ParseOptions(const QStringList& arguments, quint32 defaultSeed,
        "are still taken).",
        "k"},
       {"close-after", "Close the connection after k answers; 0 closes it at once.", "k"},
+      {"close-before-ack",
+       "On each connection, close it right after the n-th data reply, without reading its "
+       "acknowledgement; its records go out again first on the next connection.",
+       "n"},
       {"control-bytes",
        "Share of records whose text holds SYN, STX, CR LF or a frame's start. Default: 0.", "P",
        "0"},
@@ -103,6 +107,10 @@ ParsedOptions ParseOptions(const QStringList& arguments, quint32 defaultSeed,
        "Default: 0.",
        "P", "0"},
       {"endless-record", "After k answers on a connection, send a record that never ends.", "k"},
+      {"gap-after-etx",
+       "Write each data reply in two pieces, cut right after a record's ETX chosen at random, "
+       "ms milliseconds apart.",
+       "ms"},
       {"transcript",
        "Write every frame and every delivered record as JSON lines to this "
        "file, flushed line by line.",
@@ -193,6 +201,12 @@ ParsedOptions ParseOptions(const QStringList& arguments, quint32 defaultSeed,
   read.Share("ignore", b.ignoreShare);
   read.Share("close-in-record", b.closeInRecordShare);
   read.Int("endless-record", 0, 1000000000, b.endlessRecordAfter);
+  read.Int("close-before-ack", 1, 1000000000, b.closeBeforeAck);
+  if (parser.isSet("gap-after-etx")) {
+    int gap = 0;
+    read.Int("gap-after-etx", 0, 600000, gap);
+    b.gapAfterEtx = std::chrono::milliseconds(gap);
+  }
   if (parser.isSet("last-char")) {
     bool ok = false;
     const uint value = parser.value("last-char").toUInt(&ok, 16);

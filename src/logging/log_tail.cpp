@@ -1,0 +1,57 @@
+#include "logging/log_tail.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace vorlan::logging {
+namespace {
+
+constexpr qint64 kTailBytes = qint64{1} << 20;
+constexpr char kStx = '\x02';
+constexpr char kEtx = '\x03';
+constexpr QByteArrayView kMarker = "<BAD>:";
+constexpr QByteArrayView kLineEnd = "\r\n";
+
+}  // namespace
+
+std::vector<QByteArray> LastRecordsIn(QByteArrayView tail, bool fromStart, qsizetype maxRecords) {
+  // A record holds no ETX, so every line ends at the ETX before its CR LF: the lines are found
+  // from the ETXs alone, and the first piece is a line only where the bytes begin the file.
+  std::vector<QByteArray> records;
+  qsizetype lineStart = fromStart ? 0 : -1;
+  for (qsizetype at = tail.indexOf(kEtx); at >= 0; at = tail.indexOf(kEtx, at + 1)) {
+    const bool whole = tail.sliced(at + 1).startsWith(kLineEnd);
+    if (lineStart >= 0 && whole) {
+      QByteArrayView line = tail.sliced(lineStart, at + 1 - lineStart);
+      if (line.startsWith(kMarker)) line = line.sliced(kMarker.size());
+      if (!line.isEmpty() && line.front() == kStx) records.push_back(line.toByteArray());
+    }
+    lineStart = whole ? at + 1 + kLineEnd.size() : -1;
+  }
+  if (qsizetype(records.size()) > maxRecords)
+    records.erase(records.begin(), records.end() - maxRecords);
+  return records;
+}
+
+std::vector<QByteArray> LastLoggedRecords(const QString& logsFolder, qsizetype maxRecords) {
+  QFileInfoList files =
+      QDir(logsFolder).entryInfoList({QStringLiteral("*.log")}, QDir::Files | QDir::NoSymLinks);
+  std::sort(files.begin(), files.end(), [](const QFileInfo& a, const QFileInfo& b) {
+    return a.lastModified() > b.lastModified();
+  });
+  for (const QFileInfo& info : files) {
+    if (info.size() == 0 || !info.isFile() || info.isSymLink()) continue;
+    QFile file(info.filePath());
+    if (!file.open(QIODevice::ReadOnly)) continue;
+    const qint64 from = std::max<qint64>(0, file.size() - kTailBytes);
+    if (!file.seek(from)) continue;
+    const QByteArray tail = file.read(kTailBytes);
+    return LastRecordsIn(tail, from == 0, maxRecords);
+  }
+  return {};
+}
+
+}  // namespace vorlan::logging
