@@ -1,5 +1,4 @@
 #include <QApplication>
-#include <QDir>
 
 #include "app/form_main.h"
 #include "logging/log_files.h"
@@ -21,7 +20,7 @@ int main(int argc, char* argv[]) {
   const QString programFolder = QCoreApplication::applicationDirPath();
   const QString logs = vorlan::logging::DefaultLogsFolder(programFolder);
   // The user's data folder is ours to make; the folder beside the program is made at Connect.
-  if (logs != vorlan::logging::LogsFolder(programFolder)) QDir().mkpath(logs);
+  if (logs != vorlan::logging::LogsFolder(programFolder)) vorlan::logging::MakeLogsFolder(logs);
   vorlan::FormMain form({platform, settings, dialogs, programFolder, &desktop, logs});
   vorlan::FormMainWindow window(form, dialogs);
   dialogs.SetParent(&window);

@@ -69,11 +69,11 @@ void FormMain::ImportFile(const QString& fileName) {
     if (!step(kReadShare + (1 - kReadShare) * double(imported->BytesRead()) / double(size))) return;
   }
   if (!imported->IsLogFile()) {
-    const qsizetype lines = imported->RecordTotal() + qsizetype(imported->OtherLines().size());
+    const qsizetype lines = imported->RecordTotal() + imported->OtherLineTotal();
     const QString why =
         lines == 0 ? QStringLiteral("The file is empty.")
                    : QStringLiteral("%1 of its %2 lines are not call records (STX ... ETX).")
-                         .arg(imported->OtherLines().size())
+                         .arg(imported->OtherLineTotal())
                          .arg(lines);
     m_services.dialogs.MessageBox(
         QStringLiteral("%1 is not a log file of this program.\r\n%2").arg(shownName, why),

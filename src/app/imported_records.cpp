@@ -35,7 +35,12 @@ bool ImportedRecords::ReadSome(qsizetype budget) {
     const std::optional<logging::LogLine> line = m_reader.Next();
     if (!line) break;
     if (!line->isRecord) {
-      m_others.push_back({line->line, line->bytes.toByteArray()});
+      if (m_others.size() < kOtherLinesKept) {
+        m_others.push_back(
+            {line->line,
+             line->bytes.first(std::min(line->bytes.size(), kOtherLineBytesKept)).toByteArray()});
+      }
+      ++m_otherTotal;
       continue;
     }
     const std::optional<format::CallTimes> times = format::RecordCallTimes(line->bytes);
@@ -61,9 +66,9 @@ QString ImportedRecords::Summary() const {
   QString text = Count(RecordTotal(), "record", "records") + QStringLiteral(": ") +
                  QLocale().toString(qsizetype(over)) + QStringLiteral(" over the maximum now, ") +
                  QLocale().toString(qsizetype(marked)) + QStringLiteral(" marked <BAD>:.");
-  if (!m_others.empty()) {
-    text += QLatin1Char(' ') +
-            Count(qsizetype(m_others.size()), "line is not a record.", "lines are not records.");
+  if (m_otherTotal > 0) {
+    text +=
+        QLatin1Char(' ') + Count(m_otherTotal, "line is not a record.", "lines are not records.");
   }
   return text;
 }

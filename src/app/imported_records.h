@@ -29,11 +29,17 @@ class ImportedRecords : public QAbstractTableModel {
   bool ReadSome(qsizetype budget);
   qsizetype BytesRead() const { return m_reader.Position(); }
   qsizetype FileSize() const { return m_bytes.size(); }
-  bool IsLogFile() const { return logging::IsLogFile(m_rows.size(), m_others.size()); }
+  bool IsLogFile() const { return logging::IsLogFile(m_rows.size(), size_t(m_otherTotal)); }
+
+  // A file that is no log may hold millions of lines: only the first of them are kept to be
+  // shown, each cut to its first bytes; the rest are counted.
+  static constexpr size_t kOtherLinesKept = 1000;
+  static constexpr qsizetype kOtherLineBytesKept = 1024;
 
   const QString& FileName() const { return m_fileName; }
   qsizetype RecordTotal() const { return qsizetype(m_rows.size()); }
   const std::vector<logging::OtherLine>& OtherLines() const { return m_others; }
+  qsizetype OtherLineTotal() const { return m_otherTotal; }
   // "1,234 records: 3 over the maximum now, 2 marked <BAD>:. 1 line is not a record."
   QString Summary() const;
 
@@ -79,6 +85,7 @@ class ImportedRecords : public QAbstractTableModel {
   QString m_maxTime;
   std::vector<Row> m_rows;
   std::vector<logging::OtherLine> m_others;
+  qsizetype m_otherTotal = 0;
   int m_sortColumn = Line;
   Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
   bool m_flaggedOnly = false;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "logging/file_access.h"
 #include "platform/platform.h"
 
 namespace vorlan {
@@ -33,8 +34,13 @@ bool WorkProgress::Step(qint64 done, qint64 total) {
 
 ReadResult ReadWholeFile(const QString& path, const std::function<bool(double)>& step,
                          QByteArray& bytes, QString& error) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
+  // Only a regular file, looked at before anything is read: a FIFO would hold the read for
+  // ever, a device like /dev/zero never ends.
+  const logging::OpenedFile opened = logging::OpenRegularFile(path, logging::Access::Read, &error);
+  QFile file;
+  if (opened.fd < 0) return ReadResult::Failed;
+  if (!file.open(opened.fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    logging::CloseFile(opened.fd);
     error = file.errorString();
     return ReadResult::Failed;
   }

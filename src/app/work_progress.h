@@ -37,7 +37,8 @@ class WorkProgress {
 enum class ReadResult { Read, Failed, Cancelled };
 
 // Reads a whole file in steps of a few megabytes, telling `step` after each how much of it is
-// read (0 to 1); `step` returns false to cancel. On a failure `error` says why.
+// read (0 to 1); `step` returns false to cancel. On a failure `error` says why. Only a regular
+// file is read (no symbolic link, FIFO, device or folder).
 ReadResult ReadWholeFile(const QString& path, const std::function<bool(double)>& step,
                          QByteArray& bytes, QString& error);
 

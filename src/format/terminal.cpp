@@ -39,11 +39,11 @@ void TerminalText::Replace(int position, int removed, const QString& inserted) {
 void AppendToTerminal(TerminalText& view, QString text) {
   int length = int(view.Text().size());
   if (length > kTerminalLimit) {
-    view.Replace(0, kTerminalTrim, {});
+    view.Replace(0, std::max(kTerminalTrim, length - kTerminalLimit), {});
     length = int(view.Text().size());
   }
-  view.SetSelStart(length);
 
+  int erase = 0;  // characters at the end of the view that the text erases
   for (;;) {
     const qsizetype i = text.indexOf(kBackspace);  // 0-based: the text's position i + 1
     if (i < 0) break;
@@ -51,9 +51,7 @@ void AppendToTerminal(TerminalText& view, QString text) {
       // Erases the end of what the view shows: a line break counts as two characters. A view
       // too short for that loses what it has.
       const bool lineBreak = length > 0 && IsLineBreak(view.Text().back());
-      const int erase = lineBreak ? 2 : 1;
-      view.SetSelStart(std::max(0, length - erase));
-      view.SetSelLength(erase);
+      erase = std::min(lineBreak ? 2 : 1, length);
       text.remove(0, 1);
     } else if (i == 1) {
       // Nothing stands two before it: the backspace takes the first character with it.
@@ -72,6 +70,15 @@ void AppendToTerminal(TerminalText& view, QString text) {
     text.remove(i, 1);
   }
 
+  // One long append (a record of tens of kilobytes) must not carry the view past its bound.
+  if (text.size() > kTerminalMost) text.remove(0, text.size() - kTerminalMost);
+  const int over = length - erase + int(text.size()) - kTerminalMost;
+  if (over > 0) {
+    view.Replace(0, over, {});
+    length -= over;
+  }
+  view.SetSelStart(length - erase);
+  view.SetSelLength(erase);
   view.SetSelText(text);
   view.SetSelStart(int(view.Text().size()));
 }

@@ -33,9 +33,12 @@ class TerminalText : public QObject {
 };
 
 // The RAW Data view keeps its text bounded: beyond this many characters an append first drops
-// the oldest kTerminalTrim of them.
+// the oldest kTerminalTrim of them (more when more are over).
 inline constexpr int kTerminalLimit = 16000;
 inline constexpr int kTerminalTrim = 4096;
+// Whatever the length of one append, the text never holds more: the oldest characters go
+// first, those of the append itself too when it alone is longer.
+inline constexpr int kTerminalMost = kTerminalLimit + kTerminalTrim;
 
 // Appends text the way a terminal would: keeps the view bounded, honours backspaces (a leading
 // one erases the end of what the view shows) and drops carriage returns that stand alone before

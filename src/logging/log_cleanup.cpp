@@ -4,17 +4,33 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "logging/file_access.h"
 #include "logging/record_log.h"
 
 namespace vorlan::logging {
 namespace {
 
-enum class Outcome { Kept, Deleted, Skipped, Stop };
+enum class Outcome { Kept, Deleted, Skipped, InUse, Stop };
 
 bool IsCurrent(const QFileInfo& file, const RecordLog& current) {
   if (!current.IsOpen()) return false;
   const QString currentPath = QFileInfo(current.Path()).canonicalFilePath();
   return !currentPath.isEmpty() && currentPath == file.canonicalFilePath();
+}
+
+// A writer holds a shared lock on its log file; the exclusive one taken here, kept while the
+// file is deleted, tells that no other program has it open as its log.
+Outcome DeleteUnlessLocked(const QString& path) {
+  const OpenedFile opened = OpenRegularFile(path, Access::Read, nullptr);
+  if (opened.fd < 0) return Outcome::Kept;  // a link, a FIFO...: not ours to delete
+  Outcome outcome = Outcome::InUse;
+  if (TryLockExclusive(opened.fd)) {
+    // Only the file that was looked at, and only while it is still empty.
+    const bool same = IdAtPath(path) == IdOfOpenFile(opened.fd) && FileSize(opened.fd) == 0;
+    outcome = !same ? Outcome::Kept : QFile::remove(path) ? Outcome::Deleted : Outcome::Stop;
+  }
+  CloseFile(opened.fd);
+  return outcome;
 }
 
 Outcome CleanUpOne(const QString& path, const RecordLog& current) {
@@ -26,7 +42,7 @@ Outcome CleanUpOne(const QString& path, const RecordLog& current) {
   // Checked by hand: on Linux deleting depends on the folder's permissions, not the file's, so
   // removal would succeed. A read-only log file must end the run, as it does where it is refused.
   if (!file.permissions().testFlag(QFileDevice::WriteOwner)) return Outcome::Stop;
-  return QFile::remove(path) ? Outcome::Deleted : Outcome::Stop;
+  return DeleteUnlessLocked(path);
 }
 
 }  // namespace
@@ -43,6 +59,7 @@ CleanUpResult CleanUpEmptyLogs(const QString& logsFolder, const RecordLog& curre
       case Outcome::Kept: break;
       case Outcome::Deleted: ++result.deleted; break;
       case Outcome::Skipped: result.skippedCurrent = true; break;
+      case Outcome::InUse: ++result.skippedInUse; break;
       case Outcome::Stop:
         result.stopped = true;
         result.stoppedAt = names[i];

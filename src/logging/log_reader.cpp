@@ -8,8 +8,19 @@ namespace {
 constexpr char kStx = 0x02;
 constexpr char kEtx = 0x03;
 constexpr QByteArrayView kBadMarker = "<BAD>:";
+constexpr QByteArrayView kRecordEnd = "\x03\r\n";
+constexpr QByteArrayView kLineEnd = "\r\n";
+constexpr QByteArrayView kRecordCutShortEnd = "\x03 \x03\r\n";
 
 }  // namespace
+
+qsizetype LogReader::NextEtx(qsizetype from) {
+  if (m_etxFrom < 0 || from < m_etxFrom || (m_etx >= 0 && m_etx < from)) {
+    m_etx = m_bytes.indexOf(kEtx, from);
+    m_etxFrom = from;
+  }
+  return m_etx;
+}
 
 std::optional<LogLine> LogReader::Next() {
   const qsizetype size = m_bytes.size();
@@ -18,7 +29,7 @@ std::optional<LogLine> LogReader::Next() {
   const bool bad = m_bytes.sliced(position).startsWith(kBadMarker);
   const qsizetype stx = position + (bad ? kBadMarker.size() : 0);
   if (stx < size && m_bytes[stx] == kStx) {
-    const qsizetype etx = m_bytes.indexOf(kEtx, stx + 1);
+    const qsizetype etx = NextEtx(stx + 1);
     if (etx >= 0 && m_bytes.sliced(etx + 1).startsWith("\r\n")) {
       const QByteArrayView record = m_bytes.sliced(stx, etx - stx + 1);
       const LogLine line{m_line, true, bad, record};
@@ -47,6 +58,26 @@ LogContents ReadLog(QByteArrayView bytes) {
     }
   }
   return contents;
+}
+
+QByteArrayView LineEndBeforeAppending(QByteArrayView end, bool wholeFile) {
+  const qsizetype size = end.size();
+  // Nothing before a record's ETX CR LF can reach past it, so the lines after it are read alone.
+  const qsizetype lastRecordEnd = end.lastIndexOf(kRecordEnd);
+  if (lastRecordEnd < 0 && !wholeFile) return kRecordCutShortEnd;  // no known line start
+  // The last ETX that has both its following bytes here: after it no record can begin, and a
+  // line that starts with STX before it is no record whatever follows.
+  const qsizetype decidingEtx = end.first(std::max<qsizetype>(size - 2, 0)).lastIndexOf(kEtx);
+  qsizetype position = lastRecordEnd < 0 ? 0 : lastRecordEnd + kRecordEnd.size();
+  while (position < size) {
+    const bool bad = end.sliced(position).startsWith(kBadMarker);
+    const qsizetype stx = position + (bad ? kBadMarker.size() : 0);
+    if (stx < size && end[stx] == kStx && decidingEtx <= stx) return kRecordCutShortEnd;
+    const qsizetype lf = end.indexOf('\n', position);
+    if (lf < 0) return kLineEnd;
+    position = lf + 1;
+  }
+  return {};
 }
 
 }  // namespace vorlan::logging

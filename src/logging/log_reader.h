@@ -28,9 +28,15 @@ class LogReader {
   qsizetype Position() const { return m_position; }
 
  private:
+  qsizetype NextEtx(qsizetype from);
+
   QByteArrayView m_bytes;
   qsizetype m_position = 0;
   qint64 m_line = 1;
+  // The first ETX at or after m_etxFrom (-1: none up to the end). Lines that start with STX
+  // and have no ETX of their own reuse it, so that no byte is searched twice.
+  qsizetype m_etxFrom = -1;
+  qsizetype m_etx = -1;
 };
 
 struct LoggedRecord {
@@ -56,5 +62,14 @@ struct LogContents {
 };
 
 LogContents ReadLog(QByteArrayView bytes);
+
+// What must be written after `end`, the last bytes of a log file, before a record line is
+// appended, so that the record is read as a line of its own and nothing before it runs into it:
+// nothing after a whole line, CR LF after a line cut short, and after a record cut short ETX,
+// space, ETX, CR LF. The first ETX ends the record without a CR LF after it, so that it is read
+// as a line that is not a record (it was never acknowledged: the exchange sends it again); the
+// line then ends as record lines end, so that a reader going by ETX CR LF alone finds the next
+// line too. `wholeFile`: `end` is all of the file.
+QByteArrayView LineEndBeforeAppending(QByteArrayView end, bool wholeFile);
 
 }  // namespace vorlan::logging

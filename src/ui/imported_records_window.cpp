@@ -102,10 +102,11 @@ ImportedRecordsWindow::ImportedRecordsWindow(
     for (const auto& other : m_table->OtherLines()) {
       text += QStringLiteral("line %1: %2\n").arg(other.line).arg(Readable(other.text));
     }
+    const qsizetype unlisted = m_table->OtherLineTotal() - qsizetype(m_table->OtherLines().size());
+    if (unlisted > 0) text += QStringLiteral("... and %1 more\n").arg(unlisted);
     m_others->setPlainText(text);
     m_tabs->addTab(
-        m_others,
-        QStringLiteral("Lines that are not records (%1)").arg(m_table->OtherLines().size()));
+        m_others, QStringLiteral("Lines that are not records (%1)").arg(m_table->OtherLineTotal()));
   }
   split->setStretchFactor(0, 3);
   split->setStretchFactor(1, 2);

@@ -1,14 +1,23 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include <QProcess>
+
 #include <algorithm>
+#include <functional>
+
+#if defined(Q_OS_UNIX)
+#include <sys/stat.h>
+#endif
 
 #include "app/imported_records.h"
 #include "call_records.h"
 #include "format/call_csv.h"
 
+#include "file_size_limit.h"
 #include "support/form_fixture.h"
 #include "logging/record_log.h"
 
@@ -244,6 +253,71 @@ TEST_F(FileCommandsTest, ExportOfATableWritesItsShownRows) {
   EXPECT_EQ(Read(m_dir.filePath("flagged.csv")),
             format::CsvHeader() + format::CsvRow({path, 5, true, false, kShort}) +
                 format::CsvRow({path, 1, true, true, kLong}));
+}
+
+#if defined(Q_OS_UNIX)
+// Each makes a.log in the folder or names a device; `reason` is what the refusal says. Links go
+// to an empty file and to none: followed, an open would succeed or make "none".
+struct Hostile { const char* name; const char* reason; std::function<QString(const QString&)> make; };
+const Hostile kHostile[] = {
+    {"LinkToAFile", "symbolic link", [](const QString& f) { QFile(f + "/real").open(QIODevice::WriteOnly); QFile::link(f + "/real", f + "/a.log"); return f + "/a.log"; }},
+    {"LinkToNothing", "symbolic link", [](const QString& f) { QFile::link(f + "/none", f + "/a.log"); return f + "/a.log"; }},
+    {"Fifo", "named pipe", [](const QString& f) { ::mkfifo(qPrintable(f + "/a.log"), 0600); return f + "/a.log"; }},
+    {"Folder", "folder", [](const QString& f) { QDir(f).mkdir("a.log"); return f + "/a.log"; }},
+    {"EndlessDevice", "device", [](const QString&) { return QStringLiteral("/dev/zero"); }},
+};
+
+class HostileFiles : public FormTest, public ::testing::WithParamInterface<Hostile> {};
+
+// Refused before anything reads, writes or waits on it: as the log, by Import, Export, vorlan-export.
+TEST_P(HostileFiles, AreRefusedBeforeAnythingReadsOrWritesThem) {
+  const QString path = GetParam().make(m_dir.path());
+  logging::RecordLog log;
+  QString failure;
+  EXPECT_FALSE(log.Open(path, &failure) || log.IsOpen() || !failure.contains(GetParam().reason)) << failure.toStdString();
+  EXPECT_FALSE(QFile::exists(m_dir.filePath("none"))) << "a link is never followed";
+  m_form.Form_Load();
+  m_dialogs.nextSave = m_dir.filePath("calls.csv");
+  m_form.ImportFile(path), m_form.ExportFiles({path});
+  ASSERT_TRUE(m_dialogs.boxes.size() == 2u && m_dialogs.boxes[0].text.contains("cannot be read:\r\nit is a " + QString(GetParam().reason)));
+  EXPECT_TRUE(m_dialogs.boxes[1].text.startsWith("Nothing was exported") && m_dialogs.boxes[1].text.contains(GetParam().reason));
+  QProcess exporter;
+  exporter.start(VORLAN_EXPORT_PATH, {path});
+  ASSERT_TRUE(exporter.waitForFinished(20000));
+  EXPECT_TRUE(exporter.exitCode() == 1 && exporter.readAllStandardError().contains(GetParam().reason));
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, HostileFiles, ::testing::ValuesIn(kHostile),
+                         [](const auto& info) { return std::string(info.param.name); });
+#endif
+
+// Of millions of lines that are not records only the first are kept to show; all are counted.
+TEST_F(FileCommandsTest, LinesThatAreNotRecordsAreCountedNotAllKept) {
+  ImportedRecords table("mixed.log", (kShort + "\r\n" + QByteArray(2000, 'x') + "\r\n").repeated(3000), "");
+  while (table.ReadSome(1 << 20)) {
+  }
+  ASSERT_EQ(table.OtherLines().size(), ImportedRecords::kOtherLinesKept);
+  EXPECT_EQ(table.OtherLines().back().text.size(), ImportedRecords::kOtherLineBytesKept);
+  EXPECT_TRUE(table.IsLogFile() && table.Summary().endsWith("3,000 lines are not records."));
+}
+
+// A CSV cut short by a full disk must not pass for a whole one: vorlan-export ends with 1, the
+// window reports it and leaves nothing behind.
+TEST_F(FileCommandsTest, ExportThatCannotBeWrittenWholeFailsLoudly) {
+  m_form.Form_Load();
+  Write(m_dir.filePath("big.log"), (kShort + "\r\n").repeated(2000));
+  QProcess exporter;
+  exporter.setStandardOutputFile("/dev/full");
+  exporter.start(VORLAN_EXPORT_PATH, {m_dir.filePath("big.log")});
+  ASSERT_TRUE(exporter.waitForFinished(20000));
+  EXPECT_EQ(exporter.exitCode(), 1) << exporter.readAllStandardError().toStdString();
+  m_dialogs.nextSave = m_dir.filePath("calls.csv");
+  const FileSizeLimit full(64 * 1024);  // the log is read; the CSV is larger
+  if (!full.Active()) GTEST_SKIP() << "no file size limit here";
+  m_form.ExportFiles({m_dir.filePath("big.log")});
+  ASSERT_TRUE(m_dialogs.boxes.size() == 1u && m_dialogs.boxes[0].icon == Dialogs::Icon::Critical);
+  EXPECT_TRUE(m_dialogs.boxes[0].text.contains("cannot be written"));
+  EXPECT_EQ(QDir(m_dir.path()).entryList({"calls*"}, QDir::Files), QStringList());
 }
 
 }  // namespace

@@ -81,6 +81,19 @@ TEST(AppendToTerminalBound, StaysBoundedOverManyAppends) {
   EXPECT_GE(view.Text().size(), 11905);
 }
 
+// An append longer than the bound (a record of 60,000 bytes) leaves only the newest characters.
+TEST(AppendToTerminalBound, StaysBoundedWhateverOneAppendHolds) {
+  TerminalText view;
+  for (const int length : {5000, 60000, 60000, 9000, 30}) {
+    const QString text = QString::number(length) + QString(length, 'r') + "\r\n";
+    AppendToTerminal(view, text);
+    EXPECT_TRUE(view.Text().size() <= kTerminalMost && view.Text().endsWith(text.right(kTerminalMost))) << length;
+  }
+  view.SetText(QString(kTerminalLimit, 'o') + "\r\n");  // what the append erases goes too
+  AppendToTerminal(view, "\b" + QString(kTerminalMost, 'n'));
+  EXPECT_EQ(view.Text(), QString(kTerminalMost, 'n'));
+}
+
 TEST(TerminalTextOps, EachChangeIsSignalledAsOneReplacement) {
   TerminalText view;
   std::vector<std::tuple<int, QString, QString>> seen;

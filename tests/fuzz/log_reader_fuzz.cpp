@@ -1,9 +1,10 @@
 // The log reader under any file, and every log the program can write read back unchanged.
-// The input is read twice: as a file as it stands, and as the records of a log to write
-// (split at ETX, each marked "<BAD>:" when its length is odd).
+// The input is read as a file as it stands (also repeated to 1 MiB, timed), as the records of a
+// log to write (split at ETX, each marked "<BAD>:" when its length is odd), and appended to.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 #include <algorithm>
 #include <vector>
@@ -80,11 +81,35 @@ void ReadWrittenLog(QByteArrayView data) {
   if (reader.Next()) Fail("more lines than written", line);
 }
 
+// A file that ends anywhere, a record appended as the log appends it: read as that record.
+void AppendToAnyFile(QByteArrayView file) {
+  using namespace vorlan::logging;
+  const QByteArray record = "\x02" "APPENDED\r\n\x03";
+  const LogContents read = ReadLog(file.toByteArray() + LineEndBeforeAppending(file, true).toByteArray() + RecordLine(record, false));
+  if (read.records.size() != ReadLog(file).records.size() + 1 || read.records.back().record != record) {
+    Fail("appended record not read as itself, records", qint64(read.records.size()));
+  }
+}
+
+// Processor time, which a busy machine cannot stretch: 50 ms + 1 us a byte is ten times linear
+// reading of 1 MiB under the sanitizers, under half of searching to the end from each short line.
+void ReadInLinearTime(QByteArrayView input) {
+  if (input.isEmpty()) return;
+  const QByteArray file = input.toByteArray().repeated((qsizetype{1} << 20) / input.size() + 1);
+  const std::clock_t start = std::clock();
+  for (LogReader reader(file); reader.Next();) {
+  }
+  const double seconds = double(std::clock() - start) / CLOCKS_PER_SEC;
+  if (seconds > 0.05 + 1e-6 * double(file.size())) Fail("slow reading, ms", qint64(seconds * 1e3));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto bytes = QByteArrayView(reinterpret_cast<const char*>(data), qsizetype(size));
   ReadAnyFile(bytes);
   ReadWrittenLog(bytes);
+  AppendToAnyFile(bytes);
+  ReadInLinearTime(bytes);
   return 0;
 }

@@ -55,6 +55,8 @@ struct CleanUpCase {
   const char* remaining;
   int deleted;
   const char* stoppedAt;  // "" when the run went through
+  const char* otherProgram = nullptr;  // held open by another program's log, or nullptr
+  int skippedInUse = 0;
 };
 
 // Listed out of name order on purpose: the run goes by name, not by creation.
@@ -80,6 +82,7 @@ const CleanUpCase kCases[] = {
      "B.log"},
     {"ReadOnlyFileWithRecordsIsKept", {{"A.log", 7, true}, {"B.log", 0}}, nullptr, "A.log", 1, ""},
     {"EmptyFolder", {}, nullptr, "", 0, ""},
+    {"FileAnotherProgramLogsToIsSkipped", {{"A.log", 0}, {"B.log", 0}}, nullptr, "B.log", 1, "", "B.log", 1},
 };
 
 class CleanUpCases : public CleanUpTest, public ::testing::WithParamInterface<CleanUpCase> {};
@@ -92,6 +95,8 @@ TEST_P(CleanUpCases, DeleteEmptyLogsUntilAFailure) {
   if (c.current) {
     ASSERT_TRUE(m_current.Open(PathOf(c.current), nullptr));
   }
+  RecordLog otherProgram;  // a collector sharing the folder
+  ASSERT_TRUE(!c.otherProgram || otherProgram.Open(PathOf(c.otherProgram), nullptr));
 
   const CleanUpResult result = CleanUpEmptyLogs(m_dir.path(), m_current, [] {});
 
@@ -100,6 +105,7 @@ TEST_P(CleanUpCases, DeleteEmptyLogsUntilAFailure) {
   EXPECT_EQ(result.stoppedAt, QString::fromLatin1(c.stoppedAt));
   EXPECT_EQ(result.stopped, *c.stoppedAt != '\0');
   EXPECT_EQ(result.skippedCurrent, c.current != nullptr);
+  EXPECT_EQ(result.skippedInUse, c.skippedInUse);
 }
 
 INSTANTIATE_TEST_SUITE_P(Folder, CleanUpCases, ::testing::ValuesIn(kCases),

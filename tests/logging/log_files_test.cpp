@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include "hex.h"
+#include "logging/record_log.h"
 
 namespace vorlan::logging {
 namespace {
@@ -91,6 +93,29 @@ TEST(SwitchDue, OnlyUntilThisMinutesFileExists) {
   ASSERT_TRUE(opened.open(QIODevice::WriteOnly));
   EXPECT_FALSE(IsSwitchDue(logs, top.addMSecs(250)))
       << "a second tick in hh:00:00 must not switch again";
+}
+
+// Names have no year: last year's file of this minute neither stops the switch nor takes this
+// year's records, and keeps its own.
+TEST(SwitchDue, AnEarlierYearsFileIsMovedAsideNotAppendedTo) {
+  QTemporaryDir logs;
+  const QDateTime top = At(2026, 12, 9, 2, 0, 0);
+  const QDateTime lastYear = QDateTime::currentDateTime().addYears(-1);
+  const QString aside = logs.filePath("12090200.log.") + QString::number(lastYear.date().year());
+  const auto read = [](const QString& path) { QFile f(path); return f.open(QIODevice::ReadOnly) ? f.readAll() : "?"; };
+  RecordLog log;
+  for (const QByteArray old : {"\x02" "OLD\x03\r\n", "\x02" "OLDER\x03\r\n"}) {
+    QFile file(LogFilePath(logs.path(), top));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(old) == old.size() && file.flush());
+    ASSERT_TRUE(file.setFileTime(lastYear, QFileDevice::FileModificationTime));
+    EXPECT_TRUE(IsSwitchDue(logs.path(), top));
+    ASSERT_TRUE(OpenRecordLog(logs.path(), top, log, nullptr, MissingFolder::Leave));
+    EXPECT_FALSE(IsSwitchDue(logs.path(), top.addMSecs(250))) << "the fresh file is this year's";
+  }
+  EXPECT_EQ(Hex(read(aside) + read(aside + ".2")), Hex("\x02" "OLD\x03\r\n\x02" "OLDER\x03\r\n"))
+      << "never onto a name taken";
+  EXPECT_EQ(Hex(read(LogFilePath(logs.path(), top))), "");
+  EXPECT_EQ(QDir(logs.path()).entryList({"*.log"}, QDir::Files), QStringList{"12090200.log"});
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 #include "hex.h"
 
 namespace vorlan::logging {
@@ -61,6 +63,17 @@ TEST_P(LogFiles, AreReadByTheirStructure) {
 
 INSTANTIATE_TEST_SUITE_P(Reader, LogFiles, ::testing::ValuesIn(kFiles),
                          [](const auto& info) { return std::string(info.param.name); });
+
+
+// Lines that start with STX and have no ETX once took a search to the end of the file each:
+// seconds for these 4 MB, milliseconds now, even under the sanitizers.
+TEST(LogReaderTime, IsLinearOnLinesWithoutEtx) {
+  const QByteArray file = QByteArray("\x02 a line cut short\r\n").repeated(200000);
+  const std::clock_t start = std::clock();
+  for (LogReader reader(file); reader.Next();) {
+  }
+  EXPECT_LT(double(std::clock() - start) / CLOCKS_PER_SEC, 2.0);
+}
 
 }  // namespace
 }  // namespace vorlan::logging

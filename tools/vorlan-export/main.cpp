@@ -4,17 +4,23 @@
 #include <QFile>
 #include <QStringList>
 
+#include <cerrno>
 #include <cstdio>
 #include <optional>
+#include <vector>
 
 #include "format/call_csv.h"
+#include "logging/file_access.h"
 #include "logging/log_reader.h"
 
 namespace {
 
 constexpr int kDone = 0;
 constexpr int kUnreadable = 1;  // a file could not be read or is no log file; the rest is done
+constexpr int kUnwritable = 1;  // the CSV could not be written whole
 constexpr int kBadArguments = 2;
+// Line numbers of lines that are not records listed per file; the rest are counted.
+constexpr size_t kOtherLinesListed = 1000;
 
 const char* const kHelp =
     "Usage: vorlan-export [--max-time SECONDS] LOGFILE... > calls.csv\n"
@@ -35,11 +41,24 @@ const char* const kHelp =
     "Exit codes:\n"
     "  0  every file was exported\n"
     "  1  a file could not be read or is not a log file: no record, or more lines that\n"
-    "     are not records than records (the other files were exported)\n"
+    "     are not records than records (the other files were exported); or the CSV\n"
+    "     could not be written whole (a full disk): it must not be used then\n"
     "  2  bad arguments\n";
 
-void Write(const QByteArray& bytes) {
-  std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+// A CSV cut short by a full disk must not pass for a whole one.
+bool Write(const QByteArray& bytes) {
+  return std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size());
+}
+
+bool Finish() {
+  const bool flushed = std::fflush(stdout) == 0 && !std::ferror(stdout);
+  return std::fclose(stdout) == 0 && flushed;
+}
+
+int Unwritable() {
+  std::fprintf(stderr, "vorlan-export: cannot write the CSV to standard output: %s\n",
+               qPrintable(vorlan::logging::SystemError(errno)));
+  return kUnwritable;
 }
 
 int BadArguments(const QString& error) {
@@ -57,8 +76,7 @@ int main(int argc, char* argv[]) {
   for (qsizetype i = 0; i < arguments.size(); ++i) {
     const QString& argument = arguments[i];
     if (argument == "--help" || argument == "-h") {
-      std::fputs(kHelp, stdout);
-      return kDone;
+      return std::fputs(kHelp, stdout) >= 0 && Finish() ? kDone : Unwritable();
     }
     if (argument == "--max-time" || argument.startsWith("--max-time=")) {
       QString value;
@@ -85,35 +103,58 @@ int main(int argc, char* argv[]) {
   if (files.isEmpty()) return BadArguments(QStringLiteral("no log file given"));
 
   int status = kDone;
-  Write(vorlan::format::CsvHeader());
+  if (!Write(vorlan::format::CsvHeader())) return Unwritable();
   for (const QString& name : files) {
-    QFile file(name);
-    if (!file.open(QIODevice::ReadOnly)) {
-      std::fprintf(stderr, "vorlan-export: %s: %s\n", qPrintable(name),
-                   qPrintable(file.errorString()));
-      status = kUnreadable;
-      continue;
-    }
-    const vorlan::logging::LogContents contents = vorlan::logging::ReadLog(file.readAll());
-    if (!contents.IsLogFile()) {
-      std::fprintf(stderr, "vorlan-export: %s: not a log file (%zu records, %zu other lines)\n",
-                   qPrintable(name), contents.records.size(), contents.others.size());
-      status = kUnreadable;
-      continue;
-    }
-    for (const vorlan::logging::LoggedRecord& entry : contents.records) {
-      Write(vorlan::format::CsvRow(vorlan::format::JudgedCsvRecord(
-          name, entry.line, entry.markedBad, entry.record, maxTime)));
-    }
-    if (!contents.others.empty()) {
-      std::fprintf(stderr, "vorlan-export: %s: %zu lines are not records:", qPrintable(name),
-                   contents.others.size());
-      for (const vorlan::logging::OtherLine& other : contents.others) {
-        std::fprintf(stderr, " %lld", static_cast<long long>(other.line));
+    QString error;
+    // Only regular files: a FIFO would hold the export for ever, /dev/zero never ends.
+    const vorlan::logging::OpenedFile opened =
+        vorlan::logging::OpenRegularFile(name, vorlan::logging::Access::Read, &error);
+    QFile file;
+    if (opened.fd < 0 || !file.open(opened.fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+      if (opened.fd >= 0) {
+        vorlan::logging::CloseFile(opened.fd);
+        error = file.errorString();
       }
+      std::fprintf(stderr, "vorlan-export: %s: %s\n", qPrintable(name), qPrintable(error));
+      status = kUnreadable;
+      continue;
+    }
+    const QByteArray bytes = file.readAll();
+    // Counted first, and only the first line numbers kept: a file of millions of lines that
+    // are not records must not take millions of entries to say so.
+    size_t records = 0;
+    size_t others = 0;
+    std::vector<qint64> listed;
+    vorlan::logging::LogReader count(bytes);
+    while (const std::optional<vorlan::logging::LogLine> line = count.Next()) {
+      if (line->isRecord) {
+        ++records;
+      } else if (++others <= kOtherLinesListed) {
+        listed.push_back(line->line);
+      }
+    }
+    if (!vorlan::logging::IsLogFile(records, others)) {
+      std::fprintf(stderr, "vorlan-export: %s: not a log file (%zu records, %zu other lines)\n",
+                   qPrintable(name), records, others);
+      status = kUnreadable;
+      continue;
+    }
+    vorlan::logging::LogReader reader(bytes);
+    while (const std::optional<vorlan::logging::LogLine> line = reader.Next()) {
+      if (!line->isRecord) continue;
+      if (!Write(vorlan::format::CsvRow(vorlan::format::JudgedCsvRecord(
+              name, line->line, line->markedBad, line->bytes, maxTime)))) {
+        return Unwritable();
+      }
+    }
+    if (others > 0) {
+      std::fprintf(stderr, "vorlan-export: %s: %zu lines are not records:", qPrintable(name),
+                   others);
+      for (const qint64 line : listed) std::fprintf(stderr, " %lld", static_cast<long long>(line));
+      if (others > listed.size()) std::fprintf(stderr, " ...");
       std::fputc('\n', stderr);
     }
   }
-  std::fflush(stdout);
+  if (!Finish()) return Unwritable();
   return status;
 }
