@@ -44,7 +44,7 @@ int main(int argc, char* argv[]) {
 
   // The service must not stop for a missing log folder: it makes it, and ends only when it
   // cannot have one to write in.
-  if (!QDir().mkpath(options.logsFolder) || !QFileInfo(options.logsFolder).isWritable()) {
+  if (!logging::MakeLogsFolder(options.logsFolder) || !QFileInfo(options.logsFolder).isWritable()) {
     log.Error(QStringLiteral("cannot create or write the log folder %1")
                   .arg(QDir::toNativeSeparators(options.logsFolder)));
     return collect::kCannotStart;

@@ -25,9 +25,18 @@ std::vector<QByteArray> LastRecordsIn(QByteArrayView tail, bool fromStart, qsize
   for (qsizetype at = tail.indexOf(kEtx); at >= 0; at = tail.indexOf(kEtx, at + 1)) {
     const bool whole = tail.sliced(at + 1).startsWith(kLineEnd);
     if (lineStart >= 0 && whole) {
-      QByteArrayView line = tail.sliced(lineStart, at + 1 - lineStart);
-      if (line.startsWith(kMarker)) line = line.sliced(kMarker.size());
-      if (!line.isEmpty() && line.front() == kStx) records.push_back(line.toByteArray());
+      // Lines that are not records may come before it: it starts at the first line start that
+      // opens a record.
+      for (qsizetype from = lineStart; from >= 0 && from < at;) {
+        QByteArrayView line = tail.sliced(from, at + 1 - from);
+        if (line.startsWith(kMarker)) line = line.sliced(kMarker.size());
+        if (line.front() == kStx) {
+          records.push_back(line.toByteArray());
+          break;
+        }
+        const qsizetype next = tail.indexOf(kLineEnd, from);
+        from = next < 0 || next >= at ? -1 : next + kLineEnd.size();
+      }
     }
     lineStart = whole ? at + 1 + kLineEnd.size() : -1;
   }
