@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "call_records.h"
+#include "store/call_rows.h"
+#include "store/call_store.h"
+#include "store/log_batch.h"
+#include "store/schema.h"
+#include "support/pg_server.h"
+
+using namespace vorlan;
+using namespace vorlan::store;
+using records::Item;
+using records::Record;
+using records::Times;
+
+namespace {
+
+// One server for the suite's process; the store tests fail, not skip, when it cannot start.
+PgServer& Server() {
+  static PgServer server;
+  return server;
+}
+
+class CallStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(Server().Ok()) << Server().Error().toStdString() << Server().Log().toStdString();
+    ASSERT_TRUE(m_admin.Open(Server().Conninfo())) << m_admin.Error().toStdString();
+  }
+  QByteArray Query(const char* sql) {
+    const PgResult result = m_admin.Exec(sql);
+    EXPECT_TRUE(result.Ok()) << sql << ": " << result.Error().toStdString();
+    return result.Ok() && result.Rows() > 0 ? result.Value(0, 0) : QByteArray();
+  }
+  PgConnection m_admin;
+};
+
+QByteArray Rows(const std::vector<QByteArray>& records, const QByteArray& exchange) {
+  QByteArray rows;
+  qint64 line = 1;
+  for (const QByteArray& record : records) rows += CopyRow(exchange, record, false, "f.log", line++);
+  return rows;
+}
+
+// Records whose bytes COPY's text format and PostgreSQL's text types must carry unchanged.
+const QByteArray kPlain = Record("AB", Times("20240115083000", "20240115083130"));
+const QByteArray kAwkward =
+    Record(QByteArray("\x00\xFF", 2), Item(1, QByteArray("\\N\t\r\n\x00\xE9\"", 8)) +
+                                          Times("20240331015959", "20240331030001"));
+const QByteArray kNoTimes = Record("EF", Item(3, "123"));
+
+TEST_F(CallStoreTest, StoresEveryRecordOnceWithItsFields) {
+  CallStore store;
+  ASSERT_EQ(store.Open(Server().Conninfo(), "Europe/Berlin", "test"), std::nullopt);
+  ASSERT_TRUE(store.Begin());
+  // Twice in one batch, then the whole batch again, then under another exchange.
+  EXPECT_EQ(store.Load(Rows({kPlain, kAwkward, kNoTimes, kPlain}, "north")), 3);
+  EXPECT_EQ(store.Load(Rows({kPlain, kAwkward, kNoTimes}, "north")), 0);
+  EXPECT_EQ(store.Load(Rows({kPlain}, "south")), 1);
+  ASSERT_TRUE(store.Commit()) << store.Error().toStdString();
+
+  EXPECT_EQ(Query("SELECT count(*) FROM calls"), "4");
+  EXPECT_EQ(Query("SELECT string_agg(encode(record, 'hex'), ',' ORDER BY log_line) FROM calls"
+                  " WHERE exchange = 'north'"),
+            (kPlain.toHex() + ',' + kAwkward.toHex() + ',' + kNoTimes.toHex()));
+  Query("SET TimeZone = 'UTC'");
+  // The stamps are read in the exchange's zone: 08:30 in Berlin in winter is 07:30 UTC; the
+  // second call runs over the change to summer time, so it talked 1 h 2 s less than it reads.
+  EXPECT_EQ(Query("SELECT string_agg(started_at::text || '/' || talk_seconds, ',' ORDER BY"
+                  " log_line) FROM calls WHERE exchange = 'north' AND started_at IS NOT NULL"),
+            "2024-01-15 07:30:00+00/90,2024-03-31 00:59:59+00/3602");
+  EXPECT_EQ(Query("SELECT extract(epoch FROM ended_at - started_at) FROM calls WHERE "
+                  "call_type = 'AB' AND exchange = 'north'"),
+            "90.000000");
+  EXPECT_EQ(Query("SELECT count(*) FROM calls WHERE started_at IS NULL AND talk_seconds IS NULL"
+                  " AND call_type = 'EF'"),
+            "1");
+  const QJsonArray items =
+      QJsonDocument::fromJson(Query("SELECT items FROM calls WHERE log_line = 2")).array();
+  ASSERT_EQ(items.size(), 2);
+  EXPECT_EQ(items[0].toObject()["type"].toDouble(), 1);
+  EXPECT_EQ(items[0].toObject()["data"].toString(), QString::fromUtf8("\\N\t\r\n\uFFFD\u00E9\""));
+  EXPECT_EQ(Query("SELECT call_type FROM calls WHERE log_line = 2"), "\uFFFD\u00FF");
+  EXPECT_EQ(Query("SELECT calls || '/' || total_talk_seconds FROM calls_per_hour WHERE "
+                  "exchange = 'north' AND hour = '2024-01-15 07:00+00'"),
+            "1/90");
+  EXPECT_EQ(Query("SELECT count(*) FROM long_calls(90)"), "1");
+}
+
+TEST_F(CallStoreTest, SchemaIsCreatedOnceAndANewerOneRefused) {
+  Query("CREATE DATABASE newer");
+  CallStore first;
+  CallStore second;
+  QByteArray conninfo = Server().Conninfo("newer");
+  ASSERT_EQ(first.Open(conninfo, "UTC", "test"), std::nullopt);
+  ASSERT_EQ(second.Open(conninfo, "UTC", "test"), std::nullopt);
+  PgConnection newer;
+  ASSERT_TRUE(newer.Open(conninfo));
+  EXPECT_EQ(newer.Exec("SELECT max(version) FROM schema_version").Value(0, 0),
+            QByteArray::number(KnownSchemaVersion()));
+  ASSERT_TRUE(newer.Run("INSERT INTO schema_version VALUES (9999)"));
+  CallStore third;
+  const std::optional<QString> refused = third.Open(conninfo, "UTC", "test");
+  ASSERT_TRUE(refused);
+  EXPECT_TRUE(refused->contains("version 9999, newer than this program knows")) << refused->toStdString();
+
+  // The rights the README gives a collector's role are enough once the schema is there.
+  ASSERT_TRUE(newer.Run("DELETE FROM schema_version WHERE version = 9999"));
+  ASSERT_TRUE(newer.Run("CREATE ROLE collector LOGIN"));
+  ASSERT_TRUE(newer.Run("GRANT CONNECT, TEMPORARY ON DATABASE newer TO collector;"
+                        "GRANT SELECT, INSERT ON calls TO collector;"
+                        "GRANT SELECT, INSERT, UPDATE ON store_positions TO collector;"
+                        "GRANT SELECT ON schema_version TO collector"));
+  CallStore limited;
+  ASSERT_EQ(limited.Open(conninfo.replace("user=postgres", "user=collector"), "UTC", "test"),
+            std::nullopt);
+  ASSERT_TRUE(limited.Begin());
+  EXPECT_EQ(limited.Load(Rows({kPlain}, "east")), 1) << limited.Error().toStdString();
+  EXPECT_TRUE(limited.SavePosition("east", "f.log", {10, 2})) << limited.Error().toStdString();
+  EXPECT_TRUE(limited.SavePosition("east", "f.log", {20, 3})) << limited.Error().toStdString();
+  EXPECT_TRUE(limited.Commit());
+  EXPECT_EQ(limited.Positions("east")->at("f.log").offset, 20);
+
+  CallStore badZone;
+  EXPECT_TRUE(badZone.Open(Server().Conninfo(), "Nowhere/Atlantis", "test"));
+}
+
+TEST_F(CallStoreTest, VorlanLoadCountsAndExitCodes) {
+  QTemporaryDir folder;
+  auto write = [&folder](const QString& name, const QByteArray& bytes) {
+    QFile file(folder.filePath(name));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    return folder.filePath(name);
+  };
+  const QString first = write("01151230.log", kPlain + "\r\n<BAD>:" + kAwkward + "\r\nnoise\r\n");
+  const QString second = write("01151330.log", kPlain + "\r\n" + kNoTimes + "\r\n");
+  const QString binary = write("image.log", "\x02\x03\r\nxx\r\nyy\r\n");
+  auto load = [](const QStringList& arguments) {
+    QProcess process;
+    process.start(VORLAN_LOAD_PATH, arguments);
+    process.waitForFinished(60000);
+    return std::pair(process.exitCode(),
+                     (process.readAllStandardOutput() + process.readAllStandardError()).toStdString());
+  };
+  const QStringList store{"--store", QString::fromUtf8(Server().Conninfo()), "--exchange", "west"};
+  EXPECT_EQ(load(store + QStringList{first, second}),
+            std::pair(0, std::string("3 inserted, 1 already stored, 1 lines not records\n")));
+  EXPECT_EQ(load(store + QStringList{second, first}),
+            std::pair(0, std::string("0 inserted, 4 already stored, 1 lines not records\n")));
+  const auto [notLog, text] = load(store + QStringList{binary});
+  EXPECT_EQ(notLog, 1) << text;
+  EXPECT_EQ(Query("SELECT count(*) || '/' || count(*) FILTER (WHERE marked_bad) FROM calls WHERE "
+                  "exchange = 'west'"),
+            "3/1");
+  EXPECT_EQ(load({"--store", "host=/nowhere password=secret", "--exchange", "w", first}).first, 2);
+  EXPECT_EQ(load({"--store", "host=/nowhere", "--exchange", "w", first}).first, 3);
+}
+
+}  // namespace

@@ -1,0 +1,125 @@
+#pragma once
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace vorlan {
+
+// A PostgreSQL server of the test's own: a cluster in a temporary folder, listening on a Unix
+// socket in that folder only. PostgreSQL refuses to run as root, so under root (CI) it runs as
+// the user "postgres" that the Debian package creates. The server is stopped when this object
+// goes, and by a watcher when the test process dies without getting there.
+class PgServer {
+ public:
+  static constexpr int kStartSeconds = 60;  // a guard for a busy machine, not a wait
+
+  PgServer() {
+    m_root = m_folder.path();
+    m_data = m_root + "/data";
+    if (!m_folder.isValid()) {
+      m_error = "cannot create a temporary folder";
+      return;
+    }
+    if (AsRoot() && !Run("chown", {"postgres:postgres", m_root}, false)) return;
+    if (!Run(Binary("initdb"), {"-D", m_data, "-U", "postgres", "-A", "trust", "-E", "UTF8",
+                                "--locale=C", "--no-sync"})) {
+      return;
+    }
+    if (!Start()) return;
+#ifdef Q_OS_UNIX
+    // Stops the server if this process ends without the destructor (a crash, a time-out).
+    const QString stop = Command(Binary("pg_ctl"), {"-D", m_data, "stop", "-m", "immediate"});
+    QProcess::startDetached("setsid", {"sh", "-c",
+                                       QString("while kill -0 %1 2>/dev/null; do sleep 1; done; %2 >/dev/null 2>&1")
+                                           .arg(getpid())
+                                           .arg(stop)});
+#endif
+  }
+  ~PgServer() {
+    if (m_running) Stop();
+  }
+  PgServer(const PgServer&) = delete;
+  PgServer& operator=(const PgServer&) = delete;
+
+  bool Ok() const { return m_running && m_error.isEmpty(); }
+  QString Error() const { return m_error; }
+  QString SocketFolder() const { return m_root; }
+  QByteArray Conninfo(const QString& database = "postgres") const {
+    return QString("host=%1 user=postgres dbname=%2").arg(m_root, database).toUtf8();
+  }
+
+  bool Start() {
+    m_running = Run(Binary("pg_ctl"),
+                    {"-D", m_data, "-l", m_root + "/server.log", "-w", "-t",
+                     QString::number(kStartSeconds), "-o",
+                     QString("-k %1 -c listen_addresses='' -c fsync=off").arg(m_root), "start"});
+    return m_running;
+  }
+  // Stopped hard: the server's processes end at once, as in a crash.
+  bool Stop() {
+    const bool stopped = Run(Binary("pg_ctl"), {"-D", m_data, "-w", "stop", "-m", "immediate"});
+    m_running = m_running && !stopped;
+    return stopped;
+  }
+  QByteArray Log() const {
+    QFile file(m_root + "/server.log");
+    return file.open(QIODevice::ReadOnly) ? file.readAll().right(4000) : QByteArray();
+  }
+
+ private:
+  static bool AsRoot() {
+#ifdef Q_OS_UNIX
+    return geteuid() == 0;
+#else
+    return false;
+#endif
+  }
+  static QString Binary(const QString& name) {
+    for (const char* folder : {"/usr/lib/postgresql/15/bin", "/usr/lib/postgresql/16/bin",
+                               "/usr/lib/postgresql/17/bin"}) {
+      if (QFile::exists(QString("%1/%2").arg(folder, name))) return QString("%1/%2").arg(folder, name);
+    }
+    return name;
+  }
+  static QString Command(const QString& program, const QStringList& arguments) {
+    QStringList words{AsRoot() ? "runuser -u postgres --" : "", program};
+    for (const QString& argument : arguments) words << "'" + argument + "'";
+    return words.join(' ');
+  }
+  bool Run(const QString& program, QStringList arguments, bool asServerUser = true) {
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setWorkingDirectory(m_root);
+    if (asServerUser && AsRoot()) {
+      arguments.prepend(program);
+      arguments = QStringList{"-u", "postgres", "--"} + arguments;
+      process.start("runuser", arguments);
+    } else {
+      process.start(program, arguments);
+    }
+    const bool done = process.waitForFinished((kStartSeconds + 10) * 1000);
+    if (done && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0) {
+      return true;
+    }
+    m_error = QString("%1 %2 failed: %3").arg(program, arguments.join(' '),
+                                              QString::fromLocal8Bit(process.readAll()));
+    return false;
+  }
+
+  QTemporaryDir m_folder{QDir::tempPath() + "/vorlan-pg-XXXXXX"};
+  QString m_root;
+  QString m_data;
+  QString m_error;
+  bool m_running = false;
+};
+
+}  // namespace vorlan
