@@ -33,15 +33,12 @@ std::optional<QString> CallStore::Open(const QByteArray& conninfo, const QString
 std::optional<qint64> CallStore::Load(const QByteArray& copyRows) {
   const QByteArray copy = QByteArray("COPY incoming (") + kCopyColumns + ") FROM STDIN";
   if (!m_connection.CopyIn(copy.constData(), copyRows)) return std::nullopt;
-  // One statement empties the staging table into calls; a record already there, or twice in
-  // this batch, is inserted once.
-  const QByteArray move = QByteArray(
-                              "WITH moved AS (DELETE FROM incoming RETURNING *) "
-                              "INSERT INTO calls (") +
-                          kCopyColumns + ") SELECT " + kCopyColumns +
-                          " FROM moved ON CONFLICT ON CONSTRAINT calls_once DO NOTHING";
+  // A record already there, or twice in this batch, is inserted once.
+  const QByteArray move = QByteArray("INSERT INTO calls (") + kCopyColumns + ") SELECT " +
+                          kCopyColumns +
+                          " FROM incoming ON CONFLICT ON CONSTRAINT calls_once DO NOTHING";
   const PgResult result = m_connection.Exec(move.constData());
-  if (!m_connection.Check(result)) return std::nullopt;
+  if (!m_connection.Check(result) || !m_connection.Run("TRUNCATE incoming")) return std::nullopt;
   return result.AffectedRows();
 }
 

@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+
 #include "store/log_source.h"
 
 namespace vorlan::store {
@@ -97,12 +99,25 @@ bool Forwarder::Pass(bool& more) {
 }
 
 bool Forwarder::LoadFile(const QString& name, qint64 size, const QDateTime& modified, bool& more) {
-  const LogPosition from = m_positions[name];
-  if (size <= from.offset) return true;
+  LogPosition from = m_positions[name];
+  // A file cut back below the position (the log cuts a line it could not sync), or whose
+  // position no longer follows a line end, is read again from its start: what is already
+  // stored is skipped by its bytes.
+  if (size < from.offset) from = {};
+  if (size == from.offset) return true;
   QString error;
-  const std::optional<Chunk> chunk =
-      ReadChunk(QDir(m_options.logsFolder).filePath(name), from.offset, error);
+  const QString path = QDir(m_options.logsFolder).filePath(name);
+  std::optional<Chunk> chunk = ReadChunk(path, std::max<qint64>(0, from.offset - 2), error);
   if (!chunk) return true;  // gone or replaced since the listing; the next pass sees
+  if (from.offset >= 2) {
+    if (!chunk->bytes.startsWith("\r\n")) {
+      from = {};
+      chunk = ReadChunk(path, 0, error);
+      if (!chunk) return true;
+    } else {
+      chunk->bytes.remove(0, 2);
+    }
+  }
   const bool settled =
       chunk->toEnd && modified.secsTo(QDateTime::currentDateTime()) >= kSettled.count();
   const LogBatch batch =

@@ -6,10 +6,15 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
+
+#include <chrono>
+#include <mutex>
 
 #include "call_records.h"
 #include "store/call_rows.h"
 #include "store/call_store.h"
+#include "store/forwarder.h"
 #include "store/log_batch.h"
 #include "store/schema.h"
 #include "support/pg_server.h"
@@ -162,6 +167,53 @@ TEST_F(CallStoreTest, VorlanLoadCountsAndExitCodes) {
             "3/1");
   EXPECT_EQ(load({"--store", "host=/nowhere password=secret", "--exchange", "w", first}).first, 2);
   EXPECT_EQ(load({"--store", "host=/nowhere", "--exchange", "w", first}).first, 3);
+}
+
+// The forwarder alone, on a log folder the test writes: it loads whole records only, and a
+// file cut back under its position is read again rather than skipped.
+TEST_F(CallStoreTest, ForwarderLoadsWholeRecordsAndFollowsAFileCutBack) {
+  QTemporaryDir logs;
+  QFile file(logs.filePath("01151230.log"));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  auto append = [&file](const QByteArray& bytes) {
+    file.write(bytes);
+    file.flush();
+  };
+  CallStore schema;
+  ASSERT_EQ(schema.Open(Server().Conninfo(), "UTC", "test"), std::nullopt);
+  std::mutex mutex;
+  QStringList reports;
+  Forwarder forwarder({Server().Conninfo(), "forwarded", "UTC", logs.path()},
+                      [&](Forwarder::Level, const QString& text) {
+                        const std::lock_guard lock(mutex);
+                        reports << text;
+                      });
+  auto rows = [this] {
+    return Query("SELECT count(*) FROM calls WHERE exchange = 'forwarded'").toInt();
+  };
+  auto waitFor = [&](int expected) {
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+         std::chrono::steady_clock::now() < end && rows() != expected;) {
+      QThread::msleep(20);
+    }
+    return rows();
+  };
+  append(kPlain + "\r\n" + kAwkward.left(20));
+  forwarder.Start();
+  EXPECT_EQ(waitFor(1), 1);
+  append(kAwkward.mid(20) + "\r\n");
+  EXPECT_EQ(waitFor(2), 2);
+  // Cut back to its first line, then a shorter file than the position gets a new record.
+  file.resize(kPlain.size() + 2);
+  file.seek(kPlain.size() + 2);
+  append(kNoTimes + "\r\n");
+  EXPECT_EQ(waitFor(3), 3);
+  forwarder.Stop();
+  EXPECT_EQ(Query("SELECT byte_offset FROM store_positions WHERE exchange = 'forwarded'"),
+            QByteArray::number(file.size()));
+  const std::lock_guard lock(mutex);
+  EXPECT_TRUE(reports.join('\n').contains("connected to the store as exchange forwarded"))
+      << reports.join('\n').toStdString();
 }
 
 }  // namespace
