@@ -1,21 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <QDateTime>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
-
-#include <chrono>
-#include <mutex>
 
 #include "call_records.h"
 #include "store/call_rows.h"
 #include "store/call_store.h"
 #include "store/forwarder.h"
-#include "store/log_batch.h"
 #include "store/schema.h"
 #include "support/pg_server.h"
 
@@ -36,7 +28,7 @@ PgServer& Server() {
 class CallStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(Server().Ok()) << Server().Error().toStdString() << Server().Log().toStdString();
+    ASSERT_TRUE(Server().Ok()) << Server().Error().toStdString();
     ASSERT_TRUE(m_admin.Open(Server().Conninfo())) << m_admin.Error().toStdString();
   }
   QByteArray Query(const char* sql) {
@@ -76,23 +68,16 @@ TEST_F(CallStoreTest, StoresEveryRecordOnceWithItsFields) {
                   " WHERE exchange = 'north'"),
             (kPlain.toHex() + ',' + kAwkward.toHex() + ',' + kNoTimes.toHex()));
   Query("SET TimeZone = 'UTC'");
-  // The stamps are read in the exchange's zone: 08:30 in Berlin in winter is 07:30 UTC; the
-  // second call runs over the change to summer time, so it talked 1 h 2 s less than it reads.
-  EXPECT_EQ(Query("SELECT string_agg(started_at::text || '/' || talk_seconds, ',' ORDER BY"
-                  " log_line) FROM calls WHERE exchange = 'north' AND started_at IS NOT NULL"),
-            "2024-01-15 07:30:00+00/90,2024-03-31 00:59:59+00/3602");
-  EXPECT_EQ(Query("SELECT extract(epoch FROM ended_at - started_at) FROM calls WHERE "
-                  "call_type = 'AB' AND exchange = 'north'"),
-            "90.000000");
-  EXPECT_EQ(Query("SELECT count(*) FROM calls WHERE started_at IS NULL AND talk_seconds IS NULL"
-                  " AND call_type = 'EF'"),
-            "1");
-  const QJsonArray items =
-      QJsonDocument::fromJson(Query("SELECT items FROM calls WHERE log_line = 2")).array();
-  ASSERT_EQ(items.size(), 2);
-  EXPECT_EQ(items[0].toObject()["type"].toDouble(), 1);
-  EXPECT_EQ(items[0].toObject()["data"].toString(), QString::fromUtf8("\\N\t\r\n\uFFFD\u00E9\""));
-  EXPECT_EQ(Query("SELECT call_type FROM calls WHERE log_line = 2"), "\uFFFD\u00FF");
+  // The stamps are read in the exchange's zone: 08:30 in Berlin in winter is 07:30 UTC. The
+  // second call runs over the change to summer time: 2 s apart, though its stamps read 3602.
+  EXPECT_EQ(Query("SELECT string_agg(concat_ws('/', started_at, ended_at - started_at,"
+                  " talk_seconds, call_type), ',' ORDER BY log_line) FROM calls"
+                  " WHERE exchange = 'north'"),
+            "2024-01-15 07:30:00+00/00:01:30/90/AB,"
+            "2024-03-31 00:59:59+00/00:00:02/3602/\uFFFD\u00FF,EF");
+  EXPECT_EQ(Query("SELECT items FROM calls WHERE log_line = 2"),
+            R"([{"data": "\\N\t\r\n)" "\uFFFD\u00E9" R"(\"", "type": 1}, )"
+            R"({"data": "20240331015959...20240331030001", "type": 6}])");
   EXPECT_EQ(Query("SELECT calls || '/' || total_talk_seconds FROM calls_per_hour WHERE "
                   "exchange = 'north' AND hour = '2024-01-15 07:00+00'"),
             "1/90");
@@ -141,9 +126,8 @@ TEST_F(CallStoreTest, VorlanLoadCountsAndExitCodes) {
   QTemporaryDir folder;
   auto write = [&folder](const QString& name, const QByteArray& bytes) {
     QFile file(folder.filePath(name));
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-    return folder.filePath(name);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    return file.fileName();
   };
   const QString first = write("01151230.log", kPlain + "\r\n<BAD>:" + kAwkward + "\r\nnoise\r\n");
   const QString second = write("01151330.log", kPlain + "\r\n" + kNoTimes + "\r\n");
@@ -160,8 +144,7 @@ TEST_F(CallStoreTest, VorlanLoadCountsAndExitCodes) {
             std::pair(0, std::string("3 inserted, 1 already stored, 1 lines not records\n")));
   EXPECT_EQ(load(store + QStringList{second, first}),
             std::pair(0, std::string("0 inserted, 4 already stored, 1 lines not records\n")));
-  const auto [notLog, text] = load(store + QStringList{binary});
-  EXPECT_EQ(notLog, 1) << text;
+  EXPECT_EQ(load(store + QStringList{binary}).first, 1);
   EXPECT_EQ(Query("SELECT count(*) || '/' || count(*) FILTER (WHERE marked_bad) FROM calls WHERE "
                   "exchange = 'west'"),
             "3/1");
@@ -172,48 +155,33 @@ TEST_F(CallStoreTest, VorlanLoadCountsAndExitCodes) {
 // The forwarder alone, on a log folder the test writes: it loads whole records only, and a
 // file cut back under its position is read again rather than skipped.
 TEST_F(CallStoreTest, ForwarderLoadsWholeRecordsAndFollowsAFileCutBack) {
-  QTemporaryDir logs;
-  QFile file(logs.filePath("01151230.log"));
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  auto append = [&file](const QByteArray& bytes) {
-    file.write(bytes);
-    file.flush();
-  };
   CallStore schema;
   ASSERT_EQ(schema.Open(Server().Conninfo(), "UTC", "test"), std::nullopt);
-  std::mutex mutex;
-  QStringList reports;
-  Forwarder forwarder({Server().Conninfo(), "forwarded", "UTC", logs.path()},
-                      [&](Forwarder::Level, const QString& text) {
-                        const std::lock_guard lock(mutex);
-                        reports << text;
-                      });
-  auto rows = [this] {
-    return Query("SELECT count(*) FROM calls WHERE exchange = 'forwarded'").toInt();
-  };
-  auto waitFor = [&](int expected) {
-    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-         std::chrono::steady_clock::now() < end && rows() != expected;) {
+  QTemporaryDir logs;
+  QFile file(logs.filePath("01151230.log"));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+  Forwarder forwarder({Server().Conninfo(), "forwarded", "UTC", logs.path()}, [](auto, auto&) {});
+  auto rowsReach = [this](int expected) {
+    int rows = -1;
+    for (int tries = 0; tries < 1000 && rows != expected; ++tries) {
       QThread::msleep(20);
+      rows = Query("SELECT count(*) FROM calls WHERE exchange = 'forwarded'").toInt();
     }
-    return rows();
+    return rows;
   };
-  append(kPlain + "\r\n" + kAwkward.left(20));
+  file.write(kPlain + "\r\n" + kAwkward.left(20));
   forwarder.Start();
-  EXPECT_EQ(waitFor(1), 1);
-  append(kAwkward.mid(20) + "\r\n");
-  EXPECT_EQ(waitFor(2), 2);
+  EXPECT_EQ(rowsReach(1), 1);
+  file.write(kAwkward.mid(20) + "\r\n");
+  EXPECT_EQ(rowsReach(2), 2);
   // Cut back to its first line, then a shorter file than the position gets a new record.
   file.resize(kPlain.size() + 2);
   file.seek(kPlain.size() + 2);
-  append(kNoTimes + "\r\n");
-  EXPECT_EQ(waitFor(3), 3);
+  file.write(kNoTimes + "\r\n");
+  EXPECT_EQ(rowsReach(3), 3);
   forwarder.Stop();
   EXPECT_EQ(Query("SELECT byte_offset FROM store_positions WHERE exchange = 'forwarded'"),
             QByteArray::number(file.size()));
-  const std::lock_guard lock(mutex);
-  EXPECT_TRUE(reports.join('\n').contains("connected to the store as exchange forwarded"))
-      << reports.join('\n').toStdString();
 }
 
 }  // namespace

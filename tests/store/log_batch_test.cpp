@@ -49,8 +49,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"OtherLineBetweenRecords", kLine + "noise\r\n" + kLine, false, false, 2, 1, 2 * kLine.size() + 7, 10},
         Case{"OtherLineAtTheEndWaits", kLine + "noise\r\n", false, false, 1, 0, kLine.size(), 8},
         Case{"SettledFileTakenWhole", kLine + "noise\r\ntail", true, false, 1, 2, kLine.size() + 11, 10},
-        Case{"FullChunkWithoutRecords", QByteArray("noise\r\nmore\r\nhalf"), false, true, 0, 2, 13, 9},
-        Case{"Empty", QByteArray(), false, false, 0, 0, 0, 7}),
+        Case{"FullChunkWithoutRecords", QByteArray("noise\r\nmore\r\nhalf"), false, true, 0, 2, 13, 9}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -25,23 +25,20 @@ class PgServer {
   PgServer() {
     m_root = m_folder.path();
     m_data = m_root + "/data";
-    if (!m_folder.isValid()) {
-      m_error = "cannot create a temporary folder";
+    if (!m_folder.isValid() || (AsRoot() && !Run("chown", {"postgres:postgres", m_root}, false)) ||
+        !Run(Binary("initdb"), {"-D", m_data, "-U", "postgres", "-A", "trust", "-E", "UTF8",
+                                "--locale=C", "--no-sync"}) ||
+        !Start()) {
       return;
     }
-    if (AsRoot() && !Run("chown", {"postgres:postgres", m_root}, false)) return;
-    if (!Run(Binary("initdb"), {"-D", m_data, "-U", "postgres", "-A", "trust", "-E", "UTF8",
-                                "--locale=C", "--no-sync"})) {
-      return;
-    }
-    if (!Start()) return;
 #ifdef Q_OS_UNIX
     // Stops the server if this process ends without the destructor (a crash, a time-out).
-    const QString stop = Command(Binary("pg_ctl"), {"-D", m_data, "stop", "-m", "immediate"});
-    QProcess::startDetached("setsid", {"sh", "-c",
-                                       QString("while kill -0 %1 2>/dev/null; do sleep 1; done; %2 >/dev/null 2>&1")
-                                           .arg(getpid())
-                                           .arg(stop)});
+    const QString stop = QString("%1 %2 -D %3 stop -m immediate >/dev/null 2>&1")
+                             .arg(AsRoot() ? "runuser -u postgres --" : "", Binary("pg_ctl"), m_data);
+    QProcess::startDetached(
+        "setsid", {"sh", "-c", QString("while kill -0 %1 2>/dev/null; do sleep 1; done; %2")
+                                   .arg(getpid())
+                                   .arg(stop)});
 #endif
   }
   ~PgServer() {
@@ -50,9 +47,12 @@ class PgServer {
   PgServer(const PgServer&) = delete;
   PgServer& operator=(const PgServer&) = delete;
 
-  bool Ok() const { return m_running && m_error.isEmpty(); }
-  QString Error() const { return m_error; }
-  QString SocketFolder() const { return m_root; }
+  bool Ok() const { return m_running; }
+  // What failed, and the end of the server's log.
+  QString Error() const {
+    QFile log(m_root + "/server.log");
+    return m_error + (log.open(QIODevice::ReadOnly) ? log.readAll().right(4000) : QByteArray());
+  }
   QByteArray Conninfo(const QString& database = "postgres") const {
     return QString("host=%1 user=postgres dbname=%2").arg(m_root, database).toUtf8();
   }
@@ -70,10 +70,7 @@ class PgServer {
     m_running = m_running && !stopped;
     return stopped;
   }
-  QByteArray Log() const {
-    QFile file(m_root + "/server.log");
-    return file.open(QIODevice::ReadOnly) ? file.readAll().right(4000) : QByteArray();
-  }
+
 
  private:
   static bool AsRoot() {
@@ -83,17 +80,10 @@ class PgServer {
     return false;
 #endif
   }
+  // Debian's server binaries, of the newest version installed.
   static QString Binary(const QString& name) {
-    for (const char* folder : {"/usr/lib/postgresql/15/bin", "/usr/lib/postgresql/16/bin",
-                               "/usr/lib/postgresql/17/bin"}) {
-      if (QFile::exists(QString("%1/%2").arg(folder, name))) return QString("%1/%2").arg(folder, name);
-    }
-    return name;
-  }
-  static QString Command(const QString& program, const QStringList& arguments) {
-    QStringList words{AsRoot() ? "runuser -u postgres --" : "", program};
-    for (const QString& argument : arguments) words << "'" + argument + "'";
-    return words.join(' ');
+    const QStringList versions = QDir("/usr/lib/postgresql").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    return versions.isEmpty() ? name : QString("/usr/lib/postgresql/%1/bin/%2").arg(versions.last(), name);
   }
   bool Run(const QString& program, QStringList arguments, bool asServerUser = true) {
     QProcess process;
