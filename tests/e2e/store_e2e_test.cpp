@@ -39,7 +39,12 @@ class Collector {
     m_process.kill();
     m_process.waitForFinished(5000);
   }
-  std::string Output() const { return m_output.toStdString(); }
+  std::string Output() const {
+    return m_output.toStdString() + (m_process.state() == QProcess::NotRunning
+                                         ? "(ended: " + m_process.errorString().toStdString() +
+                                               ", exit " + std::to_string(m_process.exitCode()) + ")\n"
+                                         : std::string());
+  }
   qsizetype Count(const char* text) const { return m_output.count(text); }
 
  private:
@@ -91,7 +96,7 @@ class StoreEndToEnd : public ::testing::TestWithParam<Case> {
   // The table holds the distinct records of the exchange's log files, all that it delivered.
   void ExpectConverged(const SimProcess& sim, const char* exchange, const Collector& collector) {
     ASSERT_TRUE(WaitFor([&] { return sim.Delivered().size() == size_t(kRecords); }))
-        << sim.Delivered().size() << " delivered\n" << collector.Output();
+        << sim.Delivered().size() << " delivered\n" << collector.Output() << sim.Tail();
     if (!m_db.Run("SELECT 1")) {
       ASSERT_TRUE(m_db.Open(Server().Conninfo())) << m_db.Error().toStdString();
     }
