@@ -41,8 +41,7 @@ class CallStoreTest : public ::testing::Test {
 
 QByteArray Rows(const std::vector<QByteArray>& records, const QByteArray& exchange) {
   QByteArray rows;
-  qint64 line = 1;
-  for (const QByteArray& record : records) rows += CopyRow(exchange, record, false, "f.log", line++);
+  for (const QByteArray& record : records) rows += CopyRow(exchange, record, false, "f.log", rows.count('\n') + 1);
   return rows;
 }
 
