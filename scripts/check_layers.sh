@@ -10,14 +10,16 @@ declare -A USES=(
   [src/link]=""
   [src/format]=""
   [src/logging]=""
+  [src/store]="logging format"
   [src/platform]=""
   [src/app]="link format logging platform"
   [src/about]="platform"
   [src/ui]="app about platform link format logging"
   [src]="app ui platform logging"
-  [src/collect]="app platform logging"
+  [src/collect]="app platform logging store"
   [tools/pbxsim]="link"
   [tools/vorlan-export]="format logging"
+  [tools/vorlan-load]="store logging format"
 )
 
 status=0

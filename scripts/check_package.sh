@@ -11,11 +11,11 @@ build_preset default >/dev/null
 deb=$(ls build/vorlan_*.deb)
 
 stray=$(dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | grep -Ev \
-  '^\./usr/(bin/(vorlan|pbxsim|vorlan-collect|vorlan-export)|share/applications/vorlan\.desktop|share/icons/hicolor/scalable/apps/vorlan\.svg|lib/systemd/system/vorlan-collect@\.service)$' || true)
+  '^\./usr/(bin/(vorlan|pbxsim|vorlan-collect|vorlan-export|vorlan-load)|share/applications/vorlan\.desktop|share/icons/hicolor/scalable/apps/vorlan\.svg|lib/systemd/system/vorlan-collect@\.service)$' || true)
 [ -z "$stray" ] || { echo "unexpected files in $deb:"; echo "$stray"; exit 1; }
 
 listing=$(dpkg-deb -c "$deb")
-for program in vorlan vorlan-collect vorlan-export pbxsim; do
+for program in vorlan vorlan-collect vorlan-export vorlan-load pbxsim; do
   grep -q "\./usr/bin/$program\$" <<<"$listing" || { echo "$deb: no /usr/bin/$program"; exit 1; }
 done
 

@@ -6,6 +6,7 @@
 #include <QRandomGenerator>
 
 #include <cstdio>
+#include <memory>
 
 #include "app/form_main.h"
 #include "collect/collector.h"
@@ -16,6 +17,7 @@
 #include "platform/qt_platform.h"
 #include "platform/settings_store.h"
 #include "platform/termination_signals.h"
+#include "store/forwarder.h"
 
 using namespace vorlan;
 
@@ -48,6 +50,30 @@ int main(int argc, char* argv[]) {
     log.Error(QStringLiteral("cannot create or write the log folder %1")
                   .arg(QDir::toNativeSeparators(options.logsFolder)));
     return collect::kCannotStart;
+  }
+
+  // The store is fed from the log files on a thread of its own; its reports come to this
+  // thread's event loop, which writes every line of the log.
+  std::unique_ptr<store::Forwarder> forwarder;
+  if (!options.store.isEmpty()) {
+    if (const auto error = store::PgConnection::CheckConninfo(options.store.toUtf8())) {
+      std::fprintf(stderr, "vorlan-collect: --store: %s\n", qPrintable(*error));
+      return collect::kBadArguments;
+    }
+    const QString zone = options.timeZone.isEmpty() ? store::LocalTimeZone() : options.timeZone;
+    forwarder = std::make_unique<store::Forwarder>(
+        store::ForwarderOptions{options.store.toUtf8(), options.exchange.toUtf8(), zone,
+                                options.logsFolder},
+        [&app, &log](store::Forwarder::Level level, const QString& text) {
+          QMetaObject::invokeMethod(&app, [&log, level, text] {
+            if (level == store::Forwarder::Level::Warning) {
+              log.Warning(text);
+            } else {
+              log.Info(text);
+            }
+          });
+        });
+    forwarder->Start();
   }
 
   SettingsStore settings = SettingsStore::InMemory();

@@ -41,7 +41,8 @@ ParsedArguments ParseArguments(const QStringList& arguments, const QString& defa
       options.quiet = true;
       continue;
     }
-    if (name != "--host" && name != "--device-id" && name != "--max-time" && name != "--logs") {
+    if (name != "--host" && name != "--device-id" && name != "--max-time" && name != "--logs" &&
+        name != "--store" && name != "--exchange" && name != "--time-zone") {
       return Failure(QStringLiteral("unknown argument \"%1\"").arg(arguments[i]));
     }
     const std::optional<QString> given = take();
@@ -62,6 +63,11 @@ ParsedArguments ParseArguments(const QStringList& arguments, const QString& defa
             QStringLiteral("--max-time needs a whole number of seconds, not \"%1\"").arg(*given));
       }
       options.maxTime = *given;
+    } else if (name == "--store" || name == "--exchange" || name == "--time-zone") {
+      if (given->trimmed().isEmpty()) return Failure(QStringLiteral("%1 needs a value").arg(name));
+      (name == "--store"      ? options.store
+       : name == "--exchange" ? options.exchange
+                              : options.timeZone) = *given;
     } else {
       if (given->isEmpty()) return Failure(QStringLiteral("--logs needs a folder"));
       logs = *given;
@@ -69,13 +75,15 @@ ParsedArguments ParseArguments(const QStringList& arguments, const QString& defa
   }
   if (!options.help && options.host.isEmpty()) return Failure(QStringLiteral("--host is missing"));
   options.logsFolder = QDir::cleanPath(QDir(logs).absolutePath());
+  if (options.exchange.isEmpty()) options.exchange = options.host;
   return {options, {}};
 }
 
 QString HelpText(const QString& defaultLogs) {
   return QStringLiteral(
              "Usage: vorlan-collect --host HOST [--device-id C] [--max-time SECONDS] [--logs DIR]\n"
-             "                      [--quiet]\n"
+             "                      [--quiet] [--store CONNINFO [--exchange NAME] [--time-zone "
+             "TZ]]\n"
              "\n"
              "Connects to the exchange's call record interface at HOST, port 60010, downloads\n"
              "every call record for as long as it runs, and appends each to hourly log files,\n"
@@ -89,6 +97,13 @@ QString HelpText(const QString& defaultLogs) {
              "  --logs DIR          the folder of the log files, created when missing\n"
              "                      (default %1)\n"
              "  --quiet             report errors only\n"
+             "  --store CONNINFO    also load every logged record into the call store\n"
+             "                      (PostgreSQL; a libpq connection string or URI, without a\n"
+             "                      password: libpq reads it from ~/.pgpass or PGPASSFILE).\n"
+             "                      The log files stay the journal: the download never waits\n"
+             "                      for the store, and loading catches up when it is back\n"
+             "  --exchange NAME     the exchange's name in the store (default: HOST)\n"
+             "  --time-zone TZ      the zone of the exchange's stamps (default: this machine's)\n"
              "  --help              show this text\n"
              "\n"
              "Each event is one line on standard error: local time, level (INFO, WARN, ERROR),\n"

@@ -21,6 +21,10 @@ struct Options {
   QString logsFolder;  // absolute
   bool quiet = false;
   bool help = false;
+  // The call store: a libpq connection string; empty without --store.
+  QString store;
+  QString exchange;  // the exchange's name in the store; the host when not given
+  QString timeZone;  // the zone of the exchange's stamps; this machine's when empty
 };
 
 struct ParsedArguments {

@@ -1,0 +1,116 @@
+#include "store/call_rows.h"
+
+#include <QDate>
+#include <QLocale>
+#include <QTime>
+
+#include "format/call_csv.h"
+#include "format/record_formatter.h"
+
+namespace vorlan::store {
+namespace {
+
+// Latin-1 bytes as UTF-8, NUL as U+FFFD: PostgreSQL text cannot hold a NUL.
+void AppendText(QByteArray& out, QByteArrayView bytes) {
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte == 0) {
+      out += "\xEF\xBF\xBD";
+    } else if (byte < 0x80) {
+      out += c;
+    } else {
+      out += char(0xC0 | (byte >> 6));
+      out += char(0x80 | (byte & 0x3F));
+    }
+  }
+}
+
+// A JSON string of Latin-1 bytes. Written by hand: it runs once per item of every record.
+void AppendJsonString(QByteArray& out, QByteArrayView bytes) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out += '"';
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte == '"' || byte == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte != 0 && byte < 0x20) {
+      out += "\\u00";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xF];
+    } else {
+      AppendText(out, QByteArrayView(&c, 1));
+    }
+  }
+  out += '"';
+}
+
+// COPY text: backslash, tab, LF and CR are escaped; everything else goes as it is.
+void Field(QByteArray& line, QByteArrayView utf8) {
+  for (const char c : utf8) {
+    switch (c) {
+      case '\\': line += "\\\\"; break;
+      case '\t': line += "\\t"; break;
+      case '\n': line += "\\n"; break;
+      case '\r': line += "\\r"; break;
+      default: line += c;
+    }
+  }
+  line += '\t';
+}
+
+void Null(QByteArray& line) { line += "\\N\t"; }
+
+QByteArray Stamp(const QDateTime& at) {
+  const QDate date = at.date();
+  const QTime time = at.time();
+  return QByteArray::number(date.year()).rightJustified(4, '0') + '-' +
+         QByteArray::number(date.month()).rightJustified(2, '0') + '-' +
+         QByteArray::number(date.day()).rightJustified(2, '0') + ' ' +
+         QByteArray::number(time.hour()).rightJustified(2, '0') + ':' +
+         QByteArray::number(time.minute()).rightJustified(2, '0') + ':' +
+         QByteArray::number(time.second()).rightJustified(2, '0');
+}
+
+}  // namespace
+
+QByteArray ItemsJson(QByteArrayView record) {
+  QByteArray json = "[";
+  for (const auto& [type, data] : format::RecordItems(record)) {
+    if (json.size() > 1) json += ',';
+    // The shortest text that reads back as the same number: valid JSON, as 6 or 0.6.
+    json +=
+        "{\"type\":" + QByteArray::number(type, 'g', QLocale::FloatingPointShortest) + ",\"data\":";
+    AppendJsonString(json, data);
+    json += '}';
+  }
+  return json + ']';
+}
+
+QByteArray CopyRow(const QByteArray& exchange, QByteArrayView record, bool markedBad,
+                   const QByteArray& logFile, qint64 logLine) {
+  QByteArray line;
+  line.reserve(record.size() * 4 + 128);
+  Field(line, exchange);
+  line += "\\\\x" + record.toByteArray().toHex() + '\t';
+  Field(line, markedBad ? "t" : "f");
+  QByteArray callType;
+  AppendText(callType, format::CallType(record));
+  Field(line, callType);
+  if (const std::optional<format::CallTimes> times = format::RecordCallTimes(record)) {
+    Field(line, Stamp(times->start));
+    Field(line, Stamp(times->end));
+    Field(line, QByteArray::number(times->talkSeconds));
+  } else {
+    Null(line);
+    Null(line);
+    Null(line);
+  }
+  Field(line, ItemsJson(record));
+  Field(line, logFile);
+  Field(line, QByteArray::number(logLine));
+  line.back() = '\n';
+  return line;
+}
+
+}  // namespace vorlan::store

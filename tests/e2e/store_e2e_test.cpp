@@ -1,0 +1,179 @@
+// vorlan-collect --store against the PBX simulator and a PostgreSQL server of the test's own:
+// whatever happens to the store or the collector, the table ends up holding exactly the
+// distinct records of each exchange's log files.
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <memory>
+#include <set>
+
+#include "platform/qt_platform.h"
+#include "store/pg_connection.h"
+#include "support/pg_server.h"
+#include "support/sim_process.h"
+
+namespace vorlan {
+namespace {
+
+using namespace std::chrono_literals;
+
+PgServer& Server() {
+  static PgServer server;
+  return server;
+}
+
+class Collector {
+ public:
+  explicit Collector(const QStringList& arguments) {
+    m_process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    QObject::connect(&m_process, &QProcess::readyReadStandardError,
+                     [this] { m_output += m_process.readAllStandardError(); });
+    m_process.start(QStringLiteral(VORLAN_COLLECT_PATH), arguments);
+  }
+  ~Collector() { Kill(); }
+  void Kill() {  // SIGKILL: nothing of the collector runs after it
+    if (m_process.state() == QProcess::NotRunning) return;
+    m_process.kill();
+    m_process.waitForFinished(5000);
+  }
+  std::string Output() const {
+    const bool ended = m_process.state() == QProcess::NotRunning;
+    return m_output.toStdString() + (ended ? "(ended: " + m_process.errorString().toStdString() + ")\n" : "");
+  }
+  qsizetype Count(const char* text) const { return m_output.count(text); }
+
+ private:
+  QProcess m_process;
+  QByteArray m_output;
+};
+
+enum class Fault { DownAtStart, StoppedHard, KilledBeforeCommit, TwoExchanges };
+
+struct Case {
+  const char* name;
+  Fault fault;
+  int host;  // cases run side by side: each has exchanges of its own, 127.0.213.host and up
+};
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
+constexpr int kRecords = 400;
+
+class StoreEndToEnd : public ::testing::TestWithParam<Case> {
+ protected:
+  void SetUp() override {
+    m_poll.start(50);
+    ASSERT_TRUE(Server().Ok()) << Server().Error().toStdString();
+    ASSERT_TRUE(m_db.Open(Server().Conninfo())) << m_db.Error().toStdString();
+  }
+  bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 60s) {
+    return m_platform.WaitUntil(done, limit);
+  }
+  QString Logs(const char* exchange) const { return m_dir.filePath(exchange); }
+  std::unique_ptr<SimProcess> Sim(const QString& address, QStringList options) {
+    options << "--records" << QString::number(kRecords) << "--per-reply" << "8";
+    auto sim = std::make_unique<SimProcess>(m_platform, address, options,
+                                            m_dir.filePath(address + ".jsonl"));
+    EXPECT_TRUE(sim->Started());
+    return sim;
+  }
+  std::unique_ptr<Collector> Collect(const QString& address, const char* exchange) {
+    return std::make_unique<Collector>(QStringList{"--host", address, "--logs", Logs(exchange),
+                                                   "--exchange", exchange, "--store",
+                                                   QString::fromUtf8(Server().Conninfo())});
+  }
+  qint64 Count(const char* sql, const std::vector<std::optional<QByteArray>>& parameters = {}) {
+    const store::PgResult result = m_db.Exec(sql, parameters);
+    return result.Ok() && result.Rows() == 1 ? result.Value(0, 0).toLongLong() : -1;
+  }
+  qint64 Rows(const char* exchange) {
+    return Count("SELECT count(*) FROM calls WHERE exchange = $1", {exchange});
+  }
+  // The table holds the distinct records of the exchange's log files, all that it delivered.
+  void ExpectConverged(const SimProcess& sim, const char* exchange, const Collector& collector) {
+    ASSERT_TRUE(WaitFor([&] { return sim.Delivered().size() == size_t(kRecords); }))
+        << sim.Delivered().size() << " delivered\n" << collector.Output() << sim.Tail();
+    ASSERT_TRUE(m_db.Open(Server().Conninfo())) << m_db.Error().toStdString();  // after restarts
+    EXPECT_TRUE(WaitFor([&] { return Rows(exchange) == kRecords; }, 30s))
+        << Rows(exchange) << " rows\n" << collector.Output();
+    std::set<QByteArray> rows;
+    std::set<QByteArray> logged;
+    const store::PgResult result = m_db.Exec(
+        "SELECT encode(record, 'hex') FROM calls WHERE exchange = $1", {QByteArray(exchange)});
+    for (int row = 0; row < result.Rows(); ++row) rows.insert(result.Value(row, 0));
+    for (const QByteArray& record : LoggedRecords(Logs(exchange))) logged.insert(record.toHex());
+    EXPECT_EQ(logged.size(), size_t(kRecords));
+    EXPECT_TRUE(rows == logged) << rows.size() << " rows, " << logged.size() << " logged";
+  }
+
+  QTemporaryDir m_dir;
+  QtPlatform m_platform;
+  QTimer m_poll;
+  store::PgConnection m_db;
+};
+
+TEST_P(StoreEndToEnd, TableHoldsTheDistinctLoggedRecords) {
+  const Fault fault = GetParam().fault;
+  const QString north = QString("127.0.213.%1").arg(GetParam().host);
+  const QString south = QString("127.0.213.%1").arg(GetParam().host + 1);
+  auto sim = Sim(north, {});
+  ASSERT_TRUE(fault != Fault::DownAtStart || Server().Stop());
+  auto collector = Collect(north, "north");
+  const auto midway = [&] { return sim->Delivered().size() >= 60 && Rows("north") >= 40; };
+
+  switch (fault) {
+    case Fault::DownAtStart:
+      ASSERT_TRUE(WaitFor([&] { return sim->Delivered().size() >= 100; }));
+      ASSERT_TRUE(Server().Start()) << Server().Error().toStdString();
+      break;
+    case Fault::StoppedHard: {
+      ASSERT_TRUE(WaitFor(midway)) << collector->Output();
+      ASSERT_TRUE(Server().Stop());
+      const size_t stoppedAt = sim->Delivered().size();
+      ASSERT_TRUE(WaitFor([&] { return sim->Delivered().size() >= stoppedAt + 60; }));
+      ASSERT_TRUE(Server().Start()) << Server().Error().toStdString();
+      break;
+    }
+    case Fault::KilledBeforeCommit: {
+      ASSERT_TRUE(WaitFor(midway)) << collector->Output();
+      // The forwarder's next position write waits for this lock, after its rows went in.
+      store::PgConnection holder;
+      ASSERT_TRUE(holder.Open(Server().Conninfo()));
+      ASSERT_TRUE(holder.Run("BEGIN"));
+      ASSERT_TRUE(holder.Run("LOCK TABLE store_positions IN SHARE MODE"));
+      ASSERT_TRUE(WaitFor([&] {
+        return Count("SELECT count(*) FROM pg_stat_activity WHERE application_name ="
+                     " 'vorlan-collect' AND wait_event_type = 'Lock'") == 1;
+      }));
+      collector->Kill();
+      ASSERT_TRUE(holder.Run("ROLLBACK"));
+      collector = Collect(north, "north");
+      break;
+    }
+    case Fault::TwoExchanges: {
+      // The second exchange's link is cut inside replies, which it then sends again.
+      auto other = Sim(south, {"--seed", "9", "--close-in-record", "0.1"});
+      auto second = Collect(south, "south");
+      ExpectConverged(*other, "south", *second);
+      break;
+    }
+  }
+  ExpectConverged(*sim, "north", *collector);
+  if (fault == Fault::DownAtStart || fault == Fault::StoppedHard) {
+    // Said once, not at every retry.
+    EXPECT_EQ(collector->Count("cannot reach the store"), 1) << collector->Output();
+    EXPECT_GE(collector->Count("connected to the store"), 1) << collector->Output();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, StoreEndToEnd,
+                         ::testing::Values(Case{"DownAtStart", Fault::DownAtStart, 1},
+                                           Case{"StoppedHard", Fault::StoppedHard, 3},
+                                           Case{"KilledBeforeCommit", Fault::KilledBeforeCommit, 5},
+                                           Case{"TwoExchanges", Fault::TwoExchanges, 7}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace vorlan

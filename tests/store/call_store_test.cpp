@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include "call_records.h"
+#include "store/call_rows.h"
+#include "store/call_store.h"
+#include "store/forwarder.h"
+#include "store/schema.h"
+#include "support/pg_server.h"
+
+using namespace vorlan;
+using namespace vorlan::store;
+using records::Item;
+using records::Record;
+using records::Times;
+
+namespace {
+
+// One server for the suite's process; the store tests fail, not skip, when it cannot start.
+PgServer& Server() {
+  static PgServer server;
+  return server;
+}
+
+class CallStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(Server().Ok()) << Server().Error().toStdString();
+    ASSERT_TRUE(m_admin.Open(Server().Conninfo())) << m_admin.Error().toStdString();
+  }
+  QByteArray Query(const char* sql) {
+    const PgResult result = m_admin.Exec(sql);
+    EXPECT_TRUE(result.Ok()) << sql << ": " << result.Error().toStdString();
+    return result.Ok() && result.Rows() > 0 ? result.Value(0, 0) : QByteArray();
+  }
+  PgConnection m_admin;
+};
+
+QByteArray Rows(const std::vector<QByteArray>& records, const QByteArray& exchange) {
+  QByteArray rows;
+  for (const QByteArray& record : records) rows += CopyRow(exchange, record, false, "f.log", rows.count('\n') + 1);
+  return rows;
+}
+
+// Records whose bytes COPY's text format and PostgreSQL's text types must carry unchanged.
+const QByteArray kPlain = Record("AB", Times("20240115083000", "20240115083130"));
+const QByteArray kAwkward =
+    Record(QByteArray("\x00\xFF", 2), Item(1, QByteArray("\\N\t\r\n\x00\xE9\"", 8)) +
+                                          Times("20240331015959", "20240331030001"));
+const QByteArray kNoTimes = Record("EF", Item(3, "123"));
+
+TEST_F(CallStoreTest, StoresEveryRecordOnceWithItsFields) {
+  CallStore store;
+  ASSERT_EQ(store.Open(Server().Conninfo(), "Europe/Berlin", "test"), std::nullopt);
+  ASSERT_TRUE(store.Begin());
+  // Twice in one batch, then the whole batch again, then under another exchange.
+  EXPECT_EQ(store.Load(Rows({kPlain, kAwkward, kNoTimes, kPlain}, "north")), 3);
+  EXPECT_EQ(store.Load(Rows({kPlain, kAwkward, kNoTimes}, "north")), 0);
+  EXPECT_EQ(store.Load(Rows({kPlain}, "south")), 1);
+  ASSERT_TRUE(store.Commit()) << store.Error().toStdString();
+
+  EXPECT_EQ(Query("SELECT count(*) FROM calls"), "4");
+  EXPECT_EQ(Query("SELECT string_agg(encode(record, 'hex'), ',' ORDER BY log_line) FROM calls"
+                  " WHERE exchange = 'north'"),
+            (kPlain.toHex() + ',' + kAwkward.toHex() + ',' + kNoTimes.toHex()));
+  Query("SET TimeZone = 'UTC'");
+  // The stamps are read in the exchange's zone: 08:30 in Berlin in winter is 07:30 UTC. The
+  // second call runs over the change to summer time: 2 s apart, though its stamps read 3602.
+  EXPECT_EQ(Query("SELECT string_agg(concat_ws('/', started_at, ended_at - started_at,"
+                  " talk_seconds, call_type), ',' ORDER BY log_line) FROM calls"
+                  " WHERE exchange = 'north'"),
+            "2024-01-15 07:30:00+00/00:01:30/90/AB,"
+            "2024-03-31 00:59:59+00/00:00:02/3602/\uFFFD\u00FF,EF");
+  EXPECT_EQ(Query("SELECT items FROM calls WHERE log_line = 2"),
+            R"([{"data": "\\N\t\r\n)" "\uFFFD\u00E9" R"(\"", "type": 1}, )"
+            R"({"data": "20240331015959...20240331030001", "type": 6}])");
+  EXPECT_EQ(Query("SELECT calls || '/' || total_talk_seconds FROM calls_per_hour WHERE "
+                  "exchange = 'north' AND hour = '2024-01-15 07:00+00'"),
+            "1/90");
+  EXPECT_EQ(Query("SELECT count(*) FROM long_calls(90)"), "1");
+}
+
+TEST_F(CallStoreTest, SchemaIsCreatedOnceAndANewerOneRefused) {
+  Query("CREATE DATABASE newer");
+  CallStore first;
+  CallStore second;
+  QByteArray conninfo = Server().Conninfo("newer");
+  ASSERT_EQ(first.Open(conninfo, "UTC", "test"), std::nullopt);
+  ASSERT_EQ(second.Open(conninfo, "UTC", "test"), std::nullopt);
+  PgConnection newer;
+  ASSERT_TRUE(newer.Open(conninfo));
+  EXPECT_EQ(newer.Exec("SELECT max(version) FROM schema_version").Value(0, 0),
+            QByteArray::number(KnownSchemaVersion()));
+  ASSERT_TRUE(newer.Run("INSERT INTO schema_version VALUES (9999)"));
+  CallStore third;
+  const std::optional<QString> refused = third.Open(conninfo, "UTC", "test");
+  ASSERT_TRUE(refused);
+  EXPECT_TRUE(refused->contains("version 9999, newer than this program knows")) << refused->toStdString();
+
+  // The rights the README gives a collector's role are enough once the schema is there.
+  ASSERT_TRUE(newer.Run("DELETE FROM schema_version WHERE version = 9999"));
+  ASSERT_TRUE(newer.Run("CREATE ROLE collector LOGIN"));
+  ASSERT_TRUE(newer.Run("GRANT CONNECT, TEMPORARY ON DATABASE newer TO collector;"
+                        "GRANT SELECT, INSERT ON calls TO collector;"
+                        "GRANT SELECT, INSERT, UPDATE ON store_positions TO collector;"
+                        "GRANT SELECT ON schema_version TO collector"));
+  CallStore limited;
+  ASSERT_EQ(limited.Open(conninfo.replace("user=postgres", "user=collector"), "UTC", "test"),
+            std::nullopt);
+  ASSERT_TRUE(limited.Begin());
+  EXPECT_EQ(limited.Load(Rows({kPlain}, "east")), 1) << limited.Error().toStdString();
+  EXPECT_TRUE(limited.SavePosition("east", "f.log", {10, 2})) << limited.Error().toStdString();
+  EXPECT_TRUE(limited.SavePosition("east", "f.log", {20, 3})) << limited.Error().toStdString();
+  EXPECT_TRUE(limited.Commit());
+  EXPECT_EQ(limited.Positions("east")->at("f.log").offset, 20);
+
+  CallStore badZone;
+  EXPECT_TRUE(badZone.Open(Server().Conninfo(), "Nowhere/Atlantis", "test"));
+}
+
+TEST_F(CallStoreTest, VorlanLoadCountsAndExitCodes) {
+  QTemporaryDir folder;
+  auto write = [&folder](const QString& name, const QByteArray& bytes) {
+    QFile file(folder.filePath(name));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    return file.fileName();
+  };
+  const QString first = write("01151230.log", kPlain + "\r\n<BAD>:" + kAwkward + "\r\nnoise\r\n");
+  const QString second = write("01151330.log", kPlain + "\r\n" + kNoTimes + "\r\n");
+  const QString binary = write("image.log", "\x02\x03\r\nxx\r\nyy\r\n");
+  auto load = [](const QStringList& arguments) {
+    QProcess process;
+    process.start(VORLAN_LOAD_PATH, arguments);
+    process.waitForFinished(60000);
+    return std::pair(process.exitCode(),
+                     (process.readAllStandardOutput() + process.readAllStandardError()).toStdString());
+  };
+  const QStringList store{"--store", QString::fromUtf8(Server().Conninfo()), "--exchange", "west"};
+  EXPECT_EQ(load(store + QStringList{first, second}),
+            std::pair(0, std::string("3 inserted, 1 already stored, 1 lines not records\n")));
+  EXPECT_EQ(load(store + QStringList{second, first}),
+            std::pair(0, std::string("0 inserted, 4 already stored, 1 lines not records\n")));
+  EXPECT_EQ(load(store + QStringList{binary}).first, 1);
+  EXPECT_EQ(Query("SELECT count(*) || '/' || count(*) FILTER (WHERE marked_bad) FROM calls WHERE "
+                  "exchange = 'west'"),
+            "3/1");
+  EXPECT_EQ(load({"--store", "host=/nowhere password=secret", "--exchange", "w", first}).first, 2);
+  EXPECT_EQ(load({"--store", "host=/nowhere", "--exchange", "w", first}).first, 3);
+}
+
+// The forwarder alone, on a log folder the test writes: it loads whole records only, and a
+// file cut back under its position is read again rather than skipped.
+TEST_F(CallStoreTest, ForwarderLoadsWholeRecordsAndFollowsAFileCutBack) {
+  CallStore schema;
+  ASSERT_EQ(schema.Open(Server().Conninfo(), "UTC", "test"), std::nullopt);
+  QTemporaryDir logs;
+  QFile file(logs.filePath("01151230.log"));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+  Forwarder forwarder({Server().Conninfo(), "forwarded", "UTC", logs.path()}, [](auto, auto&) {});
+  auto rowsReach = [this](int expected) {
+    int rows = -1;
+    for (int tries = 0; tries < 1000 && rows != expected; ++tries) {
+      QThread::msleep(20);
+      rows = Query("SELECT count(*) FROM calls WHERE exchange = 'forwarded'").toInt();
+    }
+    return rows;
+  };
+  file.write(kPlain + "\r\n" + kAwkward.left(20));
+  forwarder.Start();
+  EXPECT_EQ(rowsReach(1), 1);
+  file.write(kAwkward.mid(20) + "\r\n");
+  EXPECT_EQ(rowsReach(2), 2);
+  // Cut back to its first line, then a shorter file than the position gets a new record.
+  file.resize(kPlain.size() + 2);
+  file.seek(kPlain.size() + 2);
+  file.write(kNoTimes + "\r\n");
+  EXPECT_EQ(rowsReach(3), 3);
+  forwarder.Stop();
+  EXPECT_EQ(Query("SELECT byte_offset FROM store_positions WHERE exchange = 'forwarded'"),
+            QByteArray::number(file.size()));
+}
+
+}  // namespace

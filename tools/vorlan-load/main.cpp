@@ -1,0 +1,183 @@
+// vorlan-load: existing log files into the call store, for history or a site without a
+// collector. Loading the same files again inserts nothing.
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <cstdio>
+
+#include "logging/log_reader.h"
+#include "store/call_store.h"
+#include "store/log_source.h"
+#include "store/schema.h"
+
+namespace {
+
+constexpr int kDone = 0;
+constexpr int kUnreadable = 1;  // a file could not be read or is no log file; the rest is done
+constexpr int kBadArguments = 2;
+constexpr int kNoStore = 3;  // the store could not be reached or refused the rows
+
+const char* const kHelp =
+    "Usage: vorlan-load --store CONNINFO --exchange NAME [--time-zone TZ] LOGFILE...\n"
+    "       vorlan-load --store CONNINFO --upgrade-schema\n"
+    "\n"
+    "Loads the call records of the log files into the call store (PostgreSQL), each record\n"
+    "once per exchange: a record already there, or twice in the files, is stored once.\n"
+    "Each file is loaded in one transaction, so it is in the store whole or not at all.\n"
+    "\n"
+    "  --store CONNINFO  a libpq connection string or URI, as psql takes it\n"
+    "                    (\"host=/run/postgresql dbname=calls\"); passwords come from\n"
+    "                    ~/.pgpass, PGPASSFILE or the service file, never from here\n"
+    "  --exchange NAME   the exchange the files were collected from\n"
+    "  --time-zone TZ    the zone the exchange's stamps are in (default: this machine's)\n"
+    "  --upgrade-schema  only create or upgrade the schema (as the database's owner,\n"
+    "                    so that collectors can run with fewer rights)\n"
+    "  --help            show this text\n"
+    "\n"
+    "Prints how many records were inserted, how many were already there and how many\n"
+    "lines were not records.\n"
+    "\n"
+    "Exit codes:\n"
+    "  0  every file was loaded\n"
+    "  1  a file could not be read or is not a log file: no record, or more lines that\n"
+    "     are not records than records (the other files were loaded)\n"
+    "  2  bad arguments\n"
+    "  3  the store could not be reached or refused the rows\n";
+
+int BadArguments(const QString& error) {
+  std::fprintf(stderr, "vorlan-load: %s\nTry 'vorlan-load --help'.\n", qPrintable(error));
+  return kBadArguments;
+}
+
+struct Counts {
+  qint64 inserted = 0;
+  qint64 records = 0;
+  qint64 others = 0;
+};
+
+enum class FileResult { Loaded, NotLoaded, StoreFailed };
+
+// One file in one transaction; whether it is a log file is known only at its end.
+FileResult LoadFile(vorlan::store::CallStore& store, const QByteArray& exchange,
+                    const QString& path, Counts& total) {
+  using namespace vorlan::store;
+  const QByteArray name = QFileInfo(path).fileName().toUtf8();
+  if (!store.Begin()) return FileResult::StoreFailed;
+  Counts file;
+  LogPosition position;
+  for (;;) {
+    QString error;
+    const std::optional<Chunk> chunk = ReadChunk(path, position.offset, error);
+    if (!chunk) {
+      store.Rollback();
+      std::fprintf(stderr, "vorlan-load: %s: %s\n", qPrintable(path), qPrintable(error));
+      return FileResult::NotLoaded;
+    }
+    const LogBatch batch =
+        CutBatch(chunk->bytes, position, chunk->toEnd, !chunk->toEnd, exchange, name);
+    if (batch.records > 0) {
+      const std::optional<qint64> inserted = store.Load(batch.copyRows);
+      if (!inserted) return FileResult::StoreFailed;
+      file.inserted += *inserted;
+    }
+    file.records += batch.records;
+    file.others += batch.others;
+    if (chunk->toEnd) break;
+    if (batch.end.offset == position.offset) {
+      file.others += 1;  // a chunk with no line end in it: no log file has such a line
+      break;
+    }
+    position = batch.end;
+  }
+  if (!vorlan::logging::IsLogFile(size_t(file.records), size_t(file.others))) {
+    store.Rollback();
+    std::fprintf(stderr, "vorlan-load: %s: not a log file (%lld records, %lld other lines)\n",
+                 qPrintable(path), static_cast<long long>(file.records),
+                 static_cast<long long>(file.others));
+    return FileResult::NotLoaded;
+  }
+  if (!store.Commit()) return FileResult::StoreFailed;
+  total.inserted += file.inserted;
+  total.records += file.records;
+  total.others += file.others;
+  return FileResult::Loaded;
+}
+
+// The value of "--name VALUE" or "--name=VALUE"; nothing when `argument` is not that option.
+std::optional<QString> OptionValue(const QStringList& arguments, qsizetype& i, const QString& name,
+                                   QString& error) {
+  const QString& argument = arguments[i];
+  if (argument.startsWith(name + '=')) return argument.mid(name.size() + 1);
+  if (argument != name) return std::nullopt;
+  if (i + 1 < arguments.size()) return arguments[++i];
+  error = QStringLiteral("%1 needs a value").arg(name);
+  return QString();
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  QCoreApplication app(argc, argv);
+  const QStringList arguments = QCoreApplication::arguments().mid(1);
+  QString conninfo;
+  QString exchange;
+  QString timeZone = vorlan::store::LocalTimeZone();
+  QStringList files;
+  bool schemaOnly = false;
+  for (qsizetype i = 0; i < arguments.size(); ++i) {
+    const QString& argument = arguments[i];
+    QString error;
+    if (argument == "--help" || argument == "-h") {
+      std::fputs(kHelp, stdout);
+      return kDone;
+    }
+    if (argument == "--upgrade-schema") {
+      schemaOnly = true;
+    } else if (const auto value = OptionValue(arguments, i, "--store", error)) {
+      conninfo = *value;
+    } else if (const auto value = OptionValue(arguments, i, "--exchange", error)) {
+      exchange = *value;
+    } else if (const auto value = OptionValue(arguments, i, "--time-zone", error)) {
+      timeZone = *value;
+    } else if (argument.startsWith("--") && argument != "--") {
+      return BadArguments(QStringLiteral("unknown argument \"%1\"").arg(argument));
+    } else if (argument != "--") {
+      files << argument;
+    }
+    if (!error.isEmpty()) return BadArguments(error);
+  }
+  if (conninfo.isEmpty()) return BadArguments(QStringLiteral("--store is needed"));
+  if (!schemaOnly && exchange.isEmpty())
+    return BadArguments(QStringLiteral("--exchange is needed"));
+  if (!schemaOnly && files.isEmpty()) return BadArguments(QStringLiteral("no log file given"));
+  if (const auto error = vorlan::store::PgConnection::CheckConninfo(conninfo.toUtf8())) {
+    return BadArguments(QStringLiteral("--store: %1").arg(*error));
+  }
+
+  vorlan::store::CallStore store;
+  if (const auto error = store.Open(conninfo.toUtf8(), timeZone, QStringLiteral("vorlan-load"))) {
+    std::fprintf(stderr, "vorlan-load: cannot use the store: %s\n", qPrintable(*error));
+    return kNoStore;
+  }
+  if (schemaOnly) {
+    std::printf("schema at version %d\n", vorlan::store::KnownSchemaVersion());
+    return kDone;
+  }
+  int status = kDone;
+  Counts total;
+  for (const QString& path : files) {
+    const FileResult result = LoadFile(store, exchange.toUtf8(), path, total);
+    if (result == FileResult::StoreFailed) {
+      std::fprintf(stderr, "vorlan-load: %s: the store refused the rows: %s\n", qPrintable(path),
+                   qPrintable(store.Error()));
+      return kNoStore;
+    }
+    if (result == FileResult::NotLoaded) status = kUnreadable;
+  }
+  std::printf("%lld inserted, %lld already stored, %lld lines not records\n",
+              static_cast<long long>(total.inserted),
+              static_cast<long long>(total.records - total.inserted),
+              static_cast<long long>(total.others));
+  return status;
+}
