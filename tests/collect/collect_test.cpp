@@ -186,7 +186,9 @@ TEST(Collector, StopsInTimeSaysWhatHappenedAndLeavesNoEmptyLogFile) {
     SettingsStore settings = SettingsStore::InMemory();
     Collector* collector = nullptr;
     MessageLines dialogs([&](const auto&... box) { collector->Message(box...); });
-    const Options options{"127.0.0.1", "0", "120", dir.filePath("logs")};
+    Options options;
+    options.host = "127.0.0.1";
+    options.logsFolder = dir.filePath("logs");
     ASSERT_TRUE(QDir().mkpath(options.logsFolder));
     FormMain form({platform, settings, dialogs, dir.path(), nullptr, options.logsFolder});
     Collector running(form, platform, log, options, [] { return 0.5; });
