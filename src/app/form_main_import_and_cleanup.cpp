@@ -4,6 +4,7 @@
 
 #include "app/form_main.h"
 #include "app/imported_records.h"
+#include "app/texts.h"
 #include "app/work_progress.h"
 #include "logging/log_cleanup.h"
 #include "logging/record_log.h"
@@ -14,6 +15,8 @@ namespace vorlan {
 namespace {
 
 const QString kImportTitle = QStringLiteral("Import File");
+const QString kCleanUpSkipped =
+    QStringLiteral("%1 empty log file(s) left in place: another program is writing to them.");
 // Lines of a log file read between two looks at the clock (and, past half a second, at the
 // progress box): a few milliseconds' work.
 constexpr qsizetype kImportStep = qsizetype{256} * 1024;
@@ -21,7 +24,13 @@ constexpr qsizetype kImportStep = qsizetype{256} * 1024;
 }  // namespace
 
 void FormMain::Command1_Click() {
-  logging::CleanUpEmptyLogs(m_logsFolder, *m_log, [this] { m_services.platform.DoEvents(); });
+  const logging::CleanUpResult result =
+      logging::CleanUpEmptyLogs(m_logsFolder, *m_log, [this] { m_services.platform.DoEvents(); });
+  // Otherwise quiet; but a file left because another program writes to it is worth a word.
+  if (result.skippedInUse > 0) {
+    m_services.dialogs.MessageBox(kCleanUpSkipped.arg(result.skippedInUse),
+                                  Dialogs::Icon::Information, text::kTitle);
+  }
 }
 
 void FormMain::mnuImport_Click() {

@@ -38,7 +38,14 @@ TEST_F(FileCommandsTest, CleanUpSkipsTheCurrentLogFile) {
   Write(LogsPath() + "/01010000.log", "");
   Write(LogsPath() + "/01010100.log", "\x02" "REC\x03\r\n");
   LoadAndConnect();  // opens the empty 03051437.log
+  logging::RecordLog other;  // another program's, still empty
+  ASSERT_TRUE(other.Open(LogsPath() + "/01010200.log", nullptr));
   m_form.Command1_Click();
+  EXPECT_TRUE(QFile::exists(LogsPath() + "/01010200.log"));
+  ASSERT_EQ(m_dialogs.boxes.size(), 1u);
+  EXPECT_EQ(m_dialogs.boxes[0].text,
+            "1 empty log file(s) left in place: another program is writing to them.");
+  m_dialogs.boxes.clear();
   EXPECT_FALSE(QFile::exists(LogsPath() + "/01010000.log"));
   EXPECT_TRUE(QFile::exists(LogsPath() + "/01010100.log"));
   ASSERT_TRUE(QFile::exists(LogsPath() + "/03051437.log"));

@@ -12,6 +12,8 @@
 #include <optional>
 
 #include "hex.h"
+#include "logging/log_cleanup.h"
+#include "logging/record_log.h"
 #include "platform/qt_platform.h"
 #include "support/sim_process.h"
 
@@ -329,6 +331,40 @@ TEST_F(CollectEndToEnd, ExitCodesForBadArgumentsAndAnUnusableLogFolder) {
     ASSERT_TRUE(WaitFor([&] { return collector.Finished(); }, 10s)) << row.name;
     EXPECT_EQ(collector.ExitCode(), row.exitCode)
         << row.name << ": " << collector.Output().toStdString();
+  }
+}
+
+}  // namespace
+}  // namespace vorlan
+
+namespace vorlan {
+namespace {
+
+// The folder under a running collector: the window's clean-up, run beside it, leaves its open
+// empty file alone; the folder deleted whole comes back with the next reply, and every record
+// acknowledged after the deletion is in it, in order.
+TEST_F(CollectEndToEnd, LogFolderCleanedUpAndDeletedUnderItLosesNothingAcknowledged) {
+  SimProcess sim(m_platform, "127.0.4.7",
+                 {"--seed", "5", "--records", "0", "--new-every", "2500", "--device-id", "1"},
+                 Transcript());
+  ASSERT_TRUE(sim.Started());
+  CollectorProcess collector(Arguments("127.0.4.7"));
+  ASSERT_TRUE(WaitFor([&] { return collector.Lines("log file opened") > 0; }));
+  const logging::RecordLog none;
+  const logging::CleanUpResult cleaned = logging::CleanUpEmptyLogs(Logs(), none, [] {});
+  EXPECT_EQ(cleaned.deleted, 0);
+  EXPECT_EQ(cleaned.skippedInUse, 1);
+  ASSERT_TRUE(WaitFor([&] { return sim.Delivered().size() >= 2; }));
+  ASSERT_TRUE(QDir(Logs()).removeRecursively());
+  const size_t before = sim.Delivered().size();
+  ASSERT_TRUE(WaitFor([&] { return sim.Delivered().size() >= before + 2; }));
+  ASSERT_EQ(Terminate(collector), 0);
+  const std::vector<QByteArray> delivered = sim.Delivered();
+  const std::vector<QByteArray> logged = LoggedRecords(Logs());
+  ASSERT_GE(logged.size(), delivered.size() - before);
+  ASSERT_LE(logged.size(), delivered.size());
+  for (size_t i = 0; i < logged.size(); ++i) {
+    EXPECT_EQ(Hex(logged[i]), Hex(AsLogged(delivered[delivered.size() - logged.size() + i])));
   }
 }
 
