@@ -344,11 +344,11 @@ namespace {
 // empty file alone; the folder deleted whole comes back with the next reply, and every record
 // acknowledged after the deletion is in it, in order.
 TEST_F(CollectEndToEnd, LogFolderCleanedUpAndDeletedUnderItLosesNothingAcknowledged) {
-  SimProcess sim(m_platform, "127.0.4.7",
+  SimProcess sim(m_platform, "127.0.4.8",
                  {"--seed", "5", "--records", "0", "--new-every", "2500", "--device-id", "1"},
                  Transcript());
   ASSERT_TRUE(sim.Started());
-  CollectorProcess collector(Arguments("127.0.4.7"));
+  CollectorProcess collector(Arguments("127.0.4.8"));
   ASSERT_TRUE(WaitFor([&] { return collector.Lines("log file opened") > 0; }));
   const logging::RecordLog none;
   const logging::CleanUpResult cleaned = logging::CleanUpEmptyLogs(Logs(), none, [] {});
