@@ -31,9 +31,12 @@ void FormMain::TimerDnld_Timer() {
   }
   OutFrame = frame::DataRequest(DeviceId());
   const QByteArray request = OutFrame;
+  const quint64 connection = m_connection;
   FlashTxLed();
-  // The flash served events: look again before writing.
-  if (m_socket->State() != Socket::sckConnected || m_requestOutstanding) return;
+  // The flash served events: look again before writing, on the same connection only.
+  if (connection != m_connection || m_socket->State() != Socket::sckConnected ||
+      m_requestOutstanding)
+    return;
   if (ReplyOpen()) {
     m_requestDeferred = true;
     return;

@@ -340,6 +340,8 @@ void FormMain::ResetReceivePath() {
   m_requestDeferred = false;
   m_answerTimer->SetEnabled(false);
   m_restTimer->SetEnabled(false);
+  // A request armed by the old connection's last answer is not the next one's first.
+  m_timerDnld->SetEnabled(false);
   m_logFailed = false;
 }
 

@@ -13,8 +13,10 @@ namespace vorlan {
 // NOLINTNEXTLINE(performance-unnecessary-value-param)
 void FormMain::SendFrame(QByteArray frame) {
   // A copy: a tick during the flash may build another frame into OutFrame.
+  const quint64 connection = m_connection;
   FlashTxLed();
-  WriteFrame(frame);
+  // A frame built for a connection that ended during the flash is not for the next one.
+  if (connection == m_connection) WriteFrame(frame);
 }
 
 void FormMain::WriteFrame(const QByteArray& frame) {

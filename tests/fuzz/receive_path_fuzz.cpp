@@ -106,8 +106,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                        form.txtout().Text().toLatin1().constData());
         Fail("two data requests at once", requests);
       }
-      if (!arrivalSinceRequest && platform.Elapsed() - lastAnswerOrRequest < kDataRequestTimeout - 20ms)
+      if (!arrivalSinceRequest &&
+          platform.Elapsed() - lastAnswerOrRequest < kDataRequestTimeout - 20ms) {
+        if (qEnvironmentVariableIsSet("FUZZ_TRACE"))
+          std::fprintf(stderr, "at %lld ms\n%s\n%s\n", (long long)platform.Elapsed().count(),
+                       sent.toHex(' ').constData(), form.txtout().Text().toLatin1().constData());
         Fail("a data request sent before the last one was answered", requests);
+      }
       requestsSeen = requests;
       lastAnswerOrRequest = platform.Elapsed();
       arrivalSinceRequest = false;
