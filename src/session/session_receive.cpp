@@ -1,0 +1,380 @@
+// The receive path: every arrival is read by the connection's reply reader, and what it finds is
+// judged, logged and reported; a data reply is acknowledged only once it is whole and its
+// records are on disk. Nothing here waits: an arrival waits its pace on a timer, a reply that
+// may go on is left open for the next arrival, the rest timer or the request's deadline, and an
+// acknowledgement on its way holds the step open until it has been written.
+#include <QLocale>
+
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+#include "format/record_formatter.h"
+#include "link/frame.h"
+#include "logging/log_tail.h"
+#include "logging/record_log.h"
+#include "platform/socket.h"
+#include "platform/timer.h"
+#include "session/session.h"
+
+namespace vorlan::session {
+namespace {
+
+using Event = link::ReplyReader::Event;
+using EventKind = link::ReplyReader::EventKind;
+
+void Restart(Timer& timer, std::chrono::milliseconds interval) {
+  timer.SetEnabled(false);
+  timer.SetInterval(int(interval.count()));
+  timer.SetEnabled(true);
+}
+
+}  // namespace
+
+void Session::Socket_DataArrival() {
+  const Handler running(*this);
+  if (m_socket->State() == Socket::sckClosed) {
+    ClosingSteps();
+    return;
+  }
+  std::vector<qsizetype> pieces;
+  QByteArray text = m_socket->GetData(&pieces);
+  // A reply read before the request in flight was written cannot be its answer.
+  m_arrivalReadAfter = m_requestsSent;
+  if (m_pace.count() <= 0) {
+    ReadArrival(text, pieces);
+    return;
+  }
+  // Read once its pace is over; the next arrival waits for this one to be done.
+  m_arrival = std::move(text);
+  m_arrivalPieces = std::move(pieces);
+  m_arrivalPaced = true;
+  m_arrivalConnection = m_connection;
+  if (!m_hold) m_hold.emplace(*m_socket);
+  emit RxPacing(true);
+  m_rxTimer->SetEnabled(true);
+}
+
+void Session::RxTimer_Timer() {
+  const Handler running(*this);
+  m_rxTimer->SetEnabled(false);
+  if (!m_arrivalPaced) return;
+  m_arrivalPaced = false;
+  emit RxPacing(false);
+  const QByteArray text = std::exchange(m_arrival, {});
+  const std::vector<qsizetype> pieces = std::exchange(m_arrivalPieces, {});
+  if (m_arrivalConnection != m_connection) {  // the link went while it waited
+    m_hold.reset();
+    return;
+  }
+  ReadArrival(text, pieces);
+}
+
+void Session::ReadArrival(const QByteArray& text, const std::vector<qsizetype>& pieces) {
+  emit FrameReceived(text.left(frame::kDataHeaderLength));
+  std::vector<Event> events;
+  const char deviceId = m_deviceId.isEmpty() ? '\0' : m_deviceId[0];
+  qsizetype from = 0;
+  for (const qsizetype piece : pieces) {
+    m_reader.Feed(QByteArrayView(text).sliced(from, piece), deviceId, events);
+    from += piece;
+  }
+  m_events.insert(m_events.end(), std::make_move_iterator(events.begin()),
+                  std::make_move_iterator(events.end()));
+  m_stepOpen = true;
+  if (!m_hold) m_hold.emplace(*m_socket);
+  Proceed();
+}
+
+void Session::Proceed() {
+  // In order, and no further once one of them ended the step or waits for its frame to go.
+  m_proceeding = true;
+  const quint64 connection = m_connection;
+  while (!m_events.empty()) {
+    const Event event = std::move(m_events.front());
+    m_events.pop_front();
+    const bool on = HandleReaderEvent(event);
+    if (connection != m_connection || !m_stepOpen) {
+      m_proceeding = false;
+      return;
+    }
+    if (!on) {
+      m_proceeding = false;
+      EndStep();
+      return;
+    }
+    if (m_acknowledging) {
+      m_proceeding = false;
+      return;  // Acknowledge carries on once the acknowledgement is written
+    }
+  }
+  m_proceeding = false;
+  Settle();
+  EndStep();
+}
+
+void Session::EndStep() {
+  m_events.clear();
+  m_stepOpen = false;
+  if (!m_arrivalPaced) m_hold.reset();
+}
+
+void Session::Settle() {
+  // A reply that may be whole waits a moment for more: at once where this connection's replies
+  // ended so before, longer where they did not. Its closing steps wait with it.
+  if (m_reader.ReplyMayEnd()) {
+    Restart(*m_restTimer, m_reader.EndsAsBefore() ? kReplyEndGrace : kReplyRestWait);
+    return;
+  }
+  m_restTimer->SetEnabled(false);
+  // An open record or header: its rest, or the request's deadline, ends it.
+  if (m_reader.InDataReply()) return;
+  ClosingSteps();
+}
+
+void Session::RestTimer_Timer() {
+  const Handler running(*this);
+  m_restTimer->SetEnabled(false);
+  if (Busy()) {
+    Restart(*m_restTimer, kLookAgain);
+    return;
+  }
+  if (!m_reader.ReplyMayEnd()) return;
+  // Nothing more came: the reply is whole. No arrival is read until its acknowledgement is out.
+  std::vector<Event> events;
+  m_reader.EndReply(events);
+  m_events.insert(m_events.end(), std::make_move_iterator(events.begin()),
+                  std::make_move_iterator(events.end()));
+  m_stepOpen = true;
+  if (!m_hold) m_hold.emplace(*m_socket);
+  Proceed();
+}
+
+bool Session::HandleReaderEvent(const Event& event) {
+  switch (event.kind) {
+    case EventKind::StatusReply: TakeStatus(event.bytes); break;
+    case EventKind::DataHeader:
+      if (!event.continuation) {
+        emit DataReplyStarted();
+        m_logFailed = false;
+        m_replyReadAfter = m_arrivalReadAfter;
+        m_replyRecords.clear();  // of a reply that was given up
+        // A reply sent unasked still has a deadline for its rest.
+        if (!m_answerTimer->Enabled()) StartDeadline();
+      }
+      m_blockChar = event.blockChar;
+      m_ackCheck = frame::AcknowledgementCheck(m_deviceId, m_blockChar);
+      break;
+    case EventKind::Record:
+      if (m_logFailed) break;  // the rest of a reply that cannot be logged
+      TakeRecord(event);
+      break;
+    case EventKind::DataReplyEnd:
+      if (m_logFailed) break;
+      return AcknowledgeDataReply(event.blocks);
+    case EventKind::Unrecognised:
+      emit UnrecognisedReply();
+      // Text that is no reply still answers the data request in flight, once.
+      TakeAnswer(m_arrivalReadAfter);
+      break;
+    case EventKind::RecordGivenUp: emit RecordGivenUp(event.bytes, event.size); break;
+  }
+  return true;
+}
+
+void Session::TakeStatus(const QByteArray& reply) {
+  const frame::Reply r = frame::ClassifyReply(reply, m_deviceId);
+  emit StatusReply(r.kind);
+  if (r.kind == frame::ReplyKind::BufferEmpty || r.kind == frame::ReplyKind::PortBusy ||
+      r.kind == frame::ReplyKind::ChecksumError) {
+    m_timerDnld->SetInterval(int(kRetryDataRequest.count()));
+  }
+  TakeAnswer(m_arrivalReadAfter);
+}
+
+void Session::TakeAnswer(quint64 readAfter) {
+  // The answer to the data request in flight, if there is one; a reply read before that
+  // request was written, or a late copy, answers nothing.
+  if (!m_requestOutstanding || readAfter != m_requestsSent) return;
+  m_requestOutstanding = false;
+  m_answered = true;
+  if (!m_reader.InDataReply()) m_answerTimer->SetEnabled(false);
+}
+
+bool Session::Judge(const QByteArray& record, QString* formatted) {
+  // Every data type 6 item is judged, shown or not.
+  const format::FormatResult result =
+      format::FormatData(record, m_formattedShown, m_maxTime, m_lastFlag, QLocale());
+  m_lastFlag = result.badRecord;
+  if (m_formattedShown) *formatted = result.text;
+  return result.badRecord;
+}
+
+void Session::TakeRecord(const Event& event) {
+  m_currentRecord = event.bytes;
+  m_currentRecord.replace(' ', '.');
+  QString formatted;
+  const bool bad = Judge(m_currentRecord, &formatted);
+  emit RecordJudged(m_currentRecord, bad, formatted);
+  // Logged, reported and counted with the rest of its reply, just before its acknowledgement:
+  // a reply that is never acknowledged leaves nothing behind, and the exchange sends it again.
+  m_replyRecords.push_back({m_currentRecord, bad, event.cut ? event.size : 0});
+}
+
+bool Session::AcknowledgeDataReply(const QByteArray& blocks) {
+  // Until its acknowledgement is written the reply is still open, though the reader is done.
+  m_acknowledging = true;
+  std::vector<PendingRecord> records = std::exchange(m_replyRecords, {});
+  // A reply the exchange sends again because it never read our acknowledgement carries
+  // records that are in the log already; every call's record is unique (its own start and end).
+  std::vector<PendingRecord> fresh;
+  fresh.reserve(records.size());
+  QByteArray lines;
+  for (PendingRecord& pending : records) {
+    if (AlreadyLogged(pending.record)) continue;
+    if (m_log->IsOpen()) lines += logging::RecordLine(pending.record, pending.bad);
+    fresh.push_back(std::move(pending));
+  }
+  // The exchange forgets what it is told we have: the lines must be on disk first.
+  if (!lines.isEmpty()) {
+    QString failure;
+    if (m_log->WriteLines(lines, &failure) == logging::RecordLog::WriteResult::Failed ||
+        !m_log->Sync(&failure)) {
+      m_acknowledging = false;
+      FailLogWrite(failure);
+      return false;
+    }
+  }
+  for (const PendingRecord& pending : fresh) {
+    Remember(pending.record);
+    // The count starts again at 0 past its largest value rather than overflow.
+    m_recordCount = m_recordCount == std::numeric_limits<qint32>::max() ? 0 : m_recordCount + 1;
+    emit RecordLogged(pending.record, pending.bad, pending.cutFrom, m_recordCount);
+  }
+  const auto repeated = qsizetype(records.size() - fresh.size());
+  if (repeated > 0) emit RecordsAlreadyLogged(repeated, qsizetype(records.size()));
+  // The reply that answered the request first, then a reply that completed its last record.
+  SendAcknowledgement(blocks);
+  return true;
+}
+
+void Session::SendAcknowledgement(QByteArray blocks) {
+  if (blocks.isEmpty()) {
+    Acknowledge();
+    return;
+  }
+  const QByteArray ack = frame::DataAcknowledgement(m_deviceId, blocks[0]);
+  m_lastFrame = ack;
+  Queue(ack, {}, [this, rest = blocks.mid(1)] { SendAcknowledgement(rest); });
+}
+
+void Session::Acknowledge() {
+  m_acknowledging = false;
+  emit Acknowledged();
+  m_timerDnld->SetInterval(int(kNextDataRequest.count()));
+  TakeAnswer(m_replyReadAfter);
+  if (!m_requestOutstanding) m_answerTimer->SetEnabled(false);
+  // Written after its pace: the rest of the step goes on from here.
+  if (!m_proceeding && m_stepOpen) Proceed();
+}
+
+bool Session::AlreadyLogged(const QByteArray& record) {
+  if (!m_recentLoaded) {
+    // After a restart the log file itself tells what was written last.
+    m_recentLoaded = true;
+    for (const QByteArray& logged : logging::LastLoggedRecords(m_logsFolder, kRecentRecords))
+      Remember(logged);
+  }
+  return m_recentSet.contains(record);
+}
+
+void Session::Remember(const QByteArray& record) {
+  if (m_recentSet.contains(record)) return;
+  m_recent.push_back(record);
+  m_recentSet.insert(record);
+  while (qsizetype(m_recent.size()) > kRecentRecords) {
+    m_recentSet.remove(m_recent.front());
+    m_recent.pop_front();
+  }
+}
+
+void Session::FailLogWrite(const QString& failure) {
+  // The reply is not acknowledged: the exchange keeps its records until the log takes them.
+  m_logFailed = true;
+  m_reader.Reset();
+  m_replyRecords.clear();
+  m_restTimer->SetEnabled(false);
+  if (m_download == Download::Running) StopDownload();
+  emit LogWriteFailed(m_log->Path(), failure);
+}
+
+void Session::ClosingSteps() {
+  const bool answered = std::exchange(m_answered, false);
+  if (m_stopRequested) {
+    m_heartBeatTimer->SetEnabled(true);
+    m_stopDone = true;
+    SetDownload(Download::Idle);
+    emit StopCompleted();
+    if (m_switching) FinishSwitch();
+  } else if (m_download == Download::Running && (answered || m_requestDeferred) &&
+             !m_timerDnld->Enabled()) {
+    // Only the answer to the request in flight asks for the next one, or a request that fell
+    // due while a reply was open.
+    m_requestDeferred = false;
+    m_timerDnld->SetEnabled(true);
+  }
+}
+
+void Session::StartDeadline() { Restart(*m_answerTimer, kDataRequestTimeout); }
+
+void Session::AnswerTimer_Timer() {
+  const Handler running(*this);
+  m_answerTimer->SetEnabled(false);
+  if (Busy()) {
+    Restart(*m_answerTimer, kLookAgain);
+    return;
+  }
+  // A reply that may be whole is taken as whole at the deadline.
+  if (m_reader.ReplyMayEnd()) {
+    RestTimer_Timer();
+    return;
+  }
+  const bool unanswered = std::exchange(m_requestOutstanding, false);
+  GiveUpReply();
+  if (!unanswered || m_download != Download::Running || m_socket->State() != Socket::sckConnected) {
+    ClosingSteps();
+    return;
+  }
+  emit RequestRepeated();
+  TimerDnld_Timer();
+}
+
+void Session::GiveUpReply() {
+  // Whatever part of an answer came is given up unacknowledged; the exchange sends it again.
+  std::vector<Event> given;
+  m_reader.GiveUp(given);
+  for (const Event& event : given) emit RecordGivenUp(event.bytes, event.size);
+  m_replyRecords.clear();
+  m_restTimer->SetEnabled(false);
+}
+
+void Session::ResetReceivePath() {
+  ++m_connection;
+  m_reader.Reset();
+  m_replyRecords.clear();
+  m_requestOutstanding = false;
+  m_answered = false;
+  m_requestDeferred = false;
+  m_acknowledging = false;
+  m_answerTimer->SetEnabled(false);
+  m_restTimer->SetEnabled(false);
+  // A request armed by the old connection's last answer is not the next one's first.
+  m_timerDnld->SetEnabled(false);
+  m_logFailed = false;
+  // A step of the old connection ends here; an arrival waiting its pace is dropped at its time.
+  m_events.clear();
+  m_stepOpen = false;
+  if (!m_arrivalPaced) m_hold.reset();
+}
+
+}  // namespace vorlan::session
