@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
   platform.WaitUntil(
       [&] {
         // Checked between handlers: an acknowledgement built is one already written.
-        if (form.OutFrame.size() == 12 && form.OutFrame[1] == '4' && form.RecordCount > acks) {
+        if (form.OutFrame().size() == 12 && form.OutFrame()[1] == '4' && form.RecordCount > acks) {
           acks = form.RecordCount;
           lastAckNs = clock.nsecsElapsed();
         }

@@ -39,35 +39,12 @@ FormMain::FormMain(FormMainServices services)
       m_services(std::move(services)),
       m_logsFolder(m_services.logsFolder.isEmpty() ? logging::LogsFolder(m_services.programFolder)
                                                    : m_services.logsFolder),
-      m_socket(m_services.platform.CreateSocket()),
-      m_heartBeatTimer(m_services.platform.CreateTimer()),
-      m_timerDnld(m_services.platform.CreateTimer()),
-      m_timerLog(m_services.platform.CreateTimer()),
-      m_timer1(m_services.platform.CreateTimer()),
-      m_answerTimer(m_services.platform.CreateTimer()),
-      m_restTimer(m_services.platform.CreateTimer()),
-      m_log(std::make_unique<logging::RecordLog>()) {
-  // Design-time state of the timers and the socket.
-  m_heartBeatTimer->SetInterval(int(kHeartbeatInterval.count()));
-  m_timerDnld->SetInterval(int(kDownloadDesignInterval.count()));
-  m_timerLog->SetInterval(int(kLogTick.count()));
-  m_timer1->SetInterval(0);
-  m_timer1->SetEnabled(true);
-  m_answerTimer->SetInterval(int(kDataRequestTimeout.count()));
-  m_socket->SetRemotePort(kPbxPort);
-
-  connect(m_timer1.get(), &Timer::Tick, this, &FormMain::Timer1_Timer);
-  connect(m_heartBeatTimer.get(), &Timer::Tick, this, &FormMain::HeartBeatTimer_Timer);
-  connect(m_timerDnld.get(), &Timer::Tick, this, &FormMain::TimerDnld_Timer);
-  connect(m_timerLog.get(), &Timer::Tick, this, &FormMain::TimerLog_Timer);
-  connect(m_answerTimer.get(), &Timer::Tick, this, &FormMain::AnswerTimer_Timer);
-  connect(m_restTimer.get(), &Timer::Tick, this, &FormMain::RestTimer_Timer);
-  connect(m_socket.get(), &Socket::DataArrivalEvent, this, &FormMain::Socket_DataArrival);
-  connect(m_socket.get(), &Socket::ConnectEvent, this, &FormMain::Socket_Connect);
-  connect(m_socket.get(), &Socket::CloseEvent, this, &FormMain::Socket_Close);
-  connect(m_socket.get(), &Socket::ErrorEvent, this, &FormMain::Socket_Error);
+      // The window's session lights a lamp for every frame and arrival.
+      m_session(std::make_unique<session::Session>(m_services.platform, m_logsFolder,
+                                                   kLampFlash)) {
   connect(&chkDisp, &Control::Clicked, this, &FormMain::chkDisp_Click);
   connect(&chkRaw, &Control::Clicked, this, &FormMain::chkRaw_Click);
+  FollowSession();
 }
 
 FormMain::~FormMain() = default;
@@ -75,13 +52,9 @@ FormMain::~FormMain() = default;
 QByteArray FormMain::DeviceId() const { return cbDeviceID.Text().toLatin1(); }
 
 void FormMain::Form_Load() {
-  CmdConnect.SetEnabled(true);
-  CmdDisconnect.SetEnabled(false);
-  CmdDnld.SetEnabled(false);
-  CmdStop.SetEnabled(false);
-  cmdquit.SetEnabled(true);
+  ApplyButtons();
   StatusBar.SetPanel(3, text::kRecords + QString::number(RecordCount));
-  m_timerLog->SetEnabled(false);
+  m_session->Reset();
   LinkLamp.BringOffToFront();
   // Centring the main window is the widget's part: it alone knows the screen.
 
@@ -96,7 +69,6 @@ void FormMain::Form_Load() {
   const QString maxTime =
       settings.GetSetting(setting::kApp, setting::kPropertiesRead, "MTime", "120");
   TxtMaxTime.SetText(UsableMaxTime(maxTime) ? maxTime : QStringLiteral("120"));
-  BadRecord = false;
 
   const std::vector<Twips> screens =
       m_services.desktop ? m_services.desktop->Screens() : std::vector<Twips>{};
@@ -116,17 +88,12 @@ void FormMain::Form_Unload() {
   // not keep the program from ending.
   const bool closedByPeer = m_services.platform.WaitUntil(
       [this] { return StatusBar.Panel(1) == text::kDisconnected; }, kShutdownWait);
-  if (!closedByPeer) {
-    m_socket->Close();
-    CloseLog();
-    m_heartBeatTimer->SetEnabled(false);
-    StatusBar.SetPanel(1, text::kDisconnected);
-  }
+  if (!closedByPeer) m_session->Close();
 
   if (FormDisplay.Loaded()) FormDisplay_Unload();
   if (FormOutput.Loaded()) FormOutput_Unload();
   emit UnloadAbout();
-  CloseLog();
+  m_session->CloseLog();
   m_unloaded = true;
   emit ProgramEnded();
 }
@@ -180,27 +147,6 @@ void FormMain::FormDisplay_Unload() {
   chkDisp.SetValue(0);
   FormDisplay.SaveGeometry(m_services.settings);
   FormDisplay.Discard();
-}
-
-bool FormMain::OpenLogAtConnect() {
-  QString failure;
-  if (logging::OpenRecordLog(m_logsFolder, m_services.platform.Now(), *m_log, &failure,
-                             logging::MissingFolder::Create)) {
-    return true;
-  }
-  m_services.dialogs.MessageBox(failure, Dialogs::Icon::Warning, text::kTitle);
-  return false;
-}
-
-void FormMain::CloseLog() { m_log->Close(); }
-
-void FormMain::FormatData(const QByteArray& record) {
-  // Every data type 6 item is judged, shown or not; the window's text is replaced per record.
-  const bool visible = FormDisplay.Visible();
-  const format::FormatResult result =
-      format::FormatData(record, visible, TxtMaxTime.Text(), BadRecord, QLocale());
-  BadRecord = result.badRecord;
-  if (visible) Text2().SetText(result.text);
 }
 
 }  // namespace vorlan

@@ -13,7 +13,9 @@
 
 #include "app/controls.h"
 #include "app/view_window.h"
+#include "link/frame.h"
 #include "link/reply_reader.h"
+#include "session/session.h"
 
 class QSaveFile;
 
@@ -73,21 +75,28 @@ class FormMain : public QObject {
   ViewWindow FormOutput;   // RAW Data, text box txtout
   ViewWindow FormDisplay;  // Formatted Output, text box Text2
 
-  Socket& socket() { return *m_socket; }
-  Timer& HeartBeatTimer() { return *m_heartBeatTimer; }
-  Timer& TimerDnld() { return *m_timerDnld; }
-  Timer& TimerLog() { return *m_timerLog; }
-  Timer& Timer1() { return *m_timer1; }
+  // The session with the exchange that this window follows.
+  session::Session& Session() { return *m_session; }
+  Socket& socket();
+  Timer& HeartBeatTimer();
+  Timer& TimerDnld();
+  Timer& TimerLog();
+  Timer& AnswerTimer();
+  Timer& RestTimer();
   TerminalText& txtout() { return FormOutput.TextBox(); }
   TerminalText& Text2() { return FormDisplay.TextBox(); }
-  logging::RecordLog& CurrentLogFile() { return *m_log; }
+  logging::RecordLog& CurrentLogFile();
 
-  // State shared across the handlers.
-  QByteArray OutFrame;
+  // What the session last did, as the window shows it.
+  const QByteArray& OutFrame() const;
+  // The records shown since the start; it starts again at 0 past its largest value.
   qint32 RecordCount = 0;
-  bool BadRecord = false;
-  bool StopRequested = false;
-  bool StopDone = false;
+  bool BadRecord() const;
+  bool StopRequested() const;
+  bool StopDone() const;
+  char BlockChar() const;
+  quint16 AckCheck() const;
+  const QByteArray& CurrentRecord() const;
 
   // Start-up and shut-down.
   void Form_Load();
@@ -106,36 +115,32 @@ class FormMain : public QObject {
   void FormOutput_Unload();
   void FormDisplay_Unload();
 
-  // The connection.
+  // The connection: clicks become the session's commands; its events set the window.
   void CmdConnect_Click();
   void CmdDisconnect_Click();
+  // The session is linked: the lamp, the buttons and the text.
   void Socket_Connect();
+  // The session is unlinked, whoever ended it.
   void Socket_Close();
+  // The socket failed: the IP-Error box.
   void Socket_Error(int number, QString description);
 
-  // Frames out, echo and lamps.
-  void SendFrame(QByteArray frame);
+  // Frames out and in: the session writes them after their pace; these echo and light lamps.
+  void SendFrame(const QByteArray& frame);
   void ShowReceivedHex(const QByteArray& text);
-  void FlashTxLed();
-  void FlashRxLed();
-  void WaitSeconds(double seconds);
-  void Timer1_Timer();
+  void FlashTxLed(bool on);
+  void FlashRxLed(bool on);
 
-  // Arrivals from the exchange.
-  void Socket_DataArrival();
-  void FormatData(const QByteArray& record);
-  // Adds the record, as judged just now, to those of its reply, which reach the log file
-  // together before the reply's acknowledgement.
-  void WriteLogRecord(const QByteArray& record);
+  // A record was judged: its formatted text, while the window shows it.
+  void FormatData(const QString& formatted);
 
   // The polling cycle.
+  // A status request fell due: the texts that say so.
   void HeartBeatTimer_Timer();
+  // A data request is due now (the session's tick, run at once).
   void TimerDnld_Timer();
   void CmdDnld_Click();
   void CmdStop_Click();
-
-  // The hourly switch of the log file.
-  void TimerLog_Timer();
 
   // File commands.
   void Command1_Click();
@@ -149,25 +154,9 @@ class FormMain : public QObject {
   // The rows of an imported table, as shown, to a CSV file.
   void ExportImported(std::shared_ptr<const ImportedRecords> table);
 
-  // Cuts the connection's byte stream into replies and records; it holds what is not yet
-  // complete (a partial frame, a record waiting for its rest).
-  const link::ReplyReader& Reader() const { return m_reader; }
-  // A data reply has begun and its acknowledgement has not been written yet: no data request
-  // may go out now.
-  bool ReplyOpen() const { return m_reader.InDataReply() || m_acknowledging; }
-  // A data request has been written and its answer has not come yet.
-  bool RequestOutstanding() const { return m_requestOutstanding; }
-  // The deadline of the data request in flight, and of a data reply's rest.
-  Timer& AnswerTimer() { return *m_answerTimer; }
-  void AnswerTimer_Timer();
-  // A data reply that may be whole waits on this for more before it is acknowledged.
-  Timer& RestTimer() { return *m_restTimer; }
-  void RestTimer_Timer();
-
-  // The last data reply's block character and acknowledgement check.
-  char BlockChar = 0;
-  quint16 AckCheck = 0;
-  QByteArray CurrentRecord;
+  const link::ReplyReader& Reader() const;
+  bool ReplyOpen() const;
+  bool RequestOutstanding() const;
 
   // The device ID in use, as bytes for the frames.
   QByteArray DeviceId() const;
@@ -187,80 +176,23 @@ class FormMain : public QObject {
   void RecordsAlreadyLogged(qsizetype count);
 
  private:
-  bool OpenLogAtConnect();
-  void CloseLog();
-
-  // A record of the open data reply: taken, judged, waiting for the reply's end.
-  struct PendingRecord {
-    QByteArray record;
-    bool bad = false;
-    qint64 cutFrom = 0;  // its length on the wire, when it was cut to fit
-  };
-
-  bool HandleEvents(const std::vector<link::ReplyReader::Event>& events, quint64 connection);
-  bool HandleReaderEvent(const link::ReplyReader::Event& event, quint64 connection);
-  void Settle();
-  void StatusReply(const QByteArray& reply);
-  void TakeAnswer(quint64 readAfter);
-  bool TakeRecord(const link::ReplyReader::Event& event, quint64 connection);
-  bool AcknowledgeDataReply(const QByteArray& blocks, quint64 connection);
-  bool AlreadyLogged(const QByteArray& record);
-  void Remember(const QByteArray& record);
-  void ShowRecord(const PendingRecord& pending);
-  void ShowGivenUp(const link::ReplyReader::Event& event);
-  void GiveUpReply();
-  void LogWriteFailed();
-  void ClosingSteps();
-  void StartDeadline();
-  // A handler is half done (an arrival being read, a frame being sent, a record taken): what
-  // a timer would do now waits for it.
-  bool Busy() const;
-  void PumpEvents();
-  void WriteFrame(const QByteArray& frame);
-  // The connection ends or a new one starts: nothing received on the old one carries over.
-  void ResetReceivePath();
-  bool SwitchLogFile();
+  // The buttons' states, from the one table of link and download states.
+  void ApplyButtons();
+  void FollowSession();
+  void ShowRecord(const QByteArray& record, bool bad, qint64 cutFrom);
+  void ShowStatusReply(frame::ReplyKind kind);
+  // A message box: shown after the session's handler has returned, never inside it.
+  void Notify(const QString& text, int icon, const QString& title);
   std::unique_ptr<QSaveFile> OpenCsvTarget(const QStringList& sources);
   bool CommitCsv(QSaveFile& file, const QString& report);
 
   FormMainServices m_services;
   QString m_logsFolder;
-  std::unique_ptr<Socket> m_socket;
-  std::unique_ptr<Timer> m_heartBeatTimer;
-  std::unique_ptr<Timer> m_timerDnld;
-  std::unique_ptr<Timer> m_timerLog;
-  std::unique_ptr<Timer> m_timer1;
-  std::unique_ptr<Timer> m_answerTimer;
-  std::unique_ptr<Timer> m_restTimer;
-  std::unique_ptr<logging::RecordLog> m_log;
-  link::ReplyReader m_reader;
-  // Counts connections: an arrival whose connection ended while it waited stops there.
-  quint64 m_connection = 0;
-  bool m_requestOutstanding = false;
-  // Data requests sent, as counted when the current arrival and the open data reply were read.
-  quint64 m_requestsSent = 0;
-  quint64 m_arrivalReadAfter = 0;
-  quint64 m_replyReadAfter = 0;
-  // The request in flight has been answered; the closing steps arm the next one.
-  bool m_answered = false;
-  // A request fell due while a data reply was open; it goes once that reply has ended.
-  bool m_requestDeferred = false;
-  bool m_acknowledging = false;
-  // Nested waits of the handlers (lamp flashes, the record loop's event pumps).
-  int m_waitDepth = 0;
-  // Records of the open data reply, logged, shown and counted when it is acknowledged.
-  std::vector<PendingRecord> m_replyRecords;
-  // The records logged last (the newest log file's last ones at first): a reply that the
-  // exchange sends again, never having read our acknowledgement, is recognised by them.
-  std::deque<QByteArray> m_recent;
-  QSet<QByteArray> m_recentSet;
-  bool m_recentLoaded = false;
-  bool m_logFailed = false;
-  QString m_logFailure;
-  // The hour switch fell due while an arrival was being handled; it runs at the next tick.
-  bool m_switchPending = false;
+  std::unique_ptr<session::Session> m_session;
   // An import or export is under way (it serves events while it runs); another waits for it.
   bool m_fileCommandRunning = false;
+  bool m_connectClicked = false;
+  QString m_connectFailure;
   bool m_unloading = false;
   bool m_unloaded = false;
 };

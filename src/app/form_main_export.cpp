@@ -57,7 +57,7 @@ std::unique_ptr<QSaveFile> FormMain::OpenCsvTarget(const QStringList& sources) {
   const QString target = m_services.dialogs.SaveFile(request);
   if (target.isEmpty()) return nullptr;
   QStringList protectedFiles = sources;
-  if (m_log->IsOpen()) protectedFiles << m_log->Path();
+  if (m_session->Log().IsOpen()) protectedFiles << m_session->Log().Path();
   for (const QString& source : protectedFiles) {
     if (SameFile(target, source)) {
       m_services.dialogs.MessageBox(

@@ -25,7 +25,7 @@ constexpr qsizetype kImportStep = qsizetype{256} * 1024;
 
 void FormMain::Command1_Click() {
   const logging::CleanUpResult result =
-      logging::CleanUpEmptyLogs(m_logsFolder, *m_log, [this] { m_services.platform.DoEvents(); });
+      logging::CleanUpEmptyLogs(m_logsFolder, m_session->Log(), [this] { m_services.platform.DoEvents(); });
   // Otherwise quiet; but a file left because another program writes to it is worth a word.
   if (result.skippedInUse > 0) {
     m_services.dialogs.MessageBox(kCleanUpSkipped.arg(result.skippedInUse),

@@ -5,42 +5,10 @@
 #include <chrono>
 
 #include "platform/program.h"
+#include "session/timings.h"
 
 // The system's own texts and timings, in one place.
 namespace vorlan {
-
-using namespace std::chrono_literals;
-
-inline constexpr int kPbxPort = 60010;
-
-// Timings of the link.
-inline constexpr std::chrono::milliseconds kHeartbeatInterval = 2500ms;
-inline constexpr std::chrono::milliseconds kHeartbeatAfterStop = 3000ms;
-inline constexpr std::chrono::milliseconds kFirstDataRequest = 100ms;
-inline constexpr std::chrono::milliseconds kNextDataRequest = 1ms;
-inline constexpr std::chrono::milliseconds kRetryDataRequest = 3000ms;
-inline constexpr std::chrono::milliseconds kDownloadDesignInterval = 1000ms;
-inline constexpr std::chrono::milliseconds kLogTick = 250ms;
-inline constexpr double kLampFlashSeconds = 0.05;
-// How long closing the program waits for the exchange to end the connection before closing it
-// from our side.
-inline constexpr std::chrono::milliseconds kShutdownWait = 5000ms;
-// A data reply has no length: where it stops right after its header or a record's ETX, or on an
-// STX, it may be whole or the network may bring the rest later (a retransmission takes 200 ms
-// or more). It is acknowledged once nothing more has come for kReplyEndGrace where the
-// connection's replies have ended just so before, and for kReplyRestWait otherwise (the first
-// reply of a connection, or an exchange whose replies end with a last character).
-inline constexpr std::chrono::milliseconds kReplyEndGrace = 300ms;
-inline constexpr std::chrono::milliseconds kReplyRestWait = 2000ms;
-// The deadline of a data request: by then its answer, and the rest of a data reply, must have
-// come. What is still open is given up, unacknowledged, and the request is sent again.
-inline constexpr std::chrono::milliseconds kDataRequestTimeout = 10000ms;
-// A timer that falls due while a handler is half done looks again this much later.
-inline constexpr std::chrono::milliseconds kLookAgain = 10ms;
-// The records logged last that a reply sent again after a cut is checked against.
-inline constexpr qsizetype kRecentRecords = 256;
-// How long the hourly switch waits for the exchange to confirm the stop of the download.
-inline constexpr std::chrono::milliseconds kSwitchStopWait = 10000ms;
 
 namespace text {
 inline const QString kNoAnswer =

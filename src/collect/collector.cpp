@@ -5,15 +5,15 @@
 
 #include <utility>
 
-#include "app/form_main.h"
-#include "app/texts.h"
 #include "collect/event_log.h"
 #include "collect/reconnect_delay.h"
-#include "collect/wait_counting_platform.h"
 #include "logging/log_files.h"
 #include "logging/record_log.h"
+#include "platform/platform.h"
 #include "platform/socket.h"
 #include "platform/timer.h"
+#include "platform/winsock_errors.h"
+#include "session/session.h"
 
 namespace vorlan::collect {
 namespace {
@@ -24,9 +24,11 @@ QString Seconds(std::chrono::milliseconds delay) {
 
 }  // namespace
 
-Collector::Collector(FormMain& form, WaitCountingPlatform& platform, EventLog& log, Options options,
+using session::Session;
+
+Collector::Collector(Session& session, Platform& platform, EventLog& log, Options options,
                      std::function<double()> random)
-    : m_form(form),
+    : m_session(session),
       m_platform(platform),
       m_log(log),
       m_options(std::move(options)),
@@ -34,11 +36,6 @@ Collector::Collector(FormMain& form, WaitCountingPlatform& platform, EventLog& l
       m_reconnectTimer(platform.CreateTimer()),
       m_watchTimer(platform.CreateTimer()),
       m_stopTimer(platform.CreateTimer()) {
-  m_platform.SetOnIdle([this] {
-    if (!m_lookWhenIdle) return;
-    m_lookWhenIdle = false;
-    RequestLook();
-  });
   connect(m_reconnectTimer.get(), &Timer::Tick, this, [this] {
     m_reconnectTimer->SetEnabled(false);
     m_connectDue = true;
@@ -49,44 +46,52 @@ Collector::Collector(FormMain& form, WaitCountingPlatform& platform, EventLog& l
   m_stopTimer->SetInterval(int(std::chrono::milliseconds(kStopDeadline).count()));
   connect(m_stopTimer.get(), &Timer::Tick, this, &Collector::StopDeadline);
 
-  connect(&m_form.StatusBar, &StatusBarPanels::Changed, this, [this](int panel) {
-    if (panel == 2 && m_phase == Phase::Linked) {
-      const QString shown = m_form.StatusBar.Panel(2);
-      if (shown == text::kStatusOk || shown == text::kBufferEmpty || shown == text::kProcessing ||
-          shown == text::kPortBusy || shown == text::kChecksumError) {
-        m_carriedReplies = true;
-      }
-    }
+  // A reply of any kind: the connection carried replies.
+  const auto replied = [this] {
+    if (m_phase == Phase::Linked) m_carriedReplies = true;
     RequestLook();
+  };
+  connect(&m_session, &Session::StatusReply, this, replied);
+  connect(&m_session, &Session::DataReplyStarted, this, replied);
+  connect(&m_session, &Session::DownloadChanged, this, &Collector::RequestLook);
+  connect(&m_session, &Session::StopCompleted, this, &Collector::RequestLook);
+  connect(&m_session.socket(), &Socket::ConnectEvent, this, [this] { m_accepted = true; });
+  connect(&m_session, &Session::Connected, this, &Collector::RequestLook);
+  connect(&m_session, &Session::Unlinked, this, &Collector::RequestLook);
+  connect(&m_session, &Session::SocketFailed, this, [this](int number, const QString& description) {
+    // The loss this error causes is reported with it as the reason.
+    m_lossReason = (number == wsa::kConnectionRefused ? QStringLiteral("Connection rejected...")
+                                                      : description) +
+                   QStringLiteral("\r\nNumber ") + QString::number(number);
   });
-  connect(&m_form.CmdDnld, &Control::Changed, this, &Collector::RequestLook);
-  connect(&m_form.CmdStop, &Control::Changed, this, &Collector::RequestLook);
-  Socket& socket = m_form.socket();
-  connect(&socket, &Socket::ConnectEvent, this, [this] {
-    m_accepted = true;
-    RequestLook();
-  });
-  connect(&socket, &Socket::CloseEvent, this, &Collector::RequestLook);
-  connect(&socket, &Socket::ErrorEvent, this, &Collector::RequestLook);
-  connect(&socket, &Socket::DataArrivalEvent, this, [this] { m_silentSeconds = 0; });
-  connect(&m_form, &FormMain::RecordsAlreadyLogged, this, [this](qsizetype count) {
+  connect(&m_session, &Session::FrameReceived, this, [this] { m_silentSeconds = 0; });
+  connect(&m_session, &Session::RecordLogged, this, [this] { ++m_recordCount; });
+  connect(&m_session, &Session::LogFileFailed, this, &Collector::LogFailed);
+  connect(&m_session, &Session::LogWriteFailed, this,
+          [this](const QString& path, const QString& failure) {
+            LogFailed(QStringLiteral("A call record could not be written to the log file %1 (%2). "
+                                     "The download was stopped; the exchange keeps the records "
+                                     "that were not acknowledged.")
+                          .arg(path, failure));
+          });
+  connect(&m_session, &Session::RecordsAlreadyLogged, this, [this](qsizetype count) {
     m_log.Info(QStringLiteral("%1 records sent again by the exchange were already in the log; "
                               "acknowledged, not logged twice")
                    .arg(count));
   });
-  connect(&m_form, &FormMain::DataRequestRepeated, this, [this] {
+  connect(&m_session, &Session::RequestRepeated, this, [this] {
     m_log.Warning(
         QStringLiteral("no answer to the data request in %1 s; sending it again")
             .arg(std::chrono::duration_cast<std::chrono::seconds>(kDataRequestTimeout).count()));
   });
 }
 
-Collector::~Collector() { m_platform.SetOnIdle({}); }
+Collector::~Collector() = default;
 
 QString Collector::Address() const { return m_options.host + ':' + QString::number(kPbxPort); }
 
 void Collector::Start() {
-  m_form.Form_Load();
+  m_session.Reset();
   m_log.Info(QStringLiteral("log folder %1; device ID %2; calls over %3 s are marked <BAD>:")
                  .arg(m_options.logsFolder, m_options.deviceId, m_options.maxTime));
   m_watchTimer->SetEnabled(true);
@@ -100,18 +105,12 @@ void Collector::RequestStop(const QString& why) {
   m_stopTimer->SetEnabled(true);
   // No hourly switch while stopping: it waits for the exchange to confirm a stop of its own,
   // and closing the connection does not end that wait.
-  m_form.TimerLog().SetEnabled(false);
+  m_session.HoldLogSwitch(true);
   RequestLook();
 }
 
-void Collector::Message(const QString& text, Dialogs::Icon icon, const QString& title) {
-  if (title == text::kIpErrorTitle) {
-    // The loss this error causes is reported with it as the reason.
-    m_lossReason = text;
-    return;
-  }
-  m_log.Write(icon == Dialogs::Icon::Information ? EventLog::Level::Info : EventLog::Level::Error,
-              text);
+void Collector::LogFailed(const QString& text) {
+  m_log.Write(EventLog::Level::Error, text);
   // A log file that cannot be opened or written: nothing more is acknowledged on this
   // connection. A fresh one opens the log file afresh; the exchange keeps the records until then.
   m_logFailed = true;
@@ -132,27 +131,23 @@ void Collector::RequestLook() {
 
 void Collector::Look() {
   if (m_phase == Phase::Stopped) return;
-  if (m_platform.Waiting()) {
-    m_lookWhenIdle = true;  // a handler of the window is half done; look when it has finished
-    return;
-  }
   NoteLogFile();
   if (!m_stopWhy.isEmpty()) {
     Stop();
     return;
   }
-  Socket& socket = m_form.socket();
+  Socket& socket = m_session.socket();
   if (m_phase == Phase::Connecting && socket.State() != Socket::sckConnected &&
       socket.State() != Socket::sckClosed && m_phaseSeconds >= kConnectLimit.count()) {
     m_lossReason = QStringLiteral("no connection in %1 s").arg(kConnectLimit.count());
     socket.Close();
-    m_form.CmdDisconnect_Click();
+    m_session.Disconnect();
   }
   if (m_phase == Phase::Closing && socket.State() != Socket::sckClosed &&
       m_phaseSeconds >= kCloseLimit.count()) {
     m_log.Warning(QStringLiteral("the exchange did not close the connection in %1 s; closing it")
                       .arg(kCloseLimit.count()));
-    m_form.Socket_Close();
+    m_session.Close();
   }
 
   switch (socket.State()) {
@@ -164,7 +159,7 @@ void Collector::Look() {
       }
       break;
     case Socket::sckConnected:
-      if (m_phase == Phase::Connecting && (m_form.CmdDnld.Enabled() || m_form.CmdStop.Enabled())) {
+      if (m_phase == Phase::Connecting && m_session.LinkState() == Session::Link::Linked) {
         m_phase = Phase::Linked;
         m_phaseSeconds = m_silentSeconds = 0;
         m_log.Info(QStringLiteral("connected to %1").arg(Address()));
@@ -176,14 +171,15 @@ void Collector::Look() {
       } else if (m_silentSeconds >= kSilenceLimit.count()) {
         Restart(QStringLiteral("nothing from the exchange in %1 s; connecting again")
                     .arg(kSilenceLimit.count()));
-      } else if (!m_form.CmdStop.Enabled() && m_form.CmdDnld.Enabled()) {
-        // Linked and not downloading, with no handler at work: the connection is new, or a
-        // failure stopped the download.
-        if (!m_form.CurrentLogFile().IsOpen()) {
+      } else if (m_session.LinkState() == Session::Link::Linked &&
+                 m_session.DownloadState() == Session::Download::Idle &&
+                 !m_session.SwitchInProgress()) {
+        // Linked and not downloading: the connection is new, or a failure stopped the download.
+        if (!m_session.Log().IsOpen()) {
           Restart(QStringLiteral("no log file is open; connecting again to open one"));
         } else {
           m_log.Info(QStringLiteral("downloading"));
-          m_form.CmdDnld_Click();
+          m_session.StartDownload();
         }
       }
       break;
@@ -199,16 +195,16 @@ void Collector::Connect() {
   m_restartWhy.clear();
   m_carriedReplies = false;
   m_logFailed = false;
-  m_form.txtHost.SetText(m_options.host);
-  m_form.cbDeviceID.SetText(m_options.deviceId);
-  m_form.TxtMaxTime.SetText(m_options.maxTime);
+  m_session.SetHost(m_options.host);
+  m_session.SetDeviceId(m_options.deviceId);
+  m_session.SetMaxTime(m_options.maxTime);
   m_log.Info(QStringLiteral("connecting to %1").arg(Address()));
   m_accepted = false;
   const QString path = logging::LogFilePath(m_options.logsFolder, m_platform.Now());
   const bool existed = QFileInfo::exists(path) || QFileInfo(path).isSymLink();
-  m_form.CmdConnect_Click();
-  m_logOpened = m_form.CurrentLogFile().IsOpen();
-  m_seenLog = m_form.CurrentLogFile().Path();
+  m_session.Connect();
+  m_logOpened = m_session.Log().IsOpen();
+  m_seenLog = m_session.Log().Path();
   if (!existed && m_seenLog == path) m_createdLogs << path;
   RequestLook();  // a log file that cannot be opened leaves the socket closed: try again later
 }
@@ -217,8 +213,8 @@ void Collector::Restart(const QString& why) {
   m_log.Warning(why);
   m_phase = Phase::Closing;
   m_phaseSeconds = 0;
-  if (m_form.CmdStop.Enabled()) m_form.CmdStop_Click();
-  m_form.CmdDisconnect_Click();
+  if (m_session.DownloadState() == Session::Download::Running) m_session.StopDownload();
+  m_session.Disconnect();
 }
 
 void Collector::Lost() {
@@ -252,27 +248,30 @@ void Collector::Stop() {
   m_phase = Phase::Stopped;
   m_reconnectTimer->SetEnabled(false);
   m_watchTimer->SetEnabled(false);
-  m_form.TimerLog().SetEnabled(false);
+  m_session.HoldLogSwitch(true);
   m_log.Info(QStringLiteral("stopping (%1)").arg(m_stopWhy));
   // Each phase has a limit of its own; the stop's deadline, which closes the connection, ends
   // whichever is under way.
-  Socket& socket = m_form.socket();
-  if (socket.State() == Socket::sckConnected && m_form.CmdStop.Enabled()) {
-    m_form.CmdStop_Click();
+  // The collector's own waits run from the event loop, never inside a handler of the session.
+  Socket& socket = m_session.socket();
+  if (socket.State() == Socket::sckConnected &&
+      m_session.DownloadState() != Session::Download::Idle) {
+    if (m_session.DownloadState() == Session::Download::Running) m_session.StopDownload();
     // The reply to the request in flight is still logged and acknowledged.
     const bool confirmed = m_platform.WaitUntil(
-        [&] { return m_form.StopDone || socket.State() != Socket::sckConnected; }, kStopLimit);
+        [&] { return m_session.StopDone() || socket.State() != Socket::sckConnected; },
+        kStopLimit);
     if (!confirmed) {
       m_log.Warning(
           QStringLiteral("the exchange did not confirm the stop in %1 s").arg(kStopLimit.count()));
     }
   }
   if (socket.State() == Socket::sckConnected) {
-    m_form.CmdDisconnect_Click();
+    m_session.Disconnect();
     const bool closed = m_platform.WaitUntil(
         [&] {
           return socket.State() == Socket::sckClosed ||
-                 m_form.StatusBar.Panel(1) == text::kDisconnected;
+                 m_session.LinkState() == Session::Link::Closed;
         },
         kCloseLimit);
     if (!closed) {
@@ -280,13 +279,11 @@ void Collector::Stop() {
                         .arg(kCloseLimit.count()));
     }
   }
-  if (socket.State() != Socket::sckClosed || m_form.CurrentLogFile().IsOpen()) {
-    m_form.Socket_Close();
-  }
+  if (socket.State() != Socket::sckClosed || m_session.Log().IsOpen()) m_session.Close();
   m_stopTimer->SetEnabled(false);
   DropEmptyLogs();
   m_log.Info(
-      QStringLiteral("stopped; %1 records received since the start").arg(m_form.RecordCount));
+      QStringLiteral("stopped; %1 records received since the start").arg(m_recordCount));
   emit Finished(kCleanStop);
 }
 
@@ -294,9 +291,8 @@ void Collector::StopDeadline() {
   m_stopTimer->SetEnabled(false);
   m_log.Warning(
       QStringLiteral("not stopped after %1 s; closing the connection").arg(kStopDeadline.count()));
-  Socket& socket = m_form.socket();
-  if (socket.State() != Socket::sckClosed || m_form.CurrentLogFile().IsOpen()) {
-    m_form.Socket_Close();
+  if (m_session.socket().State() != Socket::sckClosed || m_session.Log().IsOpen()) {
+    m_session.Close();
   }
   RequestLook();
 }
@@ -306,8 +302,8 @@ void Collector::WatchTick() {
   ++m_silentSeconds;
   if (++m_reportSeconds >= kReportEvery.count()) {
     m_reportSeconds = 0;
-    const qint32 logged = m_form.RecordCount - m_reportedCount;
-    m_reportedCount = m_form.RecordCount;
+    const qint32 logged = m_recordCount - m_reportedCount;
+    m_reportedCount = m_recordCount;
     if (logged > 0 || m_phase == Phase::Linked) {
       m_log.Info(QStringLiteral("%1 records logged in the last minute").arg(logged));
     }
@@ -316,7 +312,7 @@ void Collector::WatchTick() {
 }
 
 void Collector::NoteLogFile() {
-  const QString path = m_form.CurrentLogFile().Path();
+  const QString path = m_session.Log().Path();
   if (path != m_seenLog) {
     m_seenLog = path;
     // Opened by the hourly switch, which opens only a file that does not exist yet.
@@ -333,8 +329,8 @@ void Collector::DropEmptyLogs() {
   for (const QString& path : std::exchange(m_createdLogs, {})) {
     const QFileInfo file(path);
     if (file.isSymLink() || !file.isFile() || file.size() != 0) continue;
-    if (m_form.CurrentLogFile().Path() == path) {
-      m_form.CurrentLogFile().Close();
+    if (m_session.Log().Path() == path) {
+      m_session.CloseLog();
       m_seenLog.clear();
     }
     if (QFile::remove(path) && path == m_announcedLog) {

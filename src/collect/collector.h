@@ -12,14 +12,16 @@
 #include "platform/dialogs.h"
 
 namespace vorlan {
-class FormMain;
+class Platform;
 class Timer;
+namespace session {
+class Session;
+}
 }  // namespace vorlan
 
 namespace vorlan::collect {
 
 class EventLog;
-class WaitCountingPlatform;
 
 using namespace std::chrono_literals;
 
@@ -37,29 +39,26 @@ inline constexpr std::chrono::seconds kReportEvery = 60s;
 // The service's TimeoutStopSec lies above it.
 inline constexpr std::chrono::seconds kStopDeadline = 12s;
 
-// Runs the main window's handlers with no one at the window: connects, presses DownLoad once
-// linked, connects again after every loss with a growing pause, and on request stops the
-// download, disconnects and finishes. It acts only from the event loop with no handler of the
-// window half done; everything else (signals of the window's models and the socket, its own
-// timers) only asks it to look again. The one exception is the stop's deadline: it closes the
-// connection wherever it finds the handlers, as the exchange closing it would, and that ends
-// every wait of theirs that the exchange could prolong.
+// Runs the exchange session with no window: connects, downloads once linked, connects again
+// after every loss with a growing pause, and on request stops the download, disconnects and
+// finishes. It acts only from the event loop; the session's signals and its own timers only ask
+// it to look again. The session it runs has no pace: no lamp holds a frame or an arrival.
 class Collector : public QObject {
   Q_OBJECT
 
  public:
   // `random` gives numbers from 0 to 1 for the jitter of the reconnect pauses.
-  Collector(FormMain& form, WaitCountingPlatform& platform, EventLog& log, Options options,
+  Collector(session::Session& session, Platform& platform, EventLog& log, Options options,
             std::function<double()> random);
   ~Collector() override;
   Q_DISABLE_COPY_MOVE(Collector)
 
-  // Fills in the window's fields and makes the first connection attempt.
+  // Gives the session its settings and makes the first connection attempt.
   void Start();
-  // Stops the download, disconnects and finishes, as soon as no handler is half done.
+  // Stops the download, disconnects and finishes.
   void RequestStop(const QString& why);
-  // A message box of the window: a line of output, and what the collector does about it.
-  void Message(const QString& text, Dialogs::Icon icon, const QString& title);
+  // Records logged since the start.
+  qint32 RecordCount() const { return m_recordCount; }
 
  signals:
   void Finished(int exitCode);
@@ -79,8 +78,11 @@ class Collector : public QObject {
   void DropEmptyLogs();
   QString Address() const;
 
-  FormMain& m_form;
-  WaitCountingPlatform& m_platform;
+  // A log file that cannot be opened or written: a line of output, and a fresh connection.
+  void LogFailed(const QString& text);
+
+  session::Session& m_session;
+  Platform& m_platform;
   EventLog& m_log;
   Options m_options;
   std::function<double()> m_random;
@@ -90,7 +92,7 @@ class Collector : public QObject {
 
   Phase m_phase = Phase::Waiting;
   bool m_lookPosted = false;
-  bool m_lookWhenIdle = false;
+  qint32 m_recordCount = 0;
   bool m_connectDue = false;
   QString m_stopWhy;
   // Why the current connection is being ended by us, to be acted on when next looked at.
@@ -100,10 +102,10 @@ class Collector : public QObject {
   int m_failures = 0;        // connection attempts in a row that carried no reply
   bool m_accepted = false;   // the exchange accepted the current attempt
   bool m_logOpened = false;  // the current attempt opened its log file
-  // Log files the window opened that did not exist before (at Connect, or the hourly switch's),
+  // Log files the session opened that did not exist before (at Connect, or the hourly switch's),
   // removed at the end of the attempt while they are still empty.
   QStringList m_createdLogs;
-  QString m_seenLog;  // the window's log file, as last looked at
+  QString m_seenLog;  // the session's log file, as last looked at
   bool m_carriedReplies = false;
   bool m_logFailed = false;
   int m_phaseSeconds = 0;   // in the current phase

@@ -8,14 +8,12 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/form_main.h"
+#include "session/session.h"
 #include "collect/collector.h"
 #include "collect/event_log.h"
 #include "collect/options.h"
-#include "collect/wait_counting_platform.h"
 #include "logging/log_files.h"
 #include "platform/qt_platform.h"
-#include "platform/settings_store.h"
 #include "platform/termination_signals.h"
 #include "store/forwarder.h"
 
@@ -40,8 +38,7 @@ int main(int argc, char* argv[]) {
     return collect::kCleanStop;
   }
 
-  QtPlatform qtPlatform;
-  collect::WaitCountingPlatform platform(qtPlatform);
+  QtPlatform platform;
   collect::EventLog log(platform, stderr, options.quiet);
 
   // The service must not stop for a missing log folder: it makes it, and ends only when it
@@ -76,16 +73,10 @@ int main(int argc, char* argv[]) {
     forwarder->Start();
   }
 
-  SettingsStore settings = SettingsStore::InMemory();
-  collect::Collector* collector = nullptr;
-  collect::MessageLines dialogs([&](const QString& text, Dialogs::Icon icon, const QString& title) {
-    if (collector) collector->Message(text, icon, title);
-  });
-  FormMain form({platform, settings, dialogs, QCoreApplication::applicationDirPath(), nullptr,
-                 options.logsFolder});
-  collect::Collector running(form, platform, log, options,
+  // No lamps here: frames and arrivals go through the session without a pace.
+  session::Session session(platform, options.logsFolder, std::chrono::milliseconds(0));
+  collect::Collector running(session, platform, log, options,
                              [] { return QRandomGenerator::global()->generateDouble(); });
-  collector = &running;
   QObject::connect(&running, &collect::Collector::Finished, &app, &QCoreApplication::exit);
 
   QObject::connect(&termination, &TerminationSignals::Requested, &running, [&](int number) {

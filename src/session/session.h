@@ -61,6 +61,8 @@ class Session : public QObject {
   void SetFormattedShown(bool shown) { m_formattedShown = shown; }
 
   // Commands.
+  // A data request now, as a tick of TimerDnld would send it.
+  void TimerDnld_Timer();
   // Opens the log file and starts a connection attempt; false when the log file could not be
   // opened (LogFileFailed says why).
   bool Connect();
@@ -95,6 +97,8 @@ class Session : public QObject {
   QByteArray DeviceId() const { return m_deviceId; }
   const QString& LogsFolder() const { return m_logsFolder; }
   const logging::RecordLog& Log() const { return *m_log; }
+  // For the clean-up of empty log files, which may close the open one.
+  logging::RecordLog& Log() { return *m_log; }
   const link::ReplyReader& Reader() const { return m_reader; }
   // A data reply has begun and its acknowledgement has not been written yet.
   bool ReplyOpen() const { return m_reader.InDataReply() || m_acknowledging; }
@@ -186,7 +190,6 @@ class Session : public QObject {
   void Socket_Error(int number, const QString& description);
   void Socket_DataArrival();
   void HeartBeatTimer_Timer();
-  void TimerDnld_Timer();
   void TimerLog_Timer();
   void AnswerTimer_Timer();
   void RestTimer_Timer();

@@ -55,7 +55,7 @@ TEST_F(AlarmTest, FormattedOutputShowsTheLastRecordOnlyWhenVisible) {
   EXPECT_EQ(lines[2], "Data-Type: 1 ---> (ABCDE)");
   EXPECT_EQ(lines[5], "Data-Type: 6 ---> ");
   EXPECT_TRUE(lines[9].endsWith(" --> (00:05:12)")) << lines[9].toStdString();
-  EXPECT_FALSE(m_form.BadRecord);
+  EXPECT_FALSE(m_form.BadRecord());
 }
 
 }  // namespace

@@ -73,10 +73,12 @@ TEST_F(ConnectionTest, DisconnectSendsTheRequestForTheDeviceIdInUse) {
   LoadAndConnect("3");
   Peer().TakeSent();
   m_form.CmdDisconnect_Click();
+  m_platform.RunFor(kLampFlash);
   EXPECT_EQ(Hex(Peer().TakeSent()), "16 36 30 30 30 30 33 30 33 06 FF");
-  EXPECT_EQ(Hex(m_form.OutFrame), "16 36 30 30 30 30 33 30 33 06 FF");
+  EXPECT_EQ(Hex(m_form.OutFrame()), "16 36 30 30 30 30 33 30 33 06 FF");
   // Pressed again while the exchange has not closed: another request.
   m_form.CmdDisconnect_Click();
+  m_platform.RunFor(kLampFlash);
   EXPECT_EQ(Hex(Peer().TakeSent()), "16 36 30 30 30 30 33 30 33 06 FF");
 }
 
@@ -126,8 +128,11 @@ TEST_F(ConnectionTest, OtherErrorsShowTheSocketsOwnDescription) {
   m_platform.RunFor(1ms);
   ASSERT_EQ(m_dialogs.boxes.size(), 1u);
   EXPECT_EQ(m_dialogs.boxes[0].text, "Connection reset by peer\r\nNumber 10054");
-  // Reset for a new Connect, but lamp, Quit, device ID and log file stay as they were.
+  // Unlinked as after a close (the lamp no longer says Connected); the log file stays open.
   EXPECT_EQ(WindowState(m_form), With(linked, {{"txtHost", "enabled"},
+                                               {"lamp", "NotConnected"},
+                                               {"cmdquit", "enabled"},
+                                               {"cbDeviceID", "enabled"},
                                                {"CmdConnect", "enabled"},
                                                {"CmdDisconnect", "disabled"},
                                                {"CmdDnld", "disabled"},

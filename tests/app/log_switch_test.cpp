@@ -57,7 +57,8 @@ TEST_F(LogSwitchTest, SwitchDueDuringAnArrivalHappensAtTheNextTick) {
   // Ticks fall at .750 and .000; this arrival's lamp flash covers 14:59:59.990 to 15:00:00.040.
   rig.m_platform.At(490ms, [&] { rig.Peer().PeerSend(FakeExchange::Status("1", '2')); });
   rig.Exchange();
-  rig.m_platform.RunFor(3s);
+  // The stop is confirmed by the heartbeat's reply, 3 s after the tick that found it due.
+  rig.m_platform.RunFor(4s);
   EXPECT_TRUE(rig.m_form.CurrentLogFile().Path().endsWith("03051500.log"));
   EXPECT_TRUE(QFile::exists(rig.LogsPath() + "/03051500.log"));
 }
@@ -67,7 +68,7 @@ TEST_F(LogSwitchTest, MidnightStartsAFileOfTheNewDay) {
   rig.LoadAndConnect("1");
   rig.Exchange();
   rig.m_form.CmdDnld_Click();
-  rig.m_platform.RunFor(5s);
+  rig.m_platform.RunFor(6s);
   EXPECT_TRUE(QFile::exists(rig.LogsPath() + "/03060000.log"));
   EXPECT_TRUE(rig.m_form.CurrentLogFile().Path().endsWith("03060000.log"));
 }
@@ -81,7 +82,7 @@ TEST_F(LogSwitchTest, AFileOfTheNewHourThatExistsAlreadyMeansNoSwitch) {
   rig.Exchange();
   rig.m_platform.RunFor(5s);
   EXPECT_TRUE(rig.m_form.CurrentLogFile().Path().endsWith("03051459.log"));
-  EXPECT_FALSE(rig.m_form.StopRequested);
+  EXPECT_FALSE(rig.m_form.StopRequested());
 }
 
 // Without a link no reply can confirm a stop: the file is switched without stopping and
@@ -116,7 +117,7 @@ TEST_F(LogSwitchTest, AFailedOpenWarnsAndLeavesTheTimerAndDownloadOff) {
   rig.Exchange();
   rig.m_form.CmdDnld_Click();
   QDir(rig.LogsPath()).removeRecursively();  // the switch does not create the folder
-  rig.m_platform.RunFor(5s);
+  rig.m_platform.RunFor(6s);
   ASSERT_EQ(rig.m_dialogs.boxes.size(), 1u);
   EXPECT_EQ(rig.m_dialogs.boxes[0].title, "VORLAN");
   EXPECT_TRUE(rig.m_dialogs.boxes[0].text.startsWith("Path not found"));

@@ -33,14 +33,14 @@ class PollingTest : public FormTest {
 
 // Each request is sent 50 ms after its timer ticks, once its lamp has flashed.
 TEST_F(PollingTest, HeartbeatEvery2500MsUntilTheFirstStopThen3000) {
-  m_platform.RunFor(7600ms);
+  m_platform.RunFor(7610ms);  // the third reply is read at 7610
   EXPECT_EQ(Times('5'), (std::vector<qint64>{2550, 5050, 7550}));
   EXPECT_EQ(m_form.StatusBar.Panel(1), "  Status Monitor...  ") << "stays until the next tick";
   EXPECT_EQ(m_form.StatusBar.Panel(2), "Status Monitor OK...");
 
   const auto stoppedAt = m_platform.Elapsed();
   m_form.CmdStop_Click();
-  m_platform.RunFor(6100ms);
+  m_platform.RunFor(6110ms);
   const std::vector<qint64> all = Times('5', stoppedAt);
   const std::vector<qint64> afterStop(all.begin() + 3, all.end());
   EXPECT_EQ(afterStop, (std::vector<qint64>{3050, 6050}));
@@ -89,7 +89,7 @@ TEST_F(PollingTest, StopWithARequestOutstandingIsConfirmedByItsReply) {
   EXPECT_TRUE(m_form.CmdDnld.Enabled());
   EXPECT_FALSE(m_form.CmdStop.Enabled());
   m_platform.RunFor(600ms);
-  EXPECT_TRUE(m_form.StopDone);
+  EXPECT_TRUE(m_form.StopDone());
   EXPECT_EQ(m_form.RecordCount, 1);
   EXPECT_EQ(m_exchange.Acks(), 1);
   EXPECT_EQ(m_exchange.DataRequests(), 1) << "no request after the stop";
@@ -102,13 +102,13 @@ TEST_F(PollingTest, StopThenDownloadBeforeAnyReplyKeepsDownloading) {
   m_platform.RunFor(200ms);
   m_form.CmdStop_Click();
   m_form.CmdDnld_Click();
-  EXPECT_FALSE(m_form.StopRequested);
+  EXPECT_FALSE(m_form.StopRequested());
   m_platform.RunFor(400ms);
   EXPECT_EQ(m_exchange.DataRequests(), 1) << "the first request is still in flight";
   EXPECT_EQ(m_form.StatusBar.Panel(1), "  PBX Data Request...  ");
   EXPECT_EQ(m_form.StatusBar.Panel(2), "");
   m_platform.RunFor(3600ms);
-  EXPECT_FALSE(m_form.StopDone);
+  EXPECT_FALSE(m_form.StopDone());
   EXPECT_EQ(m_exchange.DataRequests(), 2) << "the late reply armed the next request";
 }
 
@@ -116,7 +116,7 @@ TEST_F(PollingTest, DisconnectAfterAConfirmedStopResumesTheHeartbeatOnAReply) {
   m_exchange.delay = 500ms;
   m_form.CmdStop_Click();
   m_platform.RunFor(3600ms);  // one status request and its reply confirm the stop
-  ASSERT_TRUE(m_form.StopDone);
+  ASSERT_TRUE(m_form.StopDone());
   m_exchange.silent = true;
   m_form.CmdDisconnect_Click();
   EXPECT_FALSE(m_form.HeartBeatTimer().Enabled());

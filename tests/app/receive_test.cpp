@@ -36,9 +36,11 @@ class ReceiveRig : public FormRig {
   void SendAt(std::chrono::milliseconds delay, const QByteArray& bytes) {
     m_platform.At(delay, [this, bytes] { Peer().PeerSend(bytes); });
   }
+  // Until what it brings is done: its pace, and an acknowledgement's.
   void Arrive(const QByteArray& bytes) {
     Peer().PeerSend(bytes);
     m_platform.RunFor(1ms);
+    while (m_form.Session().Busy()) m_platform.RunFor(1ms);
   }
   QByteArray Log() const {
     QFile file(LogsPath() + "/03051437.log");
@@ -106,6 +108,7 @@ TEST_F(ReceiveTest, StatusRepliesSetTheirTextsAndTheNextRequestsInterval) {
   for (const Case& c : cases) {
     m_form.TimerDnld().SetEnabled(false);
     m_form.TimerDnld_Timer();  // each reply answers a request of its own
+    m_platform.RunFor(kLampFlash);
     Arrive(FakeExchange::Status("1", c.result));
     EXPECT_EQ(m_form.StatusBar.Panel(2), c.text);
     EXPECT_EQ(m_form.TimerDnld().Interval(), c.interval) << c.text;
@@ -113,6 +116,7 @@ TEST_F(ReceiveTest, StatusRepliesSetTheirTextsAndTheNextRequestsInterval) {
   }
   m_form.TimerDnld().SetEnabled(false);
   m_form.TimerDnld_Timer();
+  m_platform.RunFor(kLampFlash);
   Peer().TakeSent();
   Arrive(QByteArray("\x16" "3000030" "1" "4" "trailing"));
   EXPECT_EQ(m_form.StatusBar.Panel(2), "PBX Port Busy..");
@@ -134,10 +138,10 @@ TEST_F(ReceiveTest, UnrecognisedTextIsReportedAndChangesNothingElse) {
 TEST_F(ReceiveTest, StopIsConfirmedByTheNextArrivalOfAnyKind) {
   StartDownload();
   m_form.CmdStop_Click();
-  EXPECT_FALSE(m_form.StopDone);
+  EXPECT_FALSE(m_form.StopDone());
   EXPECT_EQ(m_form.StatusBar.Panel(2), "Please Wait...");
   Arrive(kHeader + "D" + "\x02" "LATE\x03" "z");  // the outstanding request's reply
-  EXPECT_TRUE(m_form.StopDone);
+  EXPECT_TRUE(m_form.StopDone());
   EXPECT_TRUE(m_form.HeartBeatTimer().Enabled());
   EXPECT_TRUE(m_form.CmdDisconnect.Enabled());
   EXPECT_EQ(m_form.StatusBar.Panel(1), "");
@@ -279,7 +283,7 @@ TEST_F(ReceiveTest, EndlessRecordIsGivenUpWithoutGrowingOrAcknowledging) {
       largest = std::max(largest, m_form.Reader().Held());
     });
   }
-  m_platform.RunFor(kDataRequestTimeout);
+  m_platform.RunFor(kDataRequestTimeout + kLampFlash);
   EXPECT_LE(largest, link::ReplyReader::kMaxRecord);
   EXPECT_EQ(m_form.Reader().Held(), 0);
   const QByteArray sent = Peer().TakeSent();
@@ -302,7 +306,7 @@ TEST_F(ReceiveTest, LogWriteFailureStopsTheDownloadWithoutAcknowledging) {
   ASSERT_EQ(m_dialogs.boxes.size(), 1u);
   EXPECT_EQ(m_dialogs.boxes[0].title, "VORLAN");
   EXPECT_EQ(m_dialogs.boxes[0].icon, Dialogs::Icon::Warning);
-  EXPECT_TRUE(m_form.StopRequested);
+  EXPECT_TRUE(m_form.StopRequested());
   EXPECT_FALSE(m_form.CmdStop.Enabled());
   EXPECT_EQ(m_form.RecordCount, 0) << "shown and counted once it is logged, when it comes again";
 }

@@ -6,13 +6,12 @@
 #include <cstring>
 #include <functional>
 
-#include "app/form_main.h"
+#include "session/session.h"
 #include "collect/collector.h"
 #include "collect/event_log.h"
 #include "collect/options.h"
 #include "hex.h"
 #include "collect/reconnect_delay.h"
-#include "collect/wait_counting_platform.h"
 #include "platform/settings_store.h"
 #include "support/fake_exchange.h"
 #include "support/virtual_platform.h"
@@ -117,24 +116,19 @@ TEST(Collector, LeavesTheHourlySwitchToTheWindowsHandlers) {
   using namespace std::chrono_literals;
   QTemporaryDir dir;
   VirtualPlatform virtualTime(QDateTime(QDate(2026, 3, 5), QTime(14, 59, 58)));
-  WaitCountingPlatform platform(virtualTime);
+  Platform& platform = virtualTime;
   char buffer[8192] = {};
   std::FILE* out = fmemopen(buffer, sizeof buffer - 1, "w");
   EventLog log(platform, out, false);
-  SettingsStore settings = SettingsStore::InMemory();
-  Collector* collector = nullptr;
-  MessageLines dialogs([&](const QString& text, Dialogs::Icon icon, const QString& title) {
-    collector->Message(text, icon, title);
-  });
   Options options;
   options.host = "127.0.0.1";
   options.logsFolder = dir.filePath("logs");
   ASSERT_TRUE(QDir().mkpath(options.logsFolder));
-  FormMain form({platform, settings, dialogs, dir.path(), nullptr, options.logsFolder});
-  Collector running(form, platform, log, options, [] { return 0.5; });
-  collector = &running;
+  session::Session session(platform, options.logsFolder, std::chrono::milliseconds(0));
+  Collector running(session, platform, log, options, [] { return 0.5; });
   FakeExchange exchange(virtualTime, *virtualTime.SocketAt(0), "0");
-  exchange.delay = 900ms;  // the answer to the request sent at the switch comes during its wait
+  // No lamps in the collector: the second answer comes during the switch's wait for the stop.
+  exchange.delay = 1200ms;
   exchange.QueueReply('B', "\x02" "ONE\x03");
   exchange.QueueReply('C', "\x02" "TWO\x03");
   exchange.QueueReply('D', "\x02" "THREE\x03");
@@ -152,7 +146,8 @@ TEST(Collector, LeavesTheHourlySwitchToTheWindowsHandlers) {
   EXPECT_EQ(Hex(read("03051459.log")), Hex("\x02" "ONE\x03\r\n\x02" "TWO\x03\r\n"));
   EXPECT_EQ(Hex(read("03051500.log")), Hex("\x02" "THREE\x03\r\n")) << buffer;
   EXPECT_EQ(exchange.Acks(), 3);
-  EXPECT_TRUE(form.CmdStop.Enabled()) << "the download runs on";
+  EXPECT_EQ(session.DownloadState(), session::Session::Download::Running)
+      << "the download runs on";
   EXPECT_EQ(virtualTime.Stalls(), 0);
 }
 
@@ -179,20 +174,16 @@ TEST(Collector, StopsInTimeSaysWhatHappenedAndLeavesNoEmptyLogFile) {
   for (const Row& row : rows) {
     QTemporaryDir dir;
     VirtualPlatform virtualTime(QDateTime(QDate(2026, 3, 5), row.start));
-    WaitCountingPlatform platform(virtualTime);
+    Platform& platform = virtualTime;
     char buffer[16384] = {};
     std::FILE* out = fmemopen(buffer, sizeof buffer - 1, "w");
     EventLog log(platform, out, false);
-    SettingsStore settings = SettingsStore::InMemory();
-    Collector* collector = nullptr;
-    MessageLines dialogs([&](const auto&... box) { collector->Message(box...); });
     Options options;
     options.host = "127.0.0.1";
     options.logsFolder = dir.filePath("logs");
     ASSERT_TRUE(QDir().mkpath(options.logsFolder));
-    FormMain form({platform, settings, dialogs, dir.path(), nullptr, options.logsFolder});
-    Collector running(form, platform, log, options, [] { return 0.5; });
-    collector = &running;
+    session::Session session(platform, options.logsFolder, std::chrono::milliseconds(0));
+    Collector running(session, platform, log, options, [] { return 0.5; });
     VirtualSocket& peer = *virtualTime.SocketAt(0);
     FakeExchange exchange(virtualTime, peer, "0");
     exchange.silent = row.peer != Answers;

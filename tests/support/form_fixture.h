@@ -71,6 +71,11 @@ class FormRig {
   explicit FormRig(QDateTime start = QDateTime(QDate(2026, 3, 5), QTime(14, 37, 20)))
       : m_platform(start) {
     QDir(m_dir.path()).mkdir("logs");
+    // Every test of the window fails on an event loop nested in a handler of the session.
+    m_platform.ForbidPumpWhile([this] { return m_form.Session().InHandler(); });
+  }
+  ~FormRig() {
+    EXPECT_EQ(m_platform.NestedPumps(), 0) << "an event loop ran inside a handler of the session";
   }
 
   VirtualSocket& Peer() { return *m_platform.SocketAt(0); }

@@ -91,6 +91,7 @@ bool VirtualPlatform::RunOneDue(quint64 seqLimit) {
 }
 
 void VirtualPlatform::DoEvents() {
+  if (m_forbidPump && m_forbidPump()) ++m_nestedPumps;
   // Only what was pending when the pump was called, as the real event loop does.
   const quint64 seqLimit = m_seq;
   while (RunOneDue(seqLimit)) {
@@ -106,6 +107,7 @@ bool VirtualPlatform::AdvanceTo(milliseconds until) {
 }
 
 bool VirtualPlatform::WaitUntil(const std::function<bool()>& done, milliseconds limit) {
+  if (m_forbidPump && m_forbidPump()) ++m_nestedPumps;
   const milliseconds deadline = limit == kForever ? milliseconds::max() : m_now + limit;
   for (;;) {
     DoEvents();

@@ -36,6 +36,10 @@ class VirtualPlatform : public Platform {
   std::chrono::milliseconds Elapsed() const { return m_now; }
   // Waits that could never end: nothing was left to run and the condition did not hold.
   int Stalls() const { return m_stalls; }
+  // While `inHandler` holds, the event pump must not be entered: a wait there would nest an event
+  // loop inside a handler. Each time it is, NestedPumps() counts it.
+  void ForbidPumpWhile(std::function<bool()> inHandler) { m_forbidPump = std::move(inHandler); }
+  int NestedPumps() const { return m_nestedPumps; }
   // The sockets made so far, in order.
   VirtualSocket* SocketAt(size_t index) const;
 
@@ -61,6 +65,8 @@ class VirtualPlatform : public Platform {
   std::map<Key, Task> m_tasks;
   std::map<quint64, Key> m_keyOf;
   int m_stalls = 0;
+  std::function<bool()> m_forbidPump;
+  int m_nestedPumps = 0;
   std::vector<QPointer<VirtualSocket>> m_sockets;
 };
 
