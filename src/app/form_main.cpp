@@ -40,8 +40,7 @@ FormMain::FormMain(FormMainServices services)
       m_logsFolder(m_services.logsFolder.isEmpty() ? logging::LogsFolder(m_services.programFolder)
                                                    : m_services.logsFolder),
       // The window's session lights a lamp for every frame and arrival.
-      m_session(std::make_unique<session::Session>(m_services.platform, m_logsFolder,
-                                                   kLampFlash)) {
+      m_session(std::make_unique<session::Session>(m_services.platform, m_logsFolder, kLampFlash)) {
   connect(&chkDisp, &Control::Clicked, this, &FormMain::chkDisp_Click);
   connect(&chkRaw, &Control::Clicked, this, &FormMain::chkRaw_Click);
   FollowSession();

@@ -63,8 +63,10 @@ bool FormMain::RequestOutstanding() const { return m_session->RequestOutstanding
 void FormMain::FollowSession() {
   session::Session& s = *m_session;
   // The settings the session reads, as the window's boxes hold them.
-  connect(&cbDeviceID, &Control::Changed, this, [this] { m_session->SetDeviceId(cbDeviceID.Text()); });
-  connect(&TxtMaxTime, &Control::Changed, this, [this] { m_session->SetMaxTime(TxtMaxTime.Text()); });
+  connect(&cbDeviceID, &Control::Changed, this,
+          [this] { m_session->SetDeviceId(cbDeviceID.Text()); });
+  connect(&TxtMaxTime, &Control::Changed, this,
+          [this] { m_session->SetMaxTime(TxtMaxTime.Text()); });
   connect(&txtHost, &Control::Changed, this, [this] { m_session->SetHost(txtHost.Text()); });
   connect(&FormDisplay, &ViewWindow::StateChanged, this,
           [this] { m_session->SetFormattedShown(FormDisplay.Visible()); });
@@ -106,9 +108,10 @@ void FormMain::FollowSession() {
           [this](const QByteArray&, bool, const QString& formatted) { FormatData(formatted); });
   connect(&s, &Session::RecordLogged, this, &FormMain::ShowRecord);
   connect(&s, &Session::RecordGivenUp, this, [this](const QByteArray& bytes, qint64 size) {
-    const QString shown = size <= bytes.size() ? QString::fromLatin1(bytes)
-                                               : QString::fromLatin1(bytes) +
-                                                     QStringLiteral("... (%1 characters)").arg(size);
+    const QString shown =
+        size <= bytes.size()
+            ? QString::fromLatin1(bytes)
+            : QString::fromLatin1(bytes) + QStringLiteral("... (%1 characters)").arg(size);
     AppendToTerminal(txtout(), text::kErrorPrefix + shown + text::kCrLf);
   });
   connect(&s, &Session::RecordsAlreadyLogged, this, [this](qsizetype repeated, qsizetype of) {

@@ -259,8 +259,7 @@ void Collector::Stop() {
     if (m_session.DownloadState() == Session::Download::Running) m_session.StopDownload();
     // The reply to the request in flight is still logged and acknowledged.
     const bool confirmed = m_platform.WaitUntil(
-        [&] { return m_session.StopDone() || socket.State() != Socket::sckConnected; },
-        kStopLimit);
+        [&] { return m_session.StopDone() || socket.State() != Socket::sckConnected; }, kStopLimit);
     if (!confirmed) {
       m_log.Warning(
           QStringLiteral("the exchange did not confirm the stop in %1 s").arg(kStopLimit.count()));
@@ -282,8 +281,7 @@ void Collector::Stop() {
   if (socket.State() != Socket::sckClosed || m_session.Log().IsOpen()) m_session.Close();
   m_stopTimer->SetEnabled(false);
   DropEmptyLogs();
-  m_log.Info(
-      QStringLiteral("stopped; %1 records received since the start").arg(m_recordCount));
+  m_log.Info(QStringLiteral("stopped; %1 records received since the start").arg(m_recordCount));
   emit Finished(kCleanStop);
 }
 

@@ -8,13 +8,13 @@
 #include <cstdio>
 #include <memory>
 
-#include "session/session.h"
 #include "collect/collector.h"
 #include "collect/event_log.h"
 #include "collect/options.h"
 #include "logging/log_files.h"
 #include "platform/qt_platform.h"
 #include "platform/termination_signals.h"
+#include "session/session.h"
 #include "store/forwarder.h"
 
 using namespace vorlan;

@@ -40,6 +40,7 @@ class VirtualPlatform : public Platform {
   // loop inside a handler. Each time it is, NestedPumps() counts it.
   void ForbidPumpWhile(std::function<bool()> inHandler) { m_forbidPump = std::move(inHandler); }
   int NestedPumps() const { return m_nestedPumps; }
+  void ForgetNestedPumps() { m_nestedPumps = 0; }
   // The sockets made so far, in order.
   VirtualSocket* SocketAt(size_t index) const;
 
