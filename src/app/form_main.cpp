@@ -96,7 +96,7 @@ void FormMain::Form_Load() {
   const QString maxTime =
       settings.GetSetting(setting::kApp, setting::kPropertiesRead, "MTime", "120");
   TxtMaxTime.SetText(UsableMaxTime(maxTime) ? maxTime : QStringLiteral("120"));
-  BadRecord = false;
+  m_badRecord = false;
 
   const std::vector<Twips> screens =
       m_services.desktop ? m_services.desktop->Screens() : std::vector<Twips>{};
@@ -195,12 +195,10 @@ bool FormMain::OpenLogAtConnect() {
 void FormMain::CloseLog() { m_log->Close(); }
 
 void FormMain::FormatData(const QByteArray& record) {
-  // Every data type 6 item is judged, shown or not; the window's text is replaced per record.
-  const bool visible = FormDisplay.Visible();
-  const format::FormatResult result =
-      format::FormatData(record, visible, TxtMaxTime.Text(), BadRecord, QLocale());
-  BadRecord = result.badRecord;
-  if (visible) Text2().SetText(result.text);
+  // The flag is the record's own, decided as the CSV and the Import table decide it; the
+  // window's text is replaced per record.
+  m_badRecord = format::FlaggedByAlarm(record, TxtMaxTime.Text());
+  if (FormDisplay.Visible()) Text2().SetText(format::FormatData(record, TxtMaxTime.Text()));
 }
 
 }  // namespace vorlan

@@ -85,7 +85,8 @@ class FormMain : public QObject {
   // State shared across the handlers.
   QByteArray OutFrame;
   qint32 RecordCount = 0;
-  bool BadRecord = false;
+  // The flag of the record formatted last, as FormatData decided it from that record alone.
+  bool BadRecord() const { return m_badRecord; }
   bool StopRequested = false;
   bool StopDone = false;
 
@@ -255,6 +256,7 @@ class FormMain : public QObject {
   std::deque<QByteArray> m_recent;
   QSet<QByteArray> m_recentSet;
   bool m_recentLoaded = false;
+  bool m_badRecord = false;
   bool m_logFailed = false;
   QString m_logFailure;
   // The hour switch fell due while an arrival was being handled; it runs at the next tick.

@@ -170,7 +170,7 @@ void FormMain::WriteLogRecord(const QByteArray& record) {
   // The records of a data reply reach the log, the view and the count together, just before its
   // acknowledgement: a reply that is never acknowledged (the link went, its rest never came)
   // leaves nothing behind, and the exchange sends its records again.
-  m_replyRecords.push_back({record, BadRecord, 0});
+  m_replyRecords.push_back({record, m_badRecord, 0});
 }
 
 bool FormMain::AcknowledgeDataReply(const QByteArray& blocks, quint64 connection) {

@@ -72,7 +72,9 @@ const QByteArray kLogFile = "<BAD>:" + kLong + "\r\n" +
 TEST_F(FileCommandsTest, ImportReadsTheChosenLogFileAndTouchesNothing) {
   LoadAndConnect();
   m_form.RecordCount = 17;
-  m_form.BadRecord = true;
+  m_form.TxtMaxTime.SetText("1");
+  m_form.FormatData(kLong);
+  ASSERT_TRUE(m_form.BadRecord());
   const QString path = m_dir.filePath("12071200.log");
   Write(path, kLogFile);
   const QDateTime modified = QFileInfo(path).lastModified();
@@ -105,7 +107,7 @@ TEST_F(FileCommandsTest, ImportReadsTheChosenLogFileAndTouchesNothing) {
   EXPECT_EQ(Read(path), kLogFile);
   EXPECT_EQ(QFileInfo(path).lastModified(), modified);
   EXPECT_EQ(m_form.RecordCount, 17);
-  EXPECT_TRUE(m_form.BadRecord);
+  EXPECT_TRUE(m_form.BadRecord());
   EXPECT_EQ(m_form.StatusBar.Panel(1), "  Connected to PBX...  ");
   EXPECT_TRUE(m_form.CurrentLogFile().IsOpen());
   EXPECT_EQ(Read(m_form.CurrentLogFile().Path()), "");

@@ -33,7 +33,7 @@ TEST_F(StartUpTest, FirstStartWithAnEmptyStore) {
   EXPECT_EQ(m_form.HeartBeatTimer().Interval(), 2500);
   EXPECT_EQ(m_form.TimerDnld().Interval(), 1000);
   EXPECT_EQ(m_form.TimerLog().Interval(), 250);
-  EXPECT_FALSE(m_form.BadRecord);
+  EXPECT_FALSE(m_form.BadRecord());
   // RAW Data shown although its check box is unchecked; Formatted Output loaded but hidden.
   EXPECT_TRUE(m_form.FormOutput.Visible());
   EXPECT_EQ(m_form.chkRaw.Value(), 0);
