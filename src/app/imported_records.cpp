@@ -93,8 +93,7 @@ void ImportedRecords::SetFlaggedOnly(bool flaggedOnly) {
 
 QString ImportedRecords::FormattedText(int row) const {
   if (row < 0 || row >= rowCount()) return {};
-  return format::FormatData(RecordOf(m_rows[size_t(m_shown[size_t(row)])]), true, m_maxTime, false)
-      .text;
+  return format::FormatData(RecordOf(m_rows[size_t(m_shown[size_t(row)])]), m_maxTime);
 }
 
 format::CsvRecord ImportedRecords::CsvRecordAt(int row) const {

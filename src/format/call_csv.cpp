@@ -39,10 +39,6 @@ QByteArray CsvHeader() {
   return "file,line,flagged_now,marked_bad,call_type,start,end,talk_seconds,items,record_hex\r\n";
 }
 
-bool FlaggedByAlarm(QByteArrayView record, const QString& maxTime) {
-  return FormatData(record, false, maxTime, false).badRecord;
-}
-
 CsvRecord JudgedCsvRecord(const QString& file, qint64 line, bool markedBad, QByteArrayView record,
                           const std::optional<QString>& maxTime) {
   CsvRecord row{file, line, std::nullopt, markedBad, record};

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "format/record_fields.h"
+#include "format/record_formatter.h"
 
 // Call records as CSV (RFC 4180: fields with a comma, a quote, CR or LF are quoted, quotes
 // doubled, lines end in CR LF), UTF-8, the record's bytes read as Latin-1.
@@ -32,10 +33,8 @@ QByteArray CsvRow(const CsvRecord& row);
 // has none or the alarm cannot read it.
 std::optional<CallTimes> RecordCallTimes(QByteArrayView record);
 
-// Whether the alarm flags the record against this maximum call time, judged alone.
-bool FlaggedByAlarm(QByteArrayView record, const QString& maxTime);
-
-// The row of a logged record, flagged_now judged against the maximum where there is one.
+// The row of a logged record, flagged_now judged against the maximum where there is one, by
+// the alarm's own verdict (FlaggedByAlarm).
 CsvRecord JudgedCsvRecord(const QString& file, qint64 line, bool markedBad, QByteArrayView record,
                           const std::optional<QString>& maxTime);
 

@@ -92,9 +92,6 @@ QDateTime DateTimeOf(qint64 seconds) {
                    QTime::fromMSecsSinceStartOfDay(int(seconds % kSecondsPerDay) * 1000), Qt::UTC);
 }
 
-// The alarm: BadRecord set, and no time lines for the window.
-FieldsResult Flagged() { return {QString(), true}; }
-
 }  // namespace
 
 std::optional<CallTimes> ReadCallTimes(QByteArrayView data) {
@@ -120,27 +117,23 @@ QString TalkTimeText(qint64 seconds) {
       .arg(magnitude % 60, 2, 10, QChar(u'0'));
 }
 
-FieldsResult FormatRecordFields(QByteArrayView data, bool visible, const QString& maxTime,
-                                bool badRecord, const QLocale& locale) {
+bool CallFlagged(const std::optional<CallTimes>& times, const QString& maxTime) {
+  if (!times) return true;
+  if (maxTime.isEmpty()) return false;
+  return !(LeadingNumber(maxTime) >= double(times->talkSeconds));
+}
+
+FieldsResult FormatRecordFields(QByteArrayView data, const QString& maxTime,
+                                const QLocale& locale) {
   const std::optional<CallTimes> times = ReadCallTimes(data);
-  if (!times) return Flagged();
-  const qint64 talkTime = times->talkSeconds;
-
-  // An empty box switches the alarm off without clearing an earlier flag.
-  if (LeadingNumber(maxTime) >= double(talkTime))
-    badRecord = false;
-  else if (!maxTime.isEmpty())
-    return Flagged();
-
-  if (!visible) return {QString(), badRecord};
-  if (talkTime < kInt16Min || talkTime > kInt16Max) return Flagged();
+  if (CallFlagged(times, maxTime)) return {QString(), true};
 
   const QString indent(6, u' ');
   const QString text = QStringLiteral("\r\n") + indent + DateText(times->start, locale) +
                        QStringLiteral("\r\n") + indent + DateText(times->end, locale) +
-                       QStringLiteral(" --> (") + TalkTimeText(talkTime) +
+                       QStringLiteral(" --> (") + TalkTimeText(times->talkSeconds) +
                        QStringLiteral(")\r\n\r\n");
-  return {text, badRecord};
+  return {text, false};
 }
 
 }  // namespace vorlan::format

@@ -12,17 +12,10 @@
 namespace vorlan::format {
 
 struct FieldsResult {
-  QString text;    // to append to the Formatted Output window; empty when hidden or flagged
-  bool badRecord;  // the new BadRecord value
+  QString text;    // the time lines for the Formatted Output window; empty when flagged
+  bool badRecord;  // whether the alarm flags this call (CallFlagged)
 };
 
-// Judges one data type 6 item against the maximum call time (the TxtMaxTime text) and, when
-// the Formatted Output window is visible, renders its start, end and talk time.
-//
-// Beyond the plain rules: a field that does not fit its 16- or 32-bit range, or a stamp whose
-// date falls outside the years 1 to 9999, flags the record. Dates are plain calendar values
-// with no time zone, so no daylight-saving shift enters the talk time. A negative talk time
-// is shown with a leading minus ("-00:00:30").
 // A call's start and end as the alarm reads them from a data type 6 item: calendar values with
 // no time zone (held as UTC, so that no local clock change moves them), and the talk time
 // between them in seconds.
@@ -40,7 +33,15 @@ std::optional<CallTimes> ReadCallTimes(QByteArrayView data);
 // the hours as many digits as they need.
 QString TalkTimeText(qint64 seconds);
 
-FieldsResult FormatRecordFields(QByteArrayView data, bool visible, const QString& maxTime,
-                                bool badRecord, const QLocale& locale = QLocale());
+// The alarm's verdict on one call, from the call and the maximum call time alone (the
+// TxtMaxTime text, read by the leading-number rule): flagged where its times cannot be read or
+// its talk time runs over the maximum; equal passes, and an empty maximum flags no readable call.
+bool CallFlagged(const std::optional<CallTimes>& times, const QString& maxTime);
+
+// Judges one data type 6 item and, unless it is flagged, renders its start, end and talk time
+// for the Formatted Output window. Dates are plain calendar values with no time zone, so no
+// daylight-saving shift enters the talk time.
+FieldsResult FormatRecordFields(QByteArrayView data, const QString& maxTime,
+                                const QLocale& locale = QLocale());
 
 }  // namespace vorlan::format

@@ -6,6 +6,7 @@
 #include <QLatin1String>
 
 #include <cmath>
+#include <optional>
 
 namespace vorlan::format {
 namespace {
@@ -47,36 +48,29 @@ std::vector<DataItem> RecordItems(QByteArrayView record) {
   return items;
 }
 
-FormatResult FormatData(QByteArrayView record, bool visible, const QString& maxTime, bool badRecord,
-                        const QLocale& locale) {
-  FormatResult result{QString(), badRecord};
-  QString& text = result.text;
-  if (visible) {
-    text.reserve(record.size() + 128);
-    text.append(QLatin1String("Call Type: ")).append(Shown(CallType(record))).append(kCrLf);
-    text.append(kSeparator);
+bool FlaggedByAlarm(QByteArrayView record, const QString& maxTime) {
+  std::optional<QByteArrayView> call;
+  for (const auto& [type, data] : RecordItems(record)) {
+    if (type == 6) call = data;
   }
+  return call && CallFlagged(ReadCallTimes(*call), maxTime);
+}
+
+QString FormatData(QByteArrayView record, const QString& maxTime, const QLocale& locale) {
+  QString text;
+  text.reserve(record.size() + 128);
+  text.append(QLatin1String("Call Type: ")).append(Shown(CallType(record))).append(kCrLf);
+  text.append(kSeparator);
 
   for (const auto& [type, data] : RecordItems(record)) {
-    if (visible) {
-      text.append(QLatin1String("Data-Type: ")).append(TypeText(type));
-      // Data type 6 puts its data on a line of its own, for the time lines that follow.
-      text.append(type == 6 ? QLatin1String(" ---> \r\n(") : QLatin1String(" ---> ("));
-      text.append(Shown(data)).append(u')').append(kCrLf);
-    }
-
-    if (type == 6) {
-      const FieldsResult fields =
-          FormatRecordFields(data, visible, maxTime, result.badRecord, locale);
-      result.badRecord = fields.badRecord;
-      text += fields.text;
-    } else if (visible) {
-      text += kCrLf;
-    }
-    if (visible) text += kSeparator;
+    text.append(QLatin1String("Data-Type: ")).append(TypeText(type));
+    // Data type 6 puts its data on a line of its own, for the time lines that follow.
+    text.append(type == 6 ? QLatin1String(" ---> \r\n(") : QLatin1String(" ---> ("));
+    text.append(Shown(data)).append(u')').append(kCrLf);
+    text += type == 6 ? FormatRecordFields(data, maxTime, locale).text : QString(kCrLf);
+    text += kSeparator;
   }
-
-  return result;
+  return text;
 }
 
 }  // namespace vorlan::format

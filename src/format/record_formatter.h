@@ -6,14 +6,9 @@
 
 #include <vector>
 
-// Turns one call record into the labelled text of the Formatted Output window and decides the
-// record's BadRecord flag through its data type 6 items.
+// Turns one call record into the labelled text of the Formatted Output window, and decides
+// whether the over-long-call alarm flags it.
 namespace vorlan::format {
-
-struct FormatResult {
-  QString text;    // the window's whole new text; empty when the window is hidden
-  bool badRecord;  // the new BadRecord value
-};
 
 // One data item of a record: its type as read by the leading-number rule, and its data.
 struct DataItem {
@@ -31,13 +26,17 @@ QString TypeText(double type);
 // Characters 4 and 5 of the record, its call type; fewer where the record ends sooner.
 QByteArrayView CallType(QByteArrayView record);
 
-// Walks the record's data items from its tenth character on. Every data type 6 item is judged
-// (FormatRecordFields), visible or not, and the last one decides; a record without one leaves
-// badRecord as it was.
+// The record's flag, the one verdict that the log's "<BAD>:" mark, the CSV and the Import table
+// all show: its last data type 6 item decides (CallFlagged); a record without one is not judged,
+// so not flagged.
+bool FlaggedByAlarm(QByteArrayView record, const QString& maxTime);
+
+// The window's whole text for the record: its data items from its tenth character on, each data
+// type 6 item with its time lines unless the alarm flags it.
 //
 // An item whose length reads as negative or as a fraction ends the record's formatting at that
 // item: what came before stands, the item and anything after it are not shown.
-FormatResult FormatData(QByteArrayView record, bool visible, const QString& maxTime, bool badRecord,
-                        const QLocale& locale = QLocale());
+QString FormatData(QByteArrayView record, const QString& maxTime,
+                   const QLocale& locale = QLocale());
 
 }  // namespace vorlan::format

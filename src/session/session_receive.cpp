@@ -3,7 +3,6 @@
 // records are on disk. Nothing here waits: an arrival waits its pace on a timer, a reply that
 // may go on is left open for the next arrival, the rest timer or the request's deadline, and an
 // acknowledgement on its way holds the step open until it has been written.
-#include <QLocale>
 
 #include <algorithm>
 #include <limits>
@@ -202,12 +201,11 @@ void Session::TakeAnswer(quint64 readAfter) {
 }
 
 bool Session::Judge(const QByteArray& record, QString* formatted) {
-  // Every data type 6 item is judged, shown or not.
-  const format::FormatResult result =
-      format::FormatData(record, m_formattedShown, m_maxTime, m_lastFlag, QLocale());
-  m_lastFlag = result.badRecord;
-  if (m_formattedShown) *formatted = result.text;
-  return result.badRecord;
+  // The record's own verdict, as the CSV and the Import table decide it; the text only while
+  // someone shows it.
+  m_lastFlag = format::FlaggedByAlarm(record, m_maxTime);
+  if (m_formattedShown) *formatted = format::FormatData(record, m_maxTime);
+  return m_lastFlag;
 }
 
 void Session::TakeRecord(const Event& event) {

@@ -4,6 +4,9 @@
 
 #include <QFile>
 
+#include "app/imported_records.h"
+#include "call_records.h"
+#include "format/call_csv.h"
 #include "support/form_fixture.h"
 #include "hex.h"
 
@@ -56,6 +59,84 @@ TEST_F(AlarmTest, FormattedOutputShowsTheLastRecordOnlyWhenVisible) {
   EXPECT_EQ(lines[5], "Data-Type: 6 ---> ");
   EXPECT_TRUE(lines[9].endsWith(" --> (00:05:12)")) << lines[9].toStdString();
   EXPECT_FALSE(m_form.BadRecord());
+}
+
+// One verdict per record, whoever shows it: the live mark in the log and the RAW Data view
+// (with the Formatted Output window hidden and shown), the CSV's flagged_now and the Import
+// table's over-max column. Each row is its own data reply, judged against its own maximum,
+// in this order: a row may follow a flagged one.
+struct FlagRow {
+  const char* name;
+  QByteArray record;  // call types differ, so that no record repeats an earlier one
+  const char* maxTime;
+  bool bad;
+};
+
+QByteArray Call(const char* type, const char* end, const char* start = "20010115120000") {
+  return records::Record(type, records::Times(start, end));
+}
+
+const FlagRow kFlagRows[] = {
+    {"Within", Call("01", "20010115120512"), "600", false},  // 312 s
+    {"Over", Call("02", "20010115120512"), "300", true},
+    {"NoTimeItemAfterFlagged", records::Record("03", records::Item(1, "ABCDE")), "300", false},
+    {"Over2", Call("04", "20010115120512"), "300", true},
+    {"EmptyMaximumAfterFlagged", Call("05", "20010115120512"), "", false},
+    {"ExactlyTheMaximum", Call("06", "20010115120512"), "312", false},
+    {"Talk32767", Call("07", "20010115210607"), "32767", false},
+    {"Talk32768OverMaximum", Call("08", "20010115210608"), "32767", true},
+    {"Talk32768WithinMaximum", Call("09", "20010115210608"), "99999", false},
+    {"Over99Hours", Call("10", "20010119160001"), "999999", false},  // 360001 s
+    {"Over99HoursOverMaximum", Call("11", "20010119160001"), "360000", true},
+    {"UnreadableTime", Call("12", "20010115120512", "20011315120000"), "600", true},
+    {"UnreadableTimeEmptyMaximum", Call("13", "20010115120512", "20011315120000"), "", true},
+    {"ZeroMaximum", Call("14", "20010115120001"), "0", true},
+    {"ZeroMaximumZeroTalk", Call("15", "20010115120000"), "0", false},
+    {"NoTimeItemEmptyMaximum", records::Record("16", records::Item(1, "X")), "", false},
+};
+
+TEST(OneVerdict, LiveMarkCsvAndImportTableAgreeOnEveryRecord) {
+  for (const bool visible : {false, true}) {
+    SCOPED_TRACE(visible ? "Formatted Output shown" : "Formatted Output hidden");
+    FormRig rig;
+    rig.LoadAndConnect();
+    rig.m_form.chkDisp.SetValue(visible ? 1 : 0);
+    char block = 'A';
+    for (const FlagRow& row : kFlagRows) {
+      rig.m_form.TxtMaxTime.SetText(row.maxTime);
+      rig.Peer().PeerSend(QByteArray("\x16" "2000010" "1") + block++ + row.record + "z");
+      rig.m_platform.RunFor(300ms);
+      EXPECT_EQ(rig.m_form.BadRecord(), row.bad) << row.name;
+    }
+
+    QFile file(rig.LogsPath() + "/03051437.log");
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray log = file.readAll();
+    ImportedRecords table("03051437.log", log, QString());
+    while (table.ReadSome(1 << 16)) {
+    }
+    ASSERT_EQ(table.RecordTotal(), qsizetype(std::size(kFlagRows)));
+    const QString raw = rig.m_form.txtout().Text();
+    QByteArray expectedLog;
+    int line = 0;
+    for (const FlagRow& row : kFlagRows) {
+      expectedLog += (row.bad ? "<BAD>:" : "") + row.record + "\r\n";
+      EXPECT_TRUE(raw.contains((row.bad ? " <BAD>:" : " ") + QString::fromLatin1(row.record) +
+                               "\r\n"))
+          << row.name << ": RAW Data view";
+      EXPECT_EQ(format::JudgedCsvRecord("03051437.log", line + 1, row.bad, row.record,
+                                        QString::fromLatin1(row.maxTime))
+                    .flaggedNow,
+                row.bad)
+          << row.name << ": CSV";
+      table.SetMaxTime(row.maxTime);
+      EXPECT_EQ(table.data(table.index(line, ImportedRecords::OverMax)).toString(),
+                row.bad ? "yes" : "")
+          << row.name << ": Import table";
+      ++line;
+    }
+    EXPECT_EQ(Hex(log), Hex(expectedLog)) << "log file";
+  }
 }
 
 }  // namespace

@@ -102,8 +102,8 @@ TEST(ImportedRecords, ShowEachRecordAndFollowTheMaximum) {
   EXPECT_EQ(table->headerData(ImportedRecords::OverMax, Qt::Horizontal).toString(), "Over 40 s");
 
   // The record as the Formatted Output window shows it, with the maximum of now.
-  EXPECT_EQ(table->FormattedText(3), format::FormatData(kCall7, true, "40", false).text);
-  EXPECT_EQ(table->FormattedText(2), format::FormatData(kCall5, true, "40", false).text);
+  EXPECT_EQ(table->FormattedText(3), format::FormatData(kCall7, "40"));
+  EXPECT_EQ(table->FormattedText(2), format::FormatData(kCall5, "40"));
   EXPECT_TRUE(table->FormattedText(4).isEmpty());
 
   const format::CsvRecord marked = table->CsvRecordAt(1);

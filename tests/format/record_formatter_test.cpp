@@ -37,7 +37,7 @@ QStringList Lines(const QString& text) {
 
 TEST(SampleRecord, WithinMaximumShowsTwelveLines) {
   ASSERT_EQ(kSample.size(), 50);
-  const FormatResult r = FormatData(kSample, true, QStringLiteral("600"), true, kUs);
+  const QString text = FormatData(kSample, QStringLiteral("600"), kUs);
   const QStringList expected = {
       "Call Type: 03",
       kSeparator,
@@ -52,63 +52,60 @@ TEST(SampleRecord, WithinMaximumShowsTwelveLines) {
       "",
       kSeparator,
   };
-  EXPECT_EQ(Lines(r.text), expected);
-  EXPECT_FALSE(r.badRecord);
+  EXPECT_EQ(Lines(text), expected);
+  EXPECT_FALSE(FlaggedByAlarm(kSample, QStringLiteral("600")));
 }
 
 TEST(SampleRecord, OverMaximumLosesTheTimeLines) {
-  const FormatResult r = FormatData(kSample, true, QStringLiteral("10"), false, kUs);
-  const QStringList lines = Lines(r.text);
-  ASSERT_EQ(lines.size(), 8) << r.text.toStdString();
+  const QString text = FormatData(kSample, QStringLiteral("10"), kUs);
+  const QStringList lines = Lines(text);
+  ASSERT_EQ(lines.size(), 8) << text.toStdString();
   EXPECT_EQ(lines[6], "(" + QString::fromLatin1(kCallData) + ")");
   EXPECT_EQ(lines[7], kSeparator);
-  EXPECT_TRUE(r.badRecord);
+  EXPECT_TRUE(FlaggedByAlarm(kSample, QStringLiteral("10")));
 }
 
 struct ItemCase {
   const char* name;
   QByteArray record;
-  bool previous;
   bool bad;
   QStringList lines;  // the window's lines after the call-type line and separator
 };
 
 // clang-format off
 const ItemCase kItems[] = {
-    {"TypeWithLeadingZero", Record("03", "0631" + kFlaggedData), false, true,
+    {"TypeWithLeadingZero", Record("03", "0631" + kFlaggedData), true,
      {"Data-Type: 6 ---> ", kFlaggedShown, kSeparator}},
-    {"TypeSixPoint", Record("03", "6.31" + kFlaggedData), false, true,
+    {"TypeSixPoint", Record("03", "6.31" + kFlaggedData), true,
      {"Data-Type: 6 ---> ", kFlaggedShown, kSeparator}},
-    {"TypePointSixIsNotSix", Record("03", ".631" + kFlaggedData), false, false,
+    {"TypePointSixIsNotSix", Record("03", ".631" + kFlaggedData), false,
      {"Data-Type: 0.6 ---> " + kFlaggedShown, "", kSeparator}},
-    {"NonNumericTypeIsZero", Record("03", "AB02xy"), false, false,
+    {"NonNumericTypeIsZero", Record("03", "AB02xy"), false,
      {"Data-Type: 0 ---> (xy)", "", kSeparator}},
-    {"LengthZeroIsEmptyItem", Record("03", "0100" "0201z"), false, false,
+    {"LengthZeroIsEmptyItem", Record("03", "0100" "0201z"), false,
      {"Data-Type: 1 ---> ()", "", kSeparator, "Data-Type: 2 ---> (z)", "", kSeparator}},
-    {"LastTypeSixDecidesBad", Record("03", kShortCall + kFlaggedCall), false, true, {}},
-    {"LastTypeSixDecidesGood", Record("03", kFlaggedCall + kShortCall), true, false, {}},
-    {"NoTypeSixKeepsBad", Record("03", "0105ABCDE"), true, true,
+    {"LastTypeSixDecidesBad", Record("03", kShortCall + kFlaggedCall), true, {}},
+    {"LastTypeSixDecidesGood", Record("03", kFlaggedCall + kShortCall), false, {}},
+    {"NoTypeSixIsNotJudged", Record("03", "0105ABCDE"), false,
      {"Data-Type: 1 ---> (ABCDE)", "", kSeparator}},
-    {"NoTypeSixKeepsGood", Record("03", "0105ABCDE"), false, false,
-     {"Data-Type: 1 ---> (ABCDE)", "", kSeparator}},
-    {"ShorterThanClaimedTakesEtx", Record("03", "0120ABCDE"), false, false,
+    {"ShorterThanClaimedTakesEtx", Record("03", "0120ABCDE"), false,
      {"Data-Type: 1 ---> (ABCDE\x03)", "", kSeparator}},
-    {"TrailingCharactersAreAnItem", Record("03", "0101A" "zzzz"), false, false,
+    {"TrailingCharactersAreAnItem", Record("03", "0101A" "zzzz"), false,
      {"Data-Type: 1 ---> (A)", "", kSeparator, "Data-Type: 0 ---> ()", "", kSeparator}},
-    {"SixCharacters", "\x02" "00" "03" "\x03", true, true,
+    {"SixCharacters", "\x02" "00" "03" "\x03", false,
      {"Data-Type: 0 ---> ()", "", kSeparator}},
-    {"EightCharacters", "\x02" "00" "03" "01" "\x03", false, false,
+    {"EightCharacters", "\x02" "00" "03" "01" "\x03", false,
      {"Data-Type: 1 ---> ()", "", kSeparator}},
-    {"Empty", "", false, false, {"Data-Type: 0 ---> ()", "", kSeparator}},
-    {"HighBytesShownAsLatin1", Record("03", "0102\xE9\xFF"), false, false,
+    {"Empty", "", false, {"Data-Type: 0 ---> ()", "", kSeparator}},
+    {"HighBytesShownAsLatin1", Record("03", "0102\xE9\xFF"), false,
      {QStringLiteral("Data-Type: 1 ---> (\u00E9\u00FF)"), "", kSeparator}},
     // An unusable length ends the record's formatting at that item; the call after it is not
-    // judged, so BadRecord stays as it was.
-    {"NegativeLengthStops", Record("03", "0102ab" "01-1xyz" + kFlaggedCall), false, false,
+    // judged, so the record is not flagged.
+    {"NegativeLengthStops", Record("03", "0102ab" "01-1xyz" + kFlaggedCall), false,
      {"Data-Type: 1 ---> (ab)", "", kSeparator}},
-    {"FractionalLengthStops", Record("03", "0102ab" "01.5xyz" + kFlaggedCall), false, false,
+    {"FractionalLengthStops", Record("03", "0102ab" "01.5xyz" + kFlaggedCall), false,
      {"Data-Type: 1 ---> (ab)", "", kSeparator}},
-    {"FirstItemUnusable", Record("03", "01-5" + kFlaggedCall), true, true, {}},
+    {"FirstItemUnusable", Record("03", "01-5" + kFlaggedCall), false, {}},
 };
 // clang-format on
 
@@ -118,20 +115,15 @@ class FormatItems : public ::testing::TestWithParam<ItemCase> {};
 
 TEST_P(FormatItems, RendersAndJudgesEachItem) {
   const ItemCase& c = GetParam();
-  const FormatResult r = FormatData(c.record, true, QStringLiteral("10"), c.previous, kUs);
-  EXPECT_EQ(r.badRecord, c.bad) << "record [" << Hex(c.record) << "]";
-  QStringList lines = Lines(r.text);
+  EXPECT_EQ(FlaggedByAlarm(c.record, QStringLiteral("10")), c.bad)
+      << "record [" << Hex(c.record) << "]";
+  QStringList lines = Lines(FormatData(c.record, QStringLiteral("10"), kUs));
   ASSERT_GE(lines.size(), 2);
   EXPECT_EQ(lines.takeFirst(), "Call Type: " + QString::fromLatin1(c.record.mid(3, 2)));
   EXPECT_EQ(lines.takeFirst(), kSeparator);
   if (!c.lines.isEmpty()) {
     EXPECT_EQ(lines, c.lines) << "record [" << Hex(c.record) << "]";
   }
-
-  // Hidden, nothing is written, yet every call is still judged the same way.
-  const FormatResult hidden = FormatData(c.record, false, QStringLiteral("10"), c.previous, kUs);
-  EXPECT_TRUE(hidden.text.isEmpty()) << hidden.text.toStdString();
-  EXPECT_EQ(hidden.badRecord, c.bad) << "hidden, record [" << Hex(c.record) << "]";
 }
 
 INSTANTIATE_TEST_SUITE_P(Records, FormatItems, ::testing::ValuesIn(kItems),
@@ -143,13 +135,13 @@ TEST(LongRecord, ItemsPast32767AreStillReached) {
   const QByteArray record = Record("03", items + kFlaggedCall);
   ASSERT_GT(record.size(), 40000);
 
-  const FormatResult r = FormatData(record, true, QStringLiteral("10"), false, kUs);
-  EXPECT_TRUE(r.badRecord) << "the call at the end was never judged";
-  EXPECT_EQ(r.text.count(QStringLiteral("Data-Type: 1 ---> (")), 400);
-  EXPECT_TRUE(r.text.endsWith(QStringLiteral("Data-Type: 6 ---> \r\n(") +
+  const QString text = FormatData(record, QStringLiteral("10"), kUs);
+  EXPECT_TRUE(FlaggedByAlarm(record, QStringLiteral("10"))) << "the call at the end was never judged";
+  EXPECT_EQ(text.count(QStringLiteral("Data-Type: 1 ---> (")), 400);
+  EXPECT_TRUE(text.endsWith(QStringLiteral("Data-Type: 6 ---> \r\n(") +
                               QString::fromLatin1(kFlaggedCall.mid(4)) + ")\r\n" + kSeparator +
                               "\r\n"))
-      << r.text.right(200).toStdString();
+      << text.right(200).toStdString();
 }
 
 }  // namespace

@@ -283,7 +283,7 @@ TEST_F(FormMainWindowTest, ImportedRecordsWindowSortsFiltersAndShowsTheSelectedR
                     QPoint(header->sectionViewportPosition(ImportedRecords::TalkTime) + 5, 5));
   EXPECT_EQ(lineAt(0), "3") << "the 10 s call first";
   table->selectRow(1);
-  QString expected = format::FormatData(slow, true, "100", false).text;
+  QString expected = format::FormatData(slow, "100");
   expected.replace("\r\n", "\n");
   EXPECT_EQ(window->formatted()->toPlainText(), expected);
 
