@@ -56,8 +56,7 @@ void Socket::Queue(Event event) {
 }
 
 bool Socket::MayDeliver() const {
-  return m_handlerDepth == 0 ||
-         (!m_nestedScopes.empty() && m_nestedScopes.back() == m_handlerDepth);
+  return m_handlerDepth == 0;
 }
 
 void Socket::ScheduleDispatch() {
@@ -85,12 +84,5 @@ void Socket::Dispatch() {
   --m_handlerDepth;
   ScheduleDispatch();
 }
-
-Socket::NestedDelivery::NestedDelivery(Socket& socket) : m_socket(socket) {
-  m_socket.m_nestedScopes.push_back(m_socket.m_handlerDepth);
-  m_socket.ScheduleDispatch();
-}
-
-Socket::NestedDelivery::~NestedDelivery() { m_socket.m_nestedScopes.pop_back(); }
 
 }  // namespace vorlan

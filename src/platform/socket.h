@@ -13,9 +13,8 @@ class Platform;
 
 // The TCP client socket as the program uses it. Bytes go out and come back unchanged, one per
 // character. Its four events are delivered from the event loop, one at a time and in the order
-// they happened: while a handler of one socket event runs (and waits, serving other events),
-// the next socket event is held back until that handler returns. The one exception is a
-// NestedDelivery scope, which a handler opens around a wait that needs the next arrival.
+// they happened: while a handler of one socket event runs, or a HoldDelivery scope is open,
+// the next socket event is held back until it ends.
 class Socket : public QObject {
   Q_OBJECT
   Q_DISABLE_COPY_MOVE(Socket)
@@ -77,17 +76,6 @@ class Socket : public QObject {
     Socket& m_socket;
   };
 
-  class NestedDelivery {
-   public:
-    explicit NestedDelivery(Socket& socket);
-    ~NestedDelivery();
-    NestedDelivery(const NestedDelivery&) = delete;
-    NestedDelivery& operator=(const NestedDelivery&) = delete;
-
-   private:
-    Socket& m_socket;
-  };
-
  signals:
   void ConnectEvent();
   void CloseEvent();
@@ -130,8 +118,7 @@ class Socket : public QObject {
   std::vector<qsizetype> m_pieces;
   std::deque<Event> m_events;
   bool m_dispatchScheduled = false;
-  int m_handlerDepth = 0;           // socket-event handlers running, nested
-  std::vector<int> m_nestedScopes;  // handler depth at which each open scope was opened
+  int m_handlerDepth = 0;  // socket-event handlers and HoldDelivery scopes open
 };
 
 }  // namespace vorlan
