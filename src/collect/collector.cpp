@@ -35,7 +35,8 @@ Collector::Collector(Session& session, Platform& platform, EventLog& log, Option
       m_random(std::move(random)),
       m_reconnectTimer(platform.CreateTimer()),
       m_watchTimer(platform.CreateTimer()),
-      m_stopTimer(platform.CreateTimer()) {
+      m_stopTimer(platform.CreateTimer()),
+      m_stopStepTimer(platform.CreateTimer()) {
   connect(m_reconnectTimer.get(), &Timer::Tick, this, [this] {
     m_reconnectTimer->SetEnabled(false);
     m_connectDue = true;
@@ -45,6 +46,11 @@ Collector::Collector(Session& session, Platform& platform, EventLog& log, Option
   connect(m_watchTimer.get(), &Timer::Tick, this, &Collector::WatchTick);
   m_stopTimer->SetInterval(int(std::chrono::milliseconds(kStopDeadline).count()));
   connect(m_stopTimer.get(), &Timer::Tick, this, &Collector::StopDeadline);
+  connect(m_stopStepTimer.get(), &Timer::Tick, this, [this] {
+    m_stopStepTimer->SetEnabled(false);
+    m_stopStepOver = true;
+    RequestLook();
+  });
 
   // A reply of any kind: the connection carried replies.
   const auto replied = [this] {
@@ -245,44 +251,61 @@ void Collector::Lost() {
 }
 
 void Collector::Stop() {
-  m_phase = Phase::Stopped;
-  m_reconnectTimer->SetEnabled(false);
-  m_watchTimer->SetEnabled(false);
-  m_session.HoldLogSwitch(true);
-  m_log.Info(QStringLiteral("stopping (%1)").arg(m_stopWhy));
-  // Each phase has a limit of its own; the stop's deadline, which closes the connection, ends
-  // whichever is under way.
-  // The collector's own waits run from the event loop, never inside a handler of the session.
+  // A state of its own, carried on each time the collector looks: the stop waits for the
+  // session from the event loop, never in a loop of its own.
   Socket& socket = m_session.socket();
-  if (socket.State() == Socket::sckConnected &&
-      m_session.DownloadState() != Session::Download::Idle) {
-    if (m_session.DownloadState() == Session::Download::Running) m_session.StopDownload();
-    // The reply to the request in flight is still logged and acknowledged.
-    const bool confirmed = m_platform.WaitUntil(
-        [&] { return m_session.StopDone() || socket.State() != Socket::sckConnected; }, kStopLimit);
+  if (m_phase != Phase::Stopping) {
+    m_phase = Phase::Stopping;
+    m_reconnectTimer->SetEnabled(false);
+    m_watchTimer->SetEnabled(false);
+    m_session.HoldLogSwitch(true);
+    m_log.Info(QStringLiteral("stopping (%1)").arg(m_stopWhy));
+    // Each step has a limit of its own; the stop's deadline, which closes the connection, ends
+    // whichever is under way.
+    m_stopStep = StopStep::Download;
+    if (socket.State() == Socket::sckConnected &&
+        m_session.DownloadState() != Session::Download::Idle) {
+      if (m_session.DownloadState() == Session::Download::Running) m_session.StopDownload();
+      // The reply to the request in flight is still logged and acknowledged.
+      StartStopStep(kStopLimit);
+      return;
+    }
+  }
+  if (m_stopStep == StopStep::Download) {
+    const bool confirmed = m_session.StopDone() || socket.State() != Socket::sckConnected ||
+                           m_session.DownloadState() == Session::Download::Idle;
+    if (!confirmed && !m_stopStepOver) return;
     if (!confirmed) {
       m_log.Warning(
           QStringLiteral("the exchange did not confirm the stop in %1 s").arg(kStopLimit.count()));
     }
-  }
-  if (socket.State() == Socket::sckConnected) {
-    m_session.Disconnect();
-    const bool closed = m_platform.WaitUntil(
-        [&] {
-          return socket.State() == Socket::sckClosed ||
-                 m_session.LinkState() == Session::Link::Closed;
-        },
-        kCloseLimit);
-    if (!closed) {
-      m_log.Warning(QStringLiteral("the exchange did not close the connection in %1 s; closing it")
-                        .arg(kCloseLimit.count()));
+    m_stopStep = StopStep::Close;
+    if (socket.State() == Socket::sckConnected) {
+      m_session.Disconnect();
+      StartStopStep(kCloseLimit);
+      return;
     }
   }
+  const bool closed =
+      socket.State() == Socket::sckClosed || m_session.LinkState() == Session::Link::Closed;
+  if (!closed && !m_stopStepOver) return;
+  if (!closed) {
+    m_log.Warning(QStringLiteral("the exchange did not close the connection in %1 s; closing it")
+                      .arg(kCloseLimit.count()));
+  }
+  m_phase = Phase::Stopped;
+  m_stopStepTimer->SetEnabled(false);
   if (socket.State() != Socket::sckClosed || m_session.Log().IsOpen()) m_session.Close();
   m_stopTimer->SetEnabled(false);
   DropEmptyLogs();
   m_log.Info(QStringLiteral("stopped; %1 records received since the start").arg(m_recordCount));
   emit Finished(kCleanStop);
+}
+
+void Collector::StartStopStep(std::chrono::seconds limit) {
+  m_stopStepOver = false;
+  m_stopStepTimer->SetInterval(int(std::chrono::milliseconds(limit).count()));
+  m_stopStepTimer->SetEnabled(true);
 }
 
 void Collector::StopDeadline() {

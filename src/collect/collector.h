@@ -64,7 +64,10 @@ class Collector : public QObject {
   void Finished(int exitCode);
 
  private:
-  enum class Phase { Waiting, Connecting, Linked, Closing, Stopped };
+  enum class Phase { Waiting, Connecting, Linked, Closing, Stopping, Stopped };
+  // Where a stop is: waiting for the exchange to confirm the end of the download, then for it
+  // to close the connection.
+  enum class StopStep { Download, Close };
 
   void RequestLook();
   void Look();
@@ -72,6 +75,7 @@ class Collector : public QObject {
   void Restart(const QString& why);
   void Lost();
   void Stop();
+  void StartStopStep(std::chrono::seconds limit);
   void StopDeadline();
   void WatchTick();
   void NoteLogFile();
@@ -89,12 +93,15 @@ class Collector : public QObject {
   std::unique_ptr<Timer> m_reconnectTimer;
   std::unique_ptr<Timer> m_watchTimer;  // ticks every second
   std::unique_ptr<Timer> m_stopTimer;   // kStopDeadline from the stop request
+  std::unique_ptr<Timer> m_stopStepTimer;  // the limit of the stop's step under way
 
   Phase m_phase = Phase::Waiting;
   bool m_lookPosted = false;
   qint32 m_recordCount = 0;
   bool m_connectDue = false;
   QString m_stopWhy;
+  StopStep m_stopStep = StopStep::Download;
+  bool m_stopStepOver = false;  // the step's limit has passed
   // Why the current connection is being ended by us, to be acted on when next looked at.
   QString m_restartWhy;
   // Why the last connection ended, as the socket's error said.

@@ -92,6 +92,10 @@ bool VirtualPlatform::RunOneDue(quint64 seqLimit) {
 
 void VirtualPlatform::DoEvents() {
   if (m_forbidPump && m_forbidPump()) ++m_nestedPumps;
+  RunPending();
+}
+
+void VirtualPlatform::RunPending() {
   // Only what was pending when the pump was called, as the real event loop does.
   const quint64 seqLimit = m_seq;
   while (RunOneDue(seqLimit)) {
@@ -129,12 +133,12 @@ bool VirtualPlatform::WaitUntil(const std::function<bool()>& done, milliseconds 
 void VirtualPlatform::RunFor(milliseconds duration) {
   const milliseconds end = m_now + duration;
   for (;;) {
-    DoEvents();
+    RunPending();
     if (RunOneDue(m_seq)) continue;
     if (!AdvanceTo(end)) break;
   }
   m_now = std::max(m_now, end);
-  DoEvents();
+  RunPending();
 }
 
 VirtualSocket::VirtualSocket(VirtualPlatform& platform) : Socket(platform) {}

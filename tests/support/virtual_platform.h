@@ -58,6 +58,8 @@ class VirtualPlatform : public Platform {
   using Key = std::pair<std::chrono::milliseconds, quint64>;
 
   bool RunOneDue(quint64 seqLimit);
+  // What is pending now, run as the event loop would (the test driving time, not a pump).
+  void RunPending();
   bool AdvanceTo(std::chrono::milliseconds until);
 
   QDateTime m_start;
