@@ -40,10 +40,22 @@ FormMain::FormMain(FormMainServices services)
       m_logsFolder(m_services.logsFolder.isEmpty() ? logging::LogsFolder(m_services.programFolder)
                                                    : m_services.logsFolder),
       // The window's session lights a lamp for every frame and arrival.
-      m_session(std::make_unique<session::Session>(m_services.platform, m_logsFolder, kLampFlash)) {
+      m_session(std::make_unique<session::Session>(m_services.platform, m_logsFolder, kLampFlash)),
+      m_unloadTimer(m_services.platform.CreateTimer()) {
   connect(&chkDisp, &Control::Clicked, this, &FormMain::chkDisp_Click);
   connect(&chkRaw, &Control::Clicked, this, &FormMain::chkRaw_Click);
   FollowSession();
+  m_unloadTimer->SetInterval(int(kShutdownWait.count()));
+  connect(m_unloadTimer.get(), &Timer::Tick, this, [this] {
+    // An exchange that never ends the connection must not keep the program from ending.
+    m_unloadTimer->SetEnabled(false);
+    m_session->Close();
+    FinishUnload();
+  });
+  connect(m_session.get(), &session::Session::Unlinked, this, [this] {
+    // Finished from the event loop, once the session's handler that unlinked has returned.
+    if (m_unloading) m_services.platform.Post(this, [this] { FinishUnload(); });
+  });
 }
 
 FormMain::~FormMain() = default;
@@ -83,12 +95,18 @@ void FormMain::Form_Unload() {
   m_unloading = true;
 
   CmdDisconnect_Click();
-  // The exchange ends the connection after the disconnect request; one that never does must
-  // not keep the program from ending.
-  const bool closedByPeer = m_services.platform.WaitUntil(
-      [this] { return StatusBar.Panel(1) == text::kDisconnected; }, kShutdownWait);
-  if (!closedByPeer) m_session->Close();
+  // The exchange ends the connection after the disconnect request; until it does (or the
+  // wait's timer gives up on it) the unload is a state, and the program runs on.
+  if (StatusBar.Panel(1) == text::kDisconnected) {
+    FinishUnload();
+  } else {
+    m_unloadTimer->SetEnabled(true);
+  }
+}
 
+void FormMain::FinishUnload() {
+  if (m_unloaded) return;
+  m_unloadTimer->SetEnabled(false);
   if (FormDisplay.Loaded()) FormDisplay_Unload();
   if (FormOutput.Loaded()) FormOutput_Unload();
   emit UnloadAbout();

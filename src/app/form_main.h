@@ -178,6 +178,8 @@ class FormMain : public QObject {
  private:
   // The buttons' states, from the one table of link and download states.
   void ApplyButtons();
+  // The rest of the shut-down, once the exchange has closed or the wait for it is over.
+  void FinishUnload();
   void FollowSession();
   void ShowRecord(const QByteArray& record, bool bad, qint64 cutFrom);
   void ShowStatusReply(frame::ReplyKind kind);
@@ -189,6 +191,7 @@ class FormMain : public QObject {
   FormMainServices m_services;
   QString m_logsFolder;
   std::unique_ptr<session::Session> m_session;
+  std::unique_ptr<Timer> m_unloadTimer;  // kShutdownWait for the exchange to close
   // An import or export is under way (it serves events while it runs); another waits for it.
   bool m_fileCommandRunning = false;
   bool m_connectClicked = false;

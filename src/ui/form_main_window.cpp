@@ -321,9 +321,14 @@ void FormMainWindow::Centre() {
 void FormMainWindow::ShowAbout() { vorlan::ShowAbout(m_about, m_aboutServices, this); }
 
 void FormMainWindow::closeEvent(QCloseEvent* event) {
-  // The unload cannot be refused; it runs the shut-down sequence to its end first.
+  // The unload cannot be refused, but it may wait for the exchange to close the connection:
+  // the window stays until the shut-down sequence has run (ProgramEnded then quits).
   if (!m_form.Unloaded()) m_form.Form_Unload();
-  event->accept();
+  if (m_form.Unloaded()) {
+    event->accept();
+  } else {
+    event->ignore();
+  }
 }
 
 bool FormMainWindow::eventFilter(QObject* watched, QEvent* event) {

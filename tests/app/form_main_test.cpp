@@ -156,7 +156,8 @@ TEST_F(ShutDownTest, ConnectedWaitsForTheExchangeToClose) {
   QObject::connect(&m_form, &FormMain::ProgramEnded, [&] { ended = true; });
   const auto start = m_platform.Elapsed();
   m_form.Form_Unload();
-  EXPECT_TRUE(ended);
+  EXPECT_FALSE(ended) << "the program runs on while it waits";
+  ASSERT_TRUE(m_platform.WaitUntil([&] { return ended; }, 10s));
   EXPECT_EQ(Hex(Peer().TakeSent()), "16 36 30 30 30 30 33 30 31 06 FD");
   EXPECT_EQ(m_platform.Elapsed() - start, 250ms);  // 50 ms flash, then 200 ms to the close
   EXPECT_FALSE(m_form.CurrentLogFile().IsOpen());
@@ -169,7 +170,7 @@ TEST_F(ShutDownTest, SilentExchangeIsClosedFromOurSideAfterABoundedWait) {
   QObject::connect(&m_form, &FormMain::ProgramEnded, [&] { ended = true; });
   const auto start = m_platform.Elapsed();
   m_form.Form_Unload();
-  EXPECT_TRUE(ended);
+  ASSERT_TRUE(m_platform.WaitUntil([&] { return ended; }, 10s));
   EXPECT_GE(m_platform.Elapsed() - start, 5000ms);
   EXPECT_LT(m_platform.Elapsed() - start, 6000ms);
   EXPECT_EQ(Peer().State(), Socket::sckClosed);
@@ -183,6 +184,7 @@ TEST_F(ShutDownTest, ASecondCloseWhileWaitingDoesNotRunItTwice) {
   QObject::connect(&m_form, &FormMain::ProgramEnded, [&] { ++ended; });
   m_platform.At(1000ms, [this] { m_form.Form_Unload(); });
   m_form.Form_Unload();
+  m_platform.RunFor(10s);
   EXPECT_EQ(ended, 1);
 }
 
