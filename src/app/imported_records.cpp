@@ -32,8 +32,8 @@ ImportedRecords::ImportedRecords(QString fileName, QByteArray bytes, QString max
 }
 
 void ImportedRecords::AddFile(QString fileName, QByteArray bytes) {
-  m_files.push_back({std::move(fileName), std::move(bytes), m_rows.size(), m_others.size(),
-                     m_otherTotal});
+  m_files.push_back(
+      {std::move(fileName), std::move(bytes), m_rows.size(), m_others.size(), m_otherTotal});
   // A QByteArray keeps its data where it is when the vector moves it: views stay valid.
   m_reader.emplace(m_files.back().bytes);
 }

@@ -17,8 +17,9 @@ namespace vorlan {
 // The records of one or more imported log files as one table, in file order then line order:
 // one row per record, with its line, call type, start, end, talk time, whether it runs over the
 // maximum call time now, whether the file marked it "<BAD>:", and its file. It holds each
-// file's bytes once; a row is a few numbers and a view into them. Sorting and the flagged-only filter reorder an index, never the rows, so a file
-// of a hundred thousand records sorts in a blink.
+// file's bytes once; a row is a few numbers and a view into them. Sorting and the flagged-only
+// filter reorder an index, never the rows, so a file of a hundred thousand records sorts in a
+// blink.
 class ImportedRecords : public QAbstractTableModel {
   Q_OBJECT
 

@@ -26,9 +26,8 @@ void Merge(SummaryFigures& into, const SummaryFigures& figures) {
   into.flagged += figures.flagged;
   into.totalTalkSeconds += figures.totalTalkSeconds;
   if (figures.longestTalkSeconds) {
-    into.longestTalkSeconds =
-        std::max(into.longestTalkSeconds.value_or(*figures.longestTalkSeconds),
-                 *figures.longestTalkSeconds);
+    into.longestTalkSeconds = std::max(
+        into.longestTalkSeconds.value_or(*figures.longestTalkSeconds), *figures.longestTalkSeconds);
   }
 }
 
@@ -37,8 +36,8 @@ void Count(SummaryFigures& figures, const SummaryCall& call) {
   if (call.flagged) ++figures.flagged;
   if (!call.start) return;
   figures.totalTalkSeconds += call.talkSeconds;
-  figures.longestTalkSeconds = std::max(figures.longestTalkSeconds.value_or(call.talkSeconds),
-                                        call.talkSeconds);
+  figures.longestTalkSeconds =
+      std::max(figures.longestTalkSeconds.value_or(call.talkSeconds), call.talkSeconds);
 }
 
 }  // namespace
@@ -125,7 +124,8 @@ std::vector<HistogramBin> CallSummary::TalkHistogram(qint64 width) const {
   const qint64 longest = std::max<qint64>(m_talks.rbegin()->first, 0);
   std::vector<HistogramBin> bins(size_t(longest / width + 1));
   for (size_t i = 0; i < bins.size(); ++i) bins[i].from = qint64(i) * width;
-  for (const auto& [talk, calls] : m_talks) bins[size_t(std::max<qint64>(talk, 0) / width)].calls += calls;
+  for (const auto& [talk, calls] : m_talks)
+    bins[size_t(std::max<qint64>(talk, 0) / width)].calls += calls;
   return bins;
 }
 
@@ -140,9 +140,7 @@ qint64 CallSummary::BinWidth(qint64 upTo, int bins) {
 
 QByteArray SummaryCsv(const CallSummary& summary) {
   const Grouping::By by = summary.GroupingUsed().by;
-  QByteArray csv = by == Grouping::By::Hour  ? "hour"
-                   : by == Grouping::By::Day ? "day"
-                                             : "value";
+  QByteArray csv = by == Grouping::By::Hour ? "hour" : by == Grouping::By::Day ? "day" : "value";
   csv += ",calls,flagged,total_talk_seconds,longest_talk_seconds\r\n";
   for (const SummaryGroup& group : summary.Groups()) {
     CsvField(csv, QString::fromLatin1(group.key).toUtf8());

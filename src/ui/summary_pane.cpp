@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QFont>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -41,7 +42,7 @@ constexpr qint64 kDayMsecs = 24 * kHourMsecs;
 constexpr qint64 kHourlyRange = 2 * kDayMsecs;
 // More bars than this are no chart: then only the hours or days with calls are shown.
 constexpr qint64 kMostBars = 400;
-constexpr int kHistogramBars = 30;
+constexpr int kHistogramBars = 20;
 
 QChartView* ChartView(QChart* chart, const QString& name, QWidget* parent) {
   chart->setObjectName(name);
@@ -72,14 +73,23 @@ QValueAxis* CountAxis(QChart* chart, qint64 most) {
   return axis;
 }
 
+QBarCategoryAxis* CategoryAxis(const QStringList& labels) {
+  auto* axis = new QBarCategoryAxis;
+  axis->append(labels);
+  // Small, so that a label fits its bar and is not cut to "...".
+  QFont font = axis->labelsFont();
+  font.setPointSizeF(font.pointSizeF() * 0.8);
+  axis->setLabelsFont(font);
+  return axis;
+}
+
 QString Time(qint64 msecs, const char* format) {
   return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC).toString(QLatin1String(format));
 }
 
 }  // namespace
 
-SummaryPane::SummaryPane(std::shared_ptr<ImportedRecords> table, Dialogs& dialogs,
-                         QWidget* parent)
+SummaryPane::SummaryPane(std::shared_ptr<ImportedRecords> table, Dialogs& dialogs, QWidget* parent)
     : QWidget(parent),
       m_table(std::move(table)),
       m_dialogs(dialogs),
@@ -131,7 +141,8 @@ SummaryPane::SummaryPane(std::shared_ptr<ImportedRecords> table, Dialogs& dialog
   m_groupsView->setObjectName("tblGroups");
   m_groupsView->setModel(m_groupsModel);
   m_groupsView->setSortingEnabled(true);
-  m_groupsView->horizontalHeader()->setSortIndicatorShown(false);
+  // The values that make the most calls first.
+  m_groupsView->sortByColumn(SummaryTable::Calls, Qt::DescendingOrder);
   m_groupsView->verticalHeader()->hide();
   m_groupsView->setSelectionBehavior(QAbstractItemView::SelectRows);
   m_groupsView->horizontalHeader()->setStretchLastSection(true);
@@ -171,10 +182,10 @@ void SummaryPane::Refresh() {
 
   const format::SummaryTotals& totals = summary.Totals();
   const QLocale locale;
-  QString text = QStringLiteral("%1 calls, %2 flagged, total talk %3")
-                     .arg(locale.toString(totals.figures.calls),
-                          locale.toString(totals.figures.flagged),
-                          format::TalkTimeText(totals.figures.totalTalkSeconds));
+  QString text =
+      QStringLiteral("%1 calls, %2 flagged, total talk %3")
+          .arg(locale.toString(totals.figures.calls), locale.toString(totals.figures.flagged),
+               format::TalkTimeText(totals.figures.totalTalkSeconds));
   if (totals.firstStart) {
     text += QStringLiteral("; first call %1, last call %2")
                 .arg(format::SummaryTimeText(*totals.firstStart),
@@ -184,8 +195,8 @@ void SummaryPane::Refresh() {
 
   ShowCallsPerHour(summary);
   ShowTalkTimes(summary);
-  m_groupsModel->SetGroups(
-      summary.Groups(), QStringLiteral("Type %1").arg(format::TypeText(summary.GroupingUsed().type)));
+  m_groupsModel->SetGroups(summary.Groups(), QStringLiteral("Type %1").arg(
+                                                 format::TypeText(summary.GroupingUsed().type)));
   m_exportGroups->setEnabled(m_groupsModel->rowCount() > 0);
   m_summary = std::move(summary);
 }
@@ -193,8 +204,7 @@ void SummaryPane::Refresh() {
 void SummaryPane::ShowCallsPerHour(const format::CallSummary& summary) {
   Clear(m_callsChart);
   const format::SummaryTotals& totals = summary.Totals();
-  const bool hourly =
-      !totals.firstStart || *totals.lastStart - *totals.firstStart <= kHourlyRange;
+  const bool hourly = !totals.firstStart || *totals.lastStart - *totals.firstStart <= kHourlyRange;
   const qint64 unit = hourly ? kHourMsecs : kDayMsecs;
   std::vector<format::SummaryGroup> groups =
       summary.TimeGroups(hourly ? format::Grouping::By::Hour : format::Grouping::By::Day);
@@ -210,8 +220,8 @@ void SummaryPane::ShowCallsPerHour(const format::CallSummary& summary) {
     }
     groups = std::move(all);
   }
-  const bool oneDay = groups.empty() || Time(*groups.front().at, "yyyyMMdd") ==
-                                            Time(*groups.back().at, "yyyyMMdd");
+  const bool oneDay =
+      groups.empty() || Time(*groups.front().at, "yyyyMMdd") == Time(*groups.back().at, "yyyyMMdd");
   auto* plain = new QBarSet(QStringLiteral("Calls"));
   auto* flagged = new QBarSet(QStringLiteral("Flagged calls"));
   QStringList labels;
@@ -227,9 +237,8 @@ void SummaryPane::ShowCallsPerHour(const format::CallSummary& summary) {
   series->append(flagged);
   series->setBarWidth(0.9);
   m_callsChart->addSeries(series);
-  auto* axisX = new QBarCategoryAxis;
-  axisX->append(labels);
-  if (!hourly || !oneDay) axisX->setLabelsAngle(-90);
+  QBarCategoryAxis* axisX = CategoryAxis(labels);
+  if (!oneDay) axisX->setLabelsAngle(-90);
   QString title = hourly ? QStringLiteral("Calls per hour") : QStringLiteral("Calls per day");
   if (!groups.empty()) {
     title += QStringLiteral(", ") + Time(*groups.front().at, "yyyy-MM-dd");
@@ -268,9 +277,7 @@ void SummaryPane::ShowTalkTimes(const format::CallSummary& summary) {
   series->append(set);
   series->setBarWidth(1.0);
   m_talkChart->addSeries(series);
-  auto* axisX = new QBarCategoryAxis;
-  axisX->append(labels);
-  if (bins.size() > 12) axisX->setLabelsAngle(-90);
+  QBarCategoryAxis* axisX = CategoryAxis(labels);
   axisX->setTitleText(QStringLiteral("Talk time, bars of %1")
                           .arg(minutes ? QStringLiteral("%1 min").arg(width / 60)
                                        : QStringLiteral("%1 s").arg(width)));
@@ -306,17 +313,16 @@ QString SummaryPane::AskTarget(const QString& title, const QString& filter,
   request.filterIndex = 1;
   request.title = title;
   request.defaultExtension = extension;
-  request.folder = m_table->FileCount() > 0 ? QFileInfo(m_table->FileName()).absolutePath()
-                                            : QString();
+  request.folder =
+      m_table->FileCount() > 0 ? QFileInfo(m_table->FileName()).absolutePath() : QString();
   const QString target = m_dialogs.SaveFile(request);
   if (target.isEmpty()) return {};
   const QString canonical = QFileInfo(target).canonicalFilePath();
   for (const QString& source : m_table->FileNames()) {
     if (!canonical.isEmpty() && canonical == QFileInfo(source).canonicalFilePath()) {
-      m_dialogs.MessageBox(
-          QStringLiteral("%1 is an imported log file; choose a file of its own.")
-              .arg(QDir::toNativeSeparators(target)),
-          Dialogs::Icon::Warning, kSummaryTitle);
+      m_dialogs.MessageBox(QStringLiteral("%1 is an imported log file; choose a file of its own.")
+                               .arg(QDir::toNativeSeparators(target)),
+                           Dialogs::Icon::Warning, kSummaryTitle);
       return {};
     }
   }
@@ -324,8 +330,9 @@ QString SummaryPane::AskTarget(const QString& title, const QString& filter,
 }
 
 void SummaryPane::SaveChart(QChartView* view, const QString& name) {
-  const QString target = AskTarget(QStringLiteral("Save the chart of %1").arg(name),
-                                   QStringLiteral("PNG Images (*.png)|*.png"), QStringLiteral("png"));
+  const QString target =
+      AskTarget(QStringLiteral("Save the chart of %1").arg(name),
+                QStringLiteral("PNG Images (*.png)|*.png"), QStringLiteral("png"));
   if (target.isEmpty()) return;
   QSaveFile file(target);
   if (!file.open(QIODevice::WriteOnly) || !view->grab().save(&file, "PNG") || !file.commit()) {
@@ -337,9 +344,9 @@ void SummaryPane::SaveChart(QChartView* view, const QString& name) {
 
 void SummaryPane::ExportGroups() {
   if (!m_summary) return;
-  const QString target =
-      AskTarget(QStringLiteral("Export the grouped table to CSV"),
-                QStringLiteral("CSV Files (*.csv)|*.csv|All Files (*.*)|*.*"), QStringLiteral("csv"));
+  const QString target = AskTarget(QStringLiteral("Export the grouped table to CSV"),
+                                   QStringLiteral("CSV Files (*.csv)|*.csv|All Files (*.*)|*.*"),
+                                   QStringLiteral("csv"));
   if (target.isEmpty()) return;
   QSaveFile file(target);
   const QByteArray csv = format::SummaryCsv(*m_summary);

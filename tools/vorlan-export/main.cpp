@@ -172,8 +172,8 @@ int main(int argc, char* argv[]) {
     while (const std::optional<vorlan::logging::LogLine> line = reader.Next()) {
       if (!line->isRecord) continue;
       if (summary) {
-        summary->Add(
-            vorlan::format::SummaryCallOf(line->bytes, line->markedBad, maxTime.value_or(QString())));
+        summary->Add(vorlan::format::SummaryCallOf(line->bytes, line->markedBad,
+                                                   maxTime.value_or(QString())));
         continue;
       }
       if (!Write(vorlan::format::CsvRow(vorlan::format::JudgedCsvRecord(
