@@ -20,5 +20,5 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Named as well in case dpkg-shlibdeps misses one. libqt6gui6 also holds the xcb and
 # offscreen platform plugins, which are loaded at run time and so invisible to shlibdeps.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6core6, libqt6gui6, libqt6widgets6, libqt6network6")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6core6, libqt6gui6, libqt6widgets6, libqt6network6, libqt6charts6")
 include(CPack)

@@ -145,9 +145,10 @@ class FormMain : public QObject {
   // File commands.
   void Command1_Click();
   void mnuImport_Click();
-  // Reads a log file into an "Imported records" table (RecordsImported); a file that is not a
-  // log file gets a message instead.
-  void ImportFile(const QString& fileName);
+  // Reads log files into one "Imported records" table (RecordsImported); the files that are not
+  // log files are named in one message.
+  void ImportFiles(const QStringList& fileNames);
+  void ImportFile(const QString& fileName) { ImportFiles({fileName}); }
   // File, Export...: log files chosen in a dialog to one CSV file.
   void mnuExport_Click();
   void ExportFiles(const QStringList& files);

@@ -1,5 +1,6 @@
 // The file commands of the main window: clean-up of empty log files, and Import.
 #include <QDir>
+#include <QFileInfo>
 #include <QScopeGuard>
 
 #include "app/form_main.h"
@@ -35,60 +36,97 @@ void FormMain::Command1_Click() {
 
 void FormMain::mnuImport_Click() {
   Dialogs::OpenFileRequest request;
-  request.flags = 4100;  // the file must exist (4096); no read-only box (4)
+  request.flags = 4100;  // the files must exist (4096); no read-only box (4)
   request.filter = QStringLiteral("All Files (*.*)|*.*|Text Files (*.txt)|*.txt");
   request.filterIndex = 2;
   request.title = kImportTitle;
   request.defaultExtension = QStringLiteral("txt");
-  ImportFile(m_services.dialogs.OpenFile(request));
+  ImportFiles(m_services.dialogs.OpenFiles(request));
 }
 
-// Reads the file as a log file of this program and hands its records to the front end as a
-// table. Only reads: the link, the current log file and the record count are not touched.
-void FormMain::ImportFile(const QString& fileName) {
-  if (fileName.isEmpty() || m_fileCommandRunning) return;
+// Reads the files as log files of this program and hands their records to the front end as one
+// table, files in the order of their names (the hours of hourly log files), each in its line
+// order. Only reads: the link, the current log file and the record count are not touched.
+void FormMain::ImportFiles(const QStringList& fileNames) {
+  if (fileNames.isEmpty() || m_fileCommandRunning) return;
   m_fileCommandRunning = true;
   const auto done = qScopeGuard([this] { m_fileCommandRunning = false; });
-  const QString shownName = QDir::toNativeSeparators(fileName);
+  QStringList files = fileNames;
+  files.removeDuplicates();
+  std::sort(files.begin(), files.end());
+  const auto shown = [](const QString& path) { return QDir::toNativeSeparators(path); };
 
+  qint64 totalBytes = 0;
+  std::vector<qint64> sizes;
+  for (const QString& name : files) {
+    sizes.push_back(std::max<qint64>(QFileInfo(name).size(), 1));
+    totalBytes += sizes.back();
+  }
   WorkProgress progress(m_services.platform, m_services.dialogs, kImportTitle,
-                        QStringLiteral("Importing %1 ...").arg(shownName));
-  QByteArray bytes;
-  QString error;
-  // Reading is the quicker part of the work; the records take the rest.
-  constexpr double kReadShare = 0.3;
-  constexpr qint64 kScale = 1000000;
-  const auto step = [&progress](double part) {
-    return progress.Step(qint64(part * kScale), kScale);
-  };
-  switch (ReadWholeFile(
-      fileName, [&](double read) { return step(read * kReadShare); }, bytes, error)) {
-    case ReadResult::Cancelled: return;
-    case ReadResult::Failed:
-      m_services.dialogs.MessageBox(
-          QStringLiteral("%1 cannot be read:\r\n%2").arg(shownName, error), Dialogs::Icon::Warning,
-          kImportTitle);
-      return;
-    case ReadResult::Read: break;
+                        files.size() == 1
+                            ? QStringLiteral("Importing %1 ...").arg(shown(files.front()))
+                            : QStringLiteral("Importing %1 files ...").arg(files.size()));
+  auto imported = std::make_shared<ImportedRecords>(TxtMaxTime.Text());
+  std::vector<std::pair<QString, QString>> refused;  // file, why
+  qint64 bytesBefore = 0;
+  for (qsizetype f = 0; f < files.size(); ++f) {
+    const QString& name = files[f];
+    const qint64 size = sizes[size_t(f)];
+    // Reading is the quicker part of the work; the records take the rest.
+    constexpr double kReadShare = 0.3;
+    constexpr qint64 kScale = 1000000;
+    const auto step = [&](double part) {
+      const double done = (double(bytesBefore) + part * double(size)) / double(totalBytes);
+      return progress.Step(qint64(done * kScale), kScale);
+    };
+    QByteArray bytes;
+    QString error;
+    switch (ReadWholeFile(
+        name, [&](double read) { return step(read * kReadShare); }, bytes, error)) {
+      case ReadResult::Cancelled: return;
+      case ReadResult::Failed:
+        refused.emplace_back(name, QStringLiteral("cannot be read:\r\n%1").arg(error));
+        bytesBefore += size;
+        continue;
+      case ReadResult::Read: break;
+    }
+    imported->AddFile(name, std::move(bytes));
+    while (imported->ReadSome(kImportStep)) {
+      if (!step(kReadShare + (1 - kReadShare) * double(imported->BytesRead()) /
+                                 double(std::max<qint64>(imported->FileSize(), 1)))) {
+        return;
+      }
+    }
+    if (!imported->IsLogFile()) {
+      const qsizetype others = imported->LastFileOtherLines();
+      const qsizetype lines = imported->LastFileRecords() + others;
+      refused.emplace_back(
+          name, QStringLiteral("is not a log file of this program.\r\n") +
+                    (lines == 0 ? QStringLiteral("The file is empty.")
+                                : QStringLiteral("%1 of its %2 lines are not call records "
+                                                 "(STX ... ETX).")
+                                      .arg(others)
+                                      .arg(lines)));
+      imported->DropLastFile();
+    }
+    bytesBefore += size;
   }
-
-  auto imported = std::make_shared<ImportedRecords>(fileName, std::move(bytes), TxtMaxTime.Text());
-  const qint64 size = std::max<qint64>(imported->FileSize(), 1);
-  while (imported->ReadSome(kImportStep)) {
-    if (!step(kReadShare + (1 - kReadShare) * double(imported->BytesRead()) / double(size))) return;
+  // One message for all the files left out, the others still open.
+  if (!refused.empty()) {
+    QString text;
+    if (files.size() == 1) {
+      text = shown(refused[0].first) + QLatin1Char(' ') + refused[0].second;
+    } else {
+      text = QStringLiteral("%1 of the %2 files were not imported:")
+                 .arg(refused.size())
+                 .arg(files.size());
+      for (const auto& [name, why] : refused) {
+        text += QStringLiteral("\r\n\r\n") + shown(name) + QLatin1Char(' ') + why;
+      }
+    }
+    m_services.dialogs.MessageBox(text, Dialogs::Icon::Warning, kImportTitle);
   }
-  if (!imported->IsLogFile()) {
-    const qsizetype lines = imported->RecordTotal() + imported->OtherLineTotal();
-    const QString why =
-        lines == 0 ? QStringLiteral("The file is empty.")
-                   : QStringLiteral("%1 of its %2 lines are not call records (STX ... ETX).")
-                         .arg(imported->OtherLineTotal())
-                         .arg(lines);
-    m_services.dialogs.MessageBox(
-        QStringLiteral("%1 is not a log file of this program.\r\n%2").arg(shownName, why),
-        Dialogs::Icon::Warning, kImportTitle);
-    return;
-  }
+  if (imported->FileCount() == 0) return;
   // The "over max" column follows the maximum call time as the operator changes it.
   ImportedRecords* table = imported.get();
   connect(&TxtMaxTime, &Control::Changed, table,

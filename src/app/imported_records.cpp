@@ -1,6 +1,7 @@
 #include "app/imported_records.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QLocale>
 
 #include <algorithm>
@@ -23,39 +24,91 @@ QString Count(qsizetype n, const char* one, const char* many) {
 
 }  // namespace
 
+ImportedRecords::ImportedRecords(QString maxTime) : m_maxTime(std::move(maxTime)) {}
+
 ImportedRecords::ImportedRecords(QString fileName, QByteArray bytes, QString maxTime)
-    : m_fileName(std::move(fileName)),
-      m_bytes(std::move(bytes)),
-      m_reader(m_bytes),
-      m_maxTime(std::move(maxTime)) {}
+    : ImportedRecords(std::move(maxTime)) {
+  AddFile(std::move(fileName), std::move(bytes));
+}
+
+void ImportedRecords::AddFile(QString fileName, QByteArray bytes) {
+  m_files.push_back(
+      {std::move(fileName), std::move(bytes), m_rows.size(), m_others.size(), m_otherTotal});
+  // A QByteArray keeps its data where it is when the vector moves it: views stay valid.
+  m_reader.emplace(m_files.back().bytes);
+}
 
 bool ImportedRecords::ReadSome(qsizetype budget) {
-  const qsizetype until = m_reader.Position() + budget;
-  while (m_reader.Position() < until) {
-    const std::optional<logging::LogLine> line = m_reader.Next();
+  if (!m_reader) return false;
+  const auto file = qint32(m_files.size() - 1);
+  const char* const base = m_files.back().bytes.constData();
+  const qsizetype until = m_reader->Position() + budget;
+  while (m_reader->Position() < until) {
+    const std::optional<logging::LogLine> line = m_reader->Next();
     if (!line) break;
     if (!line->isRecord) {
       if (m_others.size() < kOtherLinesKept) {
         m_others.push_back(
             {line->line,
              line->bytes.first(std::min(line->bytes.size(), kOtherLineBytesKept)).toByteArray()});
+        m_otherFiles.push_back(file);
       }
       ++m_otherTotal;
       continue;
     }
     const std::optional<format::CallTimes> times = format::RecordCallTimes(line->bytes);
-    m_rows.push_back({line->line, line->bytes.data() - m_bytes.constData(), line->bytes.size(),
+    m_rows.push_back({file, line->line, line->bytes.data() - base, line->bytes.size(),
                       line->markedBad, format::FlaggedByAlarm(line->bytes, m_maxTime),
                       times.has_value(), times ? times->start.toMSecsSinceEpoch() : 0,
                       times ? times->end.toMSecsSinceEpoch() : 0, times ? times->talkSeconds : 0});
   }
-  const bool more = m_reader.Position() < m_bytes.size();
+  const bool more = m_reader->Position() < m_files.back().bytes.size();
   if (!more) Arrange();
   return more;
 }
 
+qsizetype ImportedRecords::LastFileRecords() const {
+  return m_files.empty() ? 0 : qsizetype(m_rows.size() - m_files.back().firstRow);
+}
+
+qsizetype ImportedRecords::LastFileOtherLines() const {
+  return m_files.empty() ? 0 : m_otherTotal - m_files.back().otherTotalBefore;
+}
+
+bool ImportedRecords::IsLogFile() const {
+  return logging::IsLogFile(size_t(LastFileRecords()), size_t(LastFileOtherLines()));
+}
+
+void ImportedRecords::DropLastFile() {
+  if (m_files.empty()) return;
+  const LoadedFile& last = m_files.back();
+  m_rows.resize(last.firstRow);
+  m_others.resize(last.firstOther);
+  m_otherFiles.resize(last.firstOther);
+  m_otherTotal = last.otherTotalBefore;
+  m_reader.reset();
+  m_files.pop_back();
+  Arrange();
+}
+
+QStringList ImportedRecords::FileNames() const {
+  QStringList names;
+  for (const LoadedFile& file : m_files) names << file.name;
+  return names;
+}
+
 QByteArrayView ImportedRecords::RecordOf(const Row& row) const {
-  return QByteArrayView(m_bytes).sliced(row.offset, row.size);
+  return QByteArrayView(m_files[size_t(row.file)].bytes).sliced(row.offset, row.size);
+}
+
+format::CallSummary ImportedRecords::SummaryOf(const format::Grouping& grouping) const {
+  format::CallSummary summary(grouping);
+  for (const qint32 i : m_shown) {
+    const Row& row = m_rows[size_t(i)];
+    summary.Add({row.hasTimes ? std::optional(row.start) : std::nullopt, row.talkSeconds,
+                 Flagged(row), RecordOf(row)});
+  }
+  return summary;
 }
 
 QString ImportedRecords::Summary() const {
@@ -98,7 +151,7 @@ QString ImportedRecords::FormattedText(int row) const {
 
 format::CsvRecord ImportedRecords::CsvRecordAt(int row) const {
   const Row& r = m_rows[size_t(m_shown[size_t(row)])];
-  format::CsvRecord record{m_fileName, r.line, std::nullopt, r.markedBad, RecordOf(r)};
+  format::CsvRecord record{FileName(r.file), r.line, std::nullopt, r.markedBad, RecordOf(r)};
   if (!m_maxTime.isEmpty()) record.flaggedNow = r.overMax;
   return record;
 }
@@ -127,6 +180,7 @@ QVariant ImportedRecords::data(const QModelIndex& index, int role) const {
     case TalkTime: return row.hasTimes ? format::TalkTimeText(row.talkSeconds) : QString();
     case OverMax: return row.overMax ? QStringLiteral("yes") : QString();
     case MarkedBad: return row.markedBad ? QStringLiteral("<BAD>:") : QString();
+    case File: return QFileInfo(FileName(row.file)).fileName();
     default: return {};
   }
 }
@@ -144,6 +198,7 @@ QVariant ImportedRecords::headerData(int section, Qt::Orientation orientation, i
       return m_maxTime.isEmpty() ? QStringLiteral("Over max")
                                  : QStringLiteral("Over %1 s").arg(m_maxTime);
     case MarkedBad: return QStringLiteral("Marked");
+    case File: return QStringLiteral("File");
     default: return {};
   }
 }
@@ -157,7 +212,8 @@ bool ImportedRecords::Less(const Row& a, const Row& b) const {
     case TalkTime: return a.hasTimes && (!b.hasTimes || a.talkSeconds < b.talkSeconds);
     case OverMax: return a.overMax < b.overMax;
     case MarkedBad: return a.markedBad < b.markedBad;
-    default: return a.line < b.line;
+    case File: return a.file < b.file;
+    default: return a.file < b.file || (a.file == b.file && a.line < b.line);
   }
 }
 

@@ -3,42 +3,60 @@
 #include <QAbstractTableModel>
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
+#include <optional>
 #include <vector>
 
 #include "format/call_csv.h"
+#include "format/call_summary.h"
 #include "logging/log_reader.h"
 
 namespace vorlan {
 
-// The records of one imported log file as a table: one row per record, with its line, call
-// type, start, end, talk time, whether it runs over the maximum call time now and whether the
-// file marked it "<BAD>:". It holds the file's bytes once; a row is a few numbers and a view
-// into them. Sorting and the flagged-only filter reorder an index, never the rows, so a file
-// of a hundred thousand records sorts in a blink.
+// The records of one or more imported log files as one table, in file order then line order:
+// one row per record, with its line, call type, start, end, talk time, whether it runs over the
+// maximum call time now, whether the file marked it "<BAD>:", and its file. It holds each
+// file's bytes once; a row is a few numbers and a view into them. Sorting and the flagged-only
+// filter reorder an index, never the rows, so a file of a hundred thousand records sorts in a
+// blink.
 class ImportedRecords : public QAbstractTableModel {
   Q_OBJECT
 
  public:
-  enum Column { Line, CallType, Start, End, TalkTime, OverMax, MarkedBad, ColumnCount };
+  enum Column { Line, CallType, Start, End, TalkTime, OverMax, MarkedBad, File, ColumnCount };
 
+  explicit ImportedRecords(QString maxTime);
+  // One file, added.
   ImportedRecords(QString fileName, QByteArray bytes, QString maxTime);
 
-  // Building, before the table is shown: reads lines until `budget` bytes more are read or the
-  // file ends. Returns false at the end.
+  // Building, before the table is shown: a file is added, then read with ReadSome until it
+  // returns false, then kept or dropped.
+  void AddFile(QString fileName, QByteArray bytes);
+  // Reads lines of the file added last until `budget` bytes more are read or it ends. Returns
+  // false at its end.
   bool ReadSome(qsizetype budget);
-  qsizetype BytesRead() const { return m_reader.Position(); }
-  qsizetype FileSize() const { return m_bytes.size(); }
-  bool IsLogFile() const { return logging::IsLogFile(m_rows.size(), size_t(m_otherTotal)); }
+  qsizetype BytesRead() const { return m_reader ? m_reader->Position() : 0; }
+  qsizetype FileSize() const { return m_files.empty() ? 0 : m_files.back().bytes.size(); }
+  // Whether the file added last is a log file.
+  bool IsLogFile() const;
+  qsizetype LastFileRecords() const;
+  qsizetype LastFileOtherLines() const;
+  // Takes the file added last out again, with its rows and lines.
+  void DropLastFile();
 
   // A file that is no log may hold millions of lines: only the first of them are kept to be
   // shown, each cut to its first bytes; the rest are counted.
   static constexpr size_t kOtherLinesKept = 1000;
   static constexpr qsizetype kOtherLineBytesKept = 1024;
 
-  const QString& FileName() const { return m_fileName; }
+  qsizetype FileCount() const { return qsizetype(m_files.size()); }
+  const QString& FileName(qsizetype file = 0) const { return m_files[size_t(file)].name; }
+  QStringList FileNames() const;
   qsizetype RecordTotal() const { return qsizetype(m_rows.size()); }
   const std::vector<logging::OtherLine>& OtherLines() const { return m_others; }
+  // The file (its index) of OtherLines()[i].
+  qsizetype OtherLineFile(size_t i) const { return m_otherFiles[i]; }
   qsizetype OtherLineTotal() const { return m_otherTotal; }
   // "1,234 records: 3 over the maximum now, 2 marked <BAD>:. 1 line is not a record."
   QString Summary() const;
@@ -53,6 +71,9 @@ class ImportedRecords : public QAbstractTableModel {
   QString FormattedText(int row) const;
   // The shown row as a CSV row's fields: flagged_now empty while no maximum is set.
   format::CsvRecord CsvRecordAt(int row) const;
+  // The summary of the shown rows (it follows the filter and the maximum, not the order).
+  format::CallSummary SummaryOf(const format::Grouping& grouping) const;
+  const QString& MaxTime() const { return m_maxTime; }
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -63,8 +84,9 @@ class ImportedRecords : public QAbstractTableModel {
 
  private:
   struct Row {
+    qint32 file;
     qint64 line;
-    qsizetype offset;  // of the record in the file's bytes
+    qsizetype offset;  // of the record in its file's bytes
     qsizetype size;
     bool markedBad;
     bool overMax;
@@ -79,12 +101,20 @@ class ImportedRecords : public QAbstractTableModel {
   bool Less(const Row& a, const Row& b) const;
   void Arrange();
 
-  QString m_fileName;
-  const QByteArray m_bytes;  // never changed: the reader and the rows view it
-  logging::LogReader m_reader;
+  struct LoadedFile {
+    QString name;
+    QByteArray bytes;  // never changed once added: the reader and the rows view it
+    size_t firstRow;   // where its rows and other lines begin, to drop them again
+    size_t firstOther;
+    qsizetype otherTotalBefore;
+  };
+
+  std::vector<LoadedFile> m_files;
+  std::optional<logging::LogReader> m_reader;  // of the file added last
   QString m_maxTime;
   std::vector<Row> m_rows;
   std::vector<logging::OtherLine> m_others;
+  std::vector<qsizetype> m_otherFiles;
   qsizetype m_otherTotal = 0;
   int m_sortColumn = Line;
   Qt::SortOrder m_sortOrder = Qt::AscendingOrder;

@@ -8,8 +8,17 @@
 namespace vorlan::format {
 namespace {
 
-// Appends the field and its comma; the caller takes the last comma off.
-void Field(QByteArray& line, QByteArrayView utf8) {
+QByteArray Latin1(QByteArrayView bytes) {
+  return QString::fromLatin1(bytes.data(), bytes.size()).toUtf8();
+}
+
+QByteArray IsoTime(const QDateTime& at) {
+  return at.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1();
+}
+
+}  // namespace
+
+void CsvField(QByteArray& line, QByteArrayView utf8) {
   const bool quoted = std::any_of(utf8.begin(), utf8.end(), [](char c) {
     return c == ',' || c == '"' || c == '\r' || c == '\n';
   });
@@ -24,16 +33,6 @@ void Field(QByteArray& line, QByteArrayView utf8) {
   }
   line += "\",";
 }
-
-QByteArray Latin1(QByteArrayView bytes) {
-  return QString::fromLatin1(bytes.data(), bytes.size()).toUtf8();
-}
-
-QByteArray IsoTime(const QDateTime& at) {
-  return at.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1();
-}
-
-}  // namespace
 
 QByteArray CsvHeader() {
   return "file,line,flagged_now,marked_bad,call_type,start,end,talk_seconds,items,record_hex\r\n";
@@ -63,16 +62,16 @@ QByteArray CsvRow(const CsvRecord& row) {
   const std::optional<CallTimes> times = RecordCallTimes(row.record);
 
   QByteArray line;
-  Field(line, row.file.toUtf8());
-  Field(line, QByteArray::number(row.line));
-  Field(line, row.flaggedNow ? (*row.flaggedNow ? "1" : "0") : "");
-  Field(line, row.markedBad ? "1" : "0");
-  Field(line, Latin1(CallType(row.record)));
-  Field(line, times ? IsoTime(times->start) : QByteArray());
-  Field(line, times ? IsoTime(times->end) : QByteArray());
-  Field(line, times ? QByteArray::number(times->talkSeconds) : QByteArray());
-  Field(line, pairs);
-  Field(line, row.record.toByteArray().toHex().toUpper());
+  CsvField(line, row.file.toUtf8());
+  CsvField(line, QByteArray::number(row.line));
+  CsvField(line, row.flaggedNow ? (*row.flaggedNow ? "1" : "0") : "");
+  CsvField(line, row.markedBad ? "1" : "0");
+  CsvField(line, Latin1(CallType(row.record)));
+  CsvField(line, times ? IsoTime(times->start) : QByteArray());
+  CsvField(line, times ? IsoTime(times->end) : QByteArray());
+  CsvField(line, times ? QByteArray::number(times->talkSeconds) : QByteArray());
+  CsvField(line, pairs);
+  CsvField(line, row.record.toByteArray().toHex().toUpper());
   line.chop(1);
   line += "\r\n";
   return line;

@@ -24,6 +24,10 @@ struct CsvRecord {
   QByteArrayView record;           // STX to ETX, as logged
 };
 
+// Appends one field, quoted where it must be, and its comma; the caller takes the line's last
+// comma off.
+void CsvField(QByteArray& line, QByteArrayView utf8);
+
 // One line. start, end and talk_seconds come from the record's last data type 6 item (the one
 // the alarm decides by), times in ISO 8601 without a zone (the stamps carry none), empty where
 // there is no such item or it cannot be read; items are "type:data" pairs joined by ";".

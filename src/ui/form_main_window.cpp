@@ -123,6 +123,7 @@ QCheckBox* CheckBox(Control& control, const char* name, QWidget* parent) {
 FormMainWindow::FormMainWindow(FormMain& form, Dialogs& dialogs, QWidget* parent)
     : QMainWindow(parent),
       m_form(form),
+      m_dialogs(dialogs),
       m_registry(CreateSystemRegistry()),
       m_launcher(std::make_unique<QtProgramLauncher>()),
       m_aboutServices{*m_registry, *m_launcher, dialogs} {
@@ -148,7 +149,7 @@ FormMainWindow::FormMainWindow(FormMain& form, Dialogs& dialogs, QWidget* parent
                          [this](const std::shared_ptr<const ImportedRecords>& rows) {
                            m_form.ExportImported(rows);
                          },
-                         this);
+                         m_dialogs, this);
                      window->show();
                      m_imported = window;
                    });

@@ -44,6 +44,7 @@ class FormMainWindow : public QMainWindow {
   void ShowAbout();
 
   FormMain& m_form;
+  Dialogs& m_dialogs;
   ViewWindowWidget* m_output = nullptr;
   ViewWindowWidget* m_display = nullptr;
   std::unique_ptr<Registry> m_registry;

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -15,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "app/imported_records.h"
+#include "ui/summary_pane.h"
 
 namespace vorlan {
 namespace {
@@ -47,14 +49,23 @@ QString Readable(const QByteArray& bytes) {
 
 ImportedRecordsWindow::ImportedRecordsWindow(
     std::shared_ptr<ImportedRecords> table,
-    std::function<void(const std::shared_ptr<const ImportedRecords>&)> onExport, QWidget* parent)
+    std::function<void(const std::shared_ptr<const ImportedRecords>&)> onExport, Dialogs& dialogs,
+    QWidget* parent)
     : QWidget(parent, Qt::Window), m_table(std::move(table)), m_summary(new QLabel(this)) {
   setObjectName("ImportedRecords");
   setWindowTitle(QStringLiteral("Imported records"));
   setAttribute(Qt::WA_DeleteOnClose);
   auto* layout = new QVBoxLayout(this);
 
-  auto* file = new QLabel(QDir::toNativeSeparators(m_table->FileName()), this);
+  const QStringList names = m_table->FileNames();
+  QString files = QDir::toNativeSeparators(names.join(QStringLiteral(", ")));
+  if (names.size() > 3) {
+    files = QStringLiteral("%1 files in %2: %3 to %4")
+                .arg(names.size())
+                .arg(QDir::toNativeSeparators(QFileInfo(names.front()).absolutePath()),
+                     QFileInfo(names.front()).fileName(), QFileInfo(names.back()).fileName());
+  }
+  auto* file = new QLabel(files, this);
   file->setObjectName("lblFile");
   file->setTextInteractionFlags(Qt::TextSelectableByMouse);
   layout->addWidget(file);
@@ -73,7 +84,9 @@ ImportedRecordsWindow::ImportedRecordsWindow(
   bar->addWidget(m_export);
   layout->addLayout(bar);
 
-  auto* split = new QSplitter(Qt::Vertical, this);
+  m_pages = new QTabWidget(this);
+  m_pages->setObjectName("tabPages");
+  auto* split = new QSplitter(Qt::Vertical, m_pages);
   m_view = new QTableView(split);
   m_view->setObjectName("tblRecords");
   m_view->setModel(m_table.get());
@@ -88,7 +101,7 @@ ImportedRecordsWindow::ImportedRecordsWindow(
   m_view->horizontalHeader()->setStretchLastSection(true);
   // Widths from the header and a typical row, not from every row of a long file.
   const QFontMetrics metrics = m_view->fontMetrics();
-  const int widths[] = {8, 10, 20, 20, 11, 11, 8};
+  const int widths[] = {8, 10, 20, 20, 11, 11, 8, 14};
   for (int column = 0; column < ImportedRecords::ColumnCount; ++column) {
     m_view->setColumnWidth(column, metrics.horizontalAdvance(QLatin1Char('0')) * widths[column]);
   }
@@ -100,6 +113,10 @@ ImportedRecordsWindow::ImportedRecordsWindow(
     m_others = TextPane(QStringLiteral("txtOtherLines"), m_tabs);
     QString text;
     for (const auto& other : m_table->OtherLines()) {
+      const auto i = size_t(&other - m_table->OtherLines().data());
+      if (m_table->FileCount() > 1) {
+        text += QFileInfo(m_table->FileName(m_table->OtherLineFile(i))).fileName() + u' ';
+      }
       text += QStringLiteral("line %1: %2\n").arg(other.line).arg(Readable(other.text));
     }
     const qsizetype unlisted = m_table->OtherLineTotal() - qsizetype(m_table->OtherLines().size());
@@ -110,7 +127,10 @@ ImportedRecordsWindow::ImportedRecordsWindow(
   }
   split->setStretchFactor(0, 3);
   split->setStretchFactor(1, 2);
-  layout->addWidget(split, 1);
+  m_pages->addTab(split, QStringLiteral("Records"));
+  m_summaryPane = new SummaryPane(m_table, dialogs, m_pages);
+  m_pages->addTab(m_summaryPane, QStringLiteral("Summary"));
+  layout->addWidget(m_pages, 1);
 
   const auto follow = [this] {
     m_summary->setText(m_table->Summary());
@@ -125,7 +145,7 @@ ImportedRecordsWindow::ImportedRecordsWindow(
   connect(m_export, &QPushButton::clicked, this,
           [this, onExport = std::move(onExport)] { onExport(m_table); });
   follow();
-  resize(900, 600);
+  resize(1000, 700);
 }
 
 void ImportedRecordsWindow::ShowSelected() {

@@ -80,7 +80,7 @@ TEST_F(FileCommandsTest, ImportReadsTheChosenLogFileAndTouchesNothing) {
   QObject::connect(&m_form, &FormMain::RecordsImported,
                    [&](const std::shared_ptr<ImportedRecords>& table) { tables.push_back(table); });
   m_form.TxtMaxTime.SetText("100");
-  m_dialogs.nextFile = path;
+  m_dialogs.nextFiles = {path};
   m_form.mnuImport_Click();
 
   ASSERT_EQ(m_dialogs.fileRequests.size(), 1u);
@@ -112,10 +112,53 @@ TEST_F(FileCommandsTest, ImportReadsTheChosenLogFileAndTouchesNothing) {
   EXPECT_TRUE(Peer().TakeSent().isEmpty()) << "nothing went to the exchange";
 
   // Cancelling the dialog imports nothing and says nothing.
-  m_dialogs.nextFile.clear();
+  m_dialogs.nextFiles.clear();
   m_form.mnuImport_Click();
   EXPECT_EQ(tables.size(), 1u);
   EXPECT_TRUE(m_dialogs.boxes.empty());
+}
+
+// Several files make one table, in the order of their names, then of their lines; the files
+// that are not log files are named in one message, and the others still open.
+TEST_F(FileCommandsTest, ImportOpensSeveralFilesAsOneTableAndNamesTheRestInOneMessage) {
+  m_form.Form_Load();
+  const QString first = m_dir.filePath("12071200.log");
+  const QString second = m_dir.filePath("12071300.log");
+  Write(first, kLogFile);
+  Write(second, kShort + "\r\n" + kLong + "\r\n");
+  Write(m_dir.filePath("notes.txt"), "Dear operator,\r\nno records here.\r\n");
+  std::shared_ptr<ImportedRecords> table;
+  QObject::connect(&m_form, &FormMain::RecordsImported,
+                   [&](const std::shared_ptr<ImportedRecords>& t) { table = t; });
+  m_form.TxtMaxTime.SetText("100");
+  m_dialogs.nextFiles = {m_dir.filePath("notes.txt"), second, m_dir.filePath("gone.log"), first};
+  m_form.mnuImport_Click();
+
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(table->FileNames(), (QStringList{first, second}));
+  std::vector<std::pair<QString, qint64>> rows;
+  for (int row = 0; row < table->rowCount(); ++row) {
+    rows.emplace_back(table->data(table->index(row, ImportedRecords::File)).toString(),
+                      table->CsvRecordAt(row).line);
+  }
+  EXPECT_EQ(rows, (std::vector<std::pair<QString, qint64>>{
+                      {"12071200.log", 1}, {"12071200.log", 2}, {"12071200.log", 5},
+                      {"12071300.log", 1}, {"12071300.log", 2}}));
+  EXPECT_EQ(table->CsvRecordAt(4).file, second);
+  EXPECT_EQ(table->Summary(),
+            "5 records: 2 over the maximum now, 1 marked <BAD>:. 1 line is not a record.");
+  ASSERT_EQ(m_dialogs.boxes.size(), 1u);
+  const QString text = m_dialogs.boxes[0].text;
+  EXPECT_TRUE(text.startsWith("2 of the 4 files were not imported:")) << text.toStdString();
+  EXPECT_TRUE(text.contains("gone.log cannot be read")) << text.toStdString();
+  EXPECT_TRUE(text.contains("notes.txt is not a log file of this program.\r\n2 of its 2 lines"))
+      << text.toStdString();
+  EXPECT_FALSE(text.contains("12071")) << text.toStdString();
+
+  // The file column sorts by file, the line column by file and line.
+  table->sort(ImportedRecords::Line, Qt::DescendingOrder);
+  EXPECT_EQ(table->CsvRecordAt(0).file, second);
+  EXPECT_EQ(table->CsvRecordAt(0).line, 2);
 }
 
 struct NotALog {

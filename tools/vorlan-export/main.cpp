@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "format/call_csv.h"
+#include "format/call_summary.h"
 #include "logging/file_access.h"
 #include "logging/log_reader.h"
 
@@ -23,7 +24,8 @@ constexpr int kBadArguments = 2;
 constexpr size_t kOtherLinesListed = 1000;
 
 const char* const kHelp =
-    "Usage: vorlan-export [--max-time SECONDS] LOGFILE... > calls.csv\n"
+    "Usage: vorlan-export [--max-time SECONDS] [--summary hour|day|type:N] LOGFILE...\n"
+    "         > calls.csv\n"
     "\n"
     "Writes every call record of the log files, in order, as CSV (RFC 4180, UTF-8, the\n"
     "records' bytes read as Latin-1) with one header line and the columns\n"
@@ -34,6 +36,16 @@ const char* const kHelp =
     "\n"
     "  --max-time SECONDS  judge each call as the alarm does against this maximum:\n"
     "                      flagged_now is 1 or 0 (empty without this option)\n"
+    "  --summary hour|day|type:N\n"
+    "                      instead of the calls, their summary: one row per hour\n"
+    "                      (hour, YYYY-MM-DDThh) or day (day, YYYY-MM-DD) in which calls\n"
+    "                      started, or per value of data type N (value, from each call's\n"
+    "                      first item of that type), with the columns\n"
+    "                        calls,flagged,total_talk_seconds,longest_talk_seconds\n"
+    "                      flagged: marked <BAD>:, or flagged by the alarm against\n"
+    "                      --max-time (without it: whose times cannot be read).\n"
+    "                      Calls without a readable start (or without the item) make one\n"
+    "                      row with an empty key, last.\n"
     "  --help              show this text\n"
     "\n"
     "Lines that are not records are counted and listed on standard error.\n"
@@ -72,6 +84,7 @@ int main(int argc, char* argv[]) {
   QCoreApplication app(argc, argv);
   const QStringList arguments = QCoreApplication::arguments().mid(1);
   std::optional<QString> maxTime;
+  std::optional<vorlan::format::CallSummary> summary;
   QStringList files;
   for (qsizetype i = 0; i < arguments.size(); ++i) {
     const QString& argument = arguments[i];
@@ -94,6 +107,22 @@ int main(int argc, char* argv[]) {
             QStringLiteral("--max-time needs a whole number of seconds, not \"%1\"").arg(value));
       }
       maxTime = value;
+    } else if (argument == "--summary" || argument.startsWith("--summary=")) {
+      QString value;
+      if (argument.startsWith("--summary=")) {
+        value = argument.mid(10);
+      } else if (i + 1 < arguments.size()) {
+        value = arguments[++i];
+      } else {
+        return BadArguments(QStringLiteral("--summary needs hour, day or type:N"));
+      }
+      const std::optional<vorlan::format::Grouping> grouping =
+          vorlan::format::Grouping::Parse(value);
+      if (!grouping) {
+        return BadArguments(
+            QStringLiteral("--summary needs hour, day or type:N, not \"%1\"").arg(value));
+      }
+      summary.emplace(*grouping);
     } else if (argument.startsWith("--") && argument != "--") {
       return BadArguments(QStringLiteral("unknown argument \"%1\"").arg(argument));
     } else if (argument != "--") {
@@ -103,7 +132,7 @@ int main(int argc, char* argv[]) {
   if (files.isEmpty()) return BadArguments(QStringLiteral("no log file given"));
 
   int status = kDone;
-  if (!Write(vorlan::format::CsvHeader())) return Unwritable();
+  if (!summary && !Write(vorlan::format::CsvHeader())) return Unwritable();
   for (const QString& name : files) {
     QString error;
     // Only regular files: a FIFO would hold the export for ever, /dev/zero never ends.
@@ -142,6 +171,11 @@ int main(int argc, char* argv[]) {
     vorlan::logging::LogReader reader(bytes);
     while (const std::optional<vorlan::logging::LogLine> line = reader.Next()) {
       if (!line->isRecord) continue;
+      if (summary) {
+        summary->Add(vorlan::format::SummaryCallOf(line->bytes, line->markedBad,
+                                                   maxTime.value_or(QString())));
+        continue;
+      }
       if (!Write(vorlan::format::CsvRow(vorlan::format::JudgedCsvRecord(
               name, line->line, line->markedBad, line->bytes, maxTime)))) {
         return Unwritable();
@@ -155,6 +189,7 @@ int main(int argc, char* argv[]) {
       std::fputc('\n', stderr);
     }
   }
+  if (summary && !Write(vorlan::format::SummaryCsv(*summary))) return Unwritable();
   if (!Finish()) return Unwritable();
   return status;
 }
