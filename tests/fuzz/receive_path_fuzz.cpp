@@ -62,6 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SettingsStore settings(dir.filePath("VORLAN.ini"));
   SilentDialogs dialogs;
   FormMain form({platform, settings, dialogs, dir.path()});
+  platform.ForbidPumpWhile([&] { return form.Session().InHandler(); });
   form.Form_Load();
   form.cbDeviceID.SetText("1");
   form.txtHost.SetText("127.0.0.1");
@@ -125,6 +126,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Fail("more acknowledgements than data replies", Count(sent, ackStart));
     if (form.Reader().Held() > link::ReplyReader::kMaxRecord + 16)
       Fail("held text grows", form.Reader().Held());
+    if (platform.NestedPumps() > 0)
+      Fail("an event loop ran inside a handler of the session", platform.NestedPumps());
   };
   auto advance = [&](std::chrono::milliseconds span) {
     for (auto left = span; left > 0ms; left -= std::min(left, 10ms)) {
