@@ -144,10 +144,8 @@ void FormMain::CmdCls_Click() {
 
 void FormMain::TxtMaxTime_KeyUp(int keyCode) {
   // Anything but the main keyboard's digit keys empties the box.
-  if (keyCode < 48 || keyCode > 57) {
-    TxtMaxTime.SetText({});
-    m_services.platform.DoEvents();
-  }
+  // The widget follows the box at once: no events are served here.
+  if (keyCode < 48 || keyCode > 57) TxtMaxTime.SetText({});
 }
 
 void FormMain::cbDeviceID_Click() {
