@@ -57,6 +57,8 @@ class Socket : public QObject {
   // network's reads that they came in, oldest first (an exchange's writes a moment apart come
   // in reads of their own, and where one ends can tell a reply from the next).
   QByteArray GetData(std::vector<qsizetype>* pieces = nullptr);
+  // Bytes received and not yet taken by GetData.
+  qsizetype Unread() const { return m_unread.size(); }
   // True while a handler of one of the socket's events runs (it may be waiting).
   bool HandlerRunning() const { return m_handlerDepth > 0; }
 

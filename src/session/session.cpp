@@ -232,9 +232,11 @@ void Session::TimerDnld_Timer() {
         return false;
       },
       [this] {
-        // In flight from the moment it is written: nothing read before can be its answer.
+        // In flight from the moment it is written: nothing read before can be its answer, nor
+        // what came in before and still waits in the socket behind an arrival being paced.
         m_requestOutstanding = true;
         ++m_requestsSent;
+        m_unreadAtRequest = m_socket->Unread() > 0;
         StartDeadline();
       });
 }

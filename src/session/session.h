@@ -269,6 +269,8 @@ class Session : public QObject {
   bool m_requestOutstanding = false;
   quint64 m_requestsSent = 0;
   quint64 m_arrivalReadAfter = 0;
+  // Bytes that came before the last data request were still unread when it was written.
+  bool m_unreadAtRequest = false;
   quint64 m_replyReadAfter = 0;
   bool m_answered = false;
   bool m_requestDeferred = false;

@@ -38,8 +38,8 @@ void Session::Socket_DataArrival() {
   }
   std::vector<qsizetype> pieces;
   QByteArray text = m_socket->GetData(&pieces);
-  // A reply read before the request in flight was written cannot be its answer.
-  m_arrivalReadAfter = m_requestsSent;
+  // A reply read, or received, before the request in flight was written cannot be its answer.
+  m_arrivalReadAfter = m_requestsSent - (std::exchange(m_unreadAtRequest, false) ? 1 : 0);
   if (m_pace.count() <= 0) {
     ReadArrival(text, pieces);
     return;
@@ -361,6 +361,7 @@ void Session::ResetReceivePath() {
   m_reader.Reset();
   m_replyRecords.clear();
   m_requestOutstanding = false;
+  m_unreadAtRequest = false;
   m_answered = false;
   m_requestDeferred = false;
   m_acknowledging = false;

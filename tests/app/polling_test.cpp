@@ -144,5 +144,23 @@ TEST_F(PollingTest, UnansweredDataRequestIsSentAgainAfterItsTimeOut) {
   EXPECT_NE(m_form.txtout().Text().indexOf("No answer to the data request in 10 s"), -1);
 }
 
+// Text that came in before a data request was written is no answer to it, even when it is read
+// after it, having waited behind an arrival that was being paced.
+TEST_F(PollingTest, TextReceivedBeforeTheRequestIsNoAnswerToIt) {
+  m_exchange.silent = true;
+  m_form.CmdDnld_Click();
+  m_platform.RunFor(1s);
+  int due = 0;
+  QObject::connect(&m_form.Session(), &session::Session::PollDue, [&](session::Session::Poll poll) {
+    if (poll != session::Session::Poll::Data || ++due != 1) return;
+    // During the second request's 50 ms: one arrival is paced past its write, the next waits.
+    m_platform.At(1ms, [this] { Peer().PeerSend("two"); });
+    m_platform.At(10ms, [this] { Peer().PeerSend("three"); });
+  });
+  Peer().PeerSend("one");  // no reply: it answers the first request
+  m_platform.RunFor(5s);
+  EXPECT_EQ(m_exchange.DataRequests(), 2) << "\"two\" or \"three\" taken for an answer";
+}
+
 }  // namespace
 }  // namespace vorlan

@@ -96,6 +96,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Dated from its write: the check below sees it up to a step later, and an arrival pushed
     // before the write may be read after it and start the deadline anew.
     if (bytes == dataRequest) lastRequestWritten = platform.Elapsed();
+    if (qEnvironmentVariableIsSet("FUZZ_TRACE"))
+      std::fprintf(stderr, "%lld ms: written %s\n", (long long)platform.Elapsed().count(),
+                   bytes.toHex(' ').constData());
   });
 
   // Checked after every 10 ms of virtual time.
@@ -151,6 +154,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (peer.State() == Socket::sckConnected) {
           peerStream += arrival;
           peer.PeerSend(arrival);
+          if (qEnvironmentVariableIsSet("FUZZ_TRACE"))
+            std::fprintf(stderr, "%lld ms: sent by the exchange %s\n",
+                         (long long)platform.Elapsed().count(), arrival.toHex(' ').constData());
           arrivalSinceRequest = true;
         }
         advance(std::chrono::milliseconds(op >> 3));
