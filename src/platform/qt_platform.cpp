@@ -52,7 +52,12 @@ class QtSocket final : public Socket {
     // Qt stops reading from the network while its own buffer is full; together with our cap on
     // unread bytes this bounds what a flooding peer can make us hold.
     m_tcp.setReadBufferSize(qint64{64} * 1024);
-    QObject::connect(&m_tcp, &QTcpSocket::connected, this, [this] { ReportConnected(); });
+    QObject::connect(&m_tcp, &QTcpSocket::connected, this, [this] {
+      // Small frames, each waited for by the other side: an acknowledgement and the next request
+      // written a moment apart must not wait for the peer's delayed ACK (40 ms a reply).
+      m_tcp.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+      ReportConnected();
+    });
     QObject::connect(&m_tcp, &QTcpSocket::readyRead, this, [this] { ReadMore(); });
     QObject::connect(&m_tcp, &QTcpSocket::disconnected, this, [this] { OnDisconnected(); });
     QObject::connect(&m_tcp, &QTcpSocket::errorOccurred, this,
