@@ -20,11 +20,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-PgServer& Server() {
-  static PgServer server;
-  return server;
-}
-
 class Collector {
  public:
   explicit Collector(const QStringList& arguments) {
@@ -65,8 +60,8 @@ class StoreEndToEnd : public ::testing::TestWithParam<Case> {
  protected:
   void SetUp() override {
     m_poll.start(50);
-    ASSERT_TRUE(Server().Ok()) << Server().Error().toStdString();
-    ASSERT_TRUE(m_db.Open(Server().Conninfo())) << m_db.Error().toStdString();
+    ASSERT_TRUE(PgServer::Shared().Ok()) << PgServer::Shared().Error().toStdString();
+    ASSERT_TRUE(m_db.Open(PgServer::Shared().Conninfo())) << m_db.Error().toStdString();
   }
   bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 60s) {
     return m_platform.WaitUntil(done, limit);
@@ -82,7 +77,7 @@ class StoreEndToEnd : public ::testing::TestWithParam<Case> {
   std::unique_ptr<Collector> Collect(const QString& address, const char* exchange) {
     return std::make_unique<Collector>(QStringList{"--host", address, "--logs", Logs(exchange),
                                                    "--exchange", exchange, "--store",
-                                                   QString::fromUtf8(Server().Conninfo())});
+                                                   QString::fromUtf8(PgServer::Shared().Conninfo())});
   }
   qint64 Count(const char* sql, const std::vector<std::optional<QByteArray>>& parameters = {}) {
     const store::PgResult result = m_db.Exec(sql, parameters);
@@ -95,7 +90,7 @@ class StoreEndToEnd : public ::testing::TestWithParam<Case> {
   void ExpectConverged(const SimProcess& sim, const char* exchange, const Collector& collector) {
     ASSERT_TRUE(WaitFor([&] { return sim.Delivered().size() == size_t(kRecords); }))
         << sim.Delivered().size() << " delivered\n" << collector.Output() << sim.Tail();
-    ASSERT_TRUE(m_db.Open(Server().Conninfo())) << m_db.Error().toStdString();  // after restarts
+    ASSERT_TRUE(m_db.Open(PgServer::Shared().Conninfo())) << m_db.Error().toStdString();  // after restarts
     EXPECT_TRUE(WaitFor([&] { return Rows(exchange) == kRecords; }, 30s))
         << Rows(exchange) << " rows\n" << collector.Output();
     std::set<QByteArray> rows;
@@ -119,28 +114,28 @@ TEST_P(StoreEndToEnd, TableHoldsTheDistinctLoggedRecords) {
   const QString north = QString("127.0.213.%1").arg(GetParam().host);
   const QString south = QString("127.0.213.%1").arg(GetParam().host + 1);
   auto sim = Sim(north, {});
-  ASSERT_TRUE(fault != Fault::DownAtStart || Server().Stop());
+  ASSERT_TRUE(fault != Fault::DownAtStart || PgServer::Shared().Stop());
   auto collector = Collect(north, "north");
   const auto midway = [&] { return sim->Delivered().size() >= 60 && Rows("north") >= 40; };
 
   switch (fault) {
     case Fault::DownAtStart:
       ASSERT_TRUE(WaitFor([&] { return sim->Delivered().size() >= 100; }));
-      ASSERT_TRUE(Server().Start()) << Server().Error().toStdString();
+      ASSERT_TRUE(PgServer::Shared().Start()) << PgServer::Shared().Error().toStdString();
       break;
     case Fault::StoppedHard: {
       ASSERT_TRUE(WaitFor(midway)) << collector->Output();
-      ASSERT_TRUE(Server().Stop());
+      ASSERT_TRUE(PgServer::Shared().Stop());
       const size_t stoppedAt = sim->Delivered().size();
       ASSERT_TRUE(WaitFor([&] { return sim->Delivered().size() >= stoppedAt + 60; }));
-      ASSERT_TRUE(Server().Start()) << Server().Error().toStdString();
+      ASSERT_TRUE(PgServer::Shared().Start()) << PgServer::Shared().Error().toStdString();
       break;
     }
     case Fault::KilledBeforeCommit: {
       ASSERT_TRUE(WaitFor(midway)) << collector->Output();
       // The forwarder's next position write waits for this lock, after its rows went in.
       store::PgConnection holder;
-      ASSERT_TRUE(holder.Open(Server().Conninfo()));
+      ASSERT_TRUE(holder.Open(PgServer::Shared().Conninfo()));
       ASSERT_TRUE(holder.Run("BEGIN"));
       ASSERT_TRUE(holder.Run("LOCK TABLE store_positions IN SHARE MODE"));
       ASSERT_TRUE(WaitFor([&] {

@@ -22,6 +22,10 @@ class PgServer {
  public:
   static constexpr int kStartSeconds = 60;  // a guard for a busy machine, not a wait
 
+  // The one server of the test process, started on first use; the store tests fail, not skip,
+  // when it cannot start.
+  static PgServer& Shared();
+
   PgServer() {
     m_root = m_folder.path();
     m_data = m_root + "/data";
