@@ -35,11 +35,17 @@ class Backlog {
     qint64 offset;  // the bytes from here on were first seen
     qint64 at;
   };
-  // A long outage adds an arrival per look: past this many, every other one goes, and the
-  // bytes they dated count from the arrival before, a little older.
+  // A long outage adds an arrival per look: past this many, every other one goes (the bytes
+  // they dated count from the arrival before, a little older), and new ones are kept only as
+  // far apart as those left.
   static constexpr size_t kMostArrivals = 1024;
 
-  std::map<QString, std::pair<qint64, std::deque<Arrival>>> m_files;  // size, arrivals
+  struct File {
+    qint64 size = 0;
+    std::deque<Arrival> arrivals;
+    qint64 spacing = 0;
+  };
+  std::map<QString, File> m_files;
   bool m_looked = false;
   qint64 m_bytes = 0;
   std::optional<qint64> m_oldest;

@@ -4,6 +4,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <thread>
+
 #include "call_records.h"
 #include "store/call_rows.h"
 #include "store/call_store.h"
@@ -76,6 +78,35 @@ TEST_F(CallStoreTest, StoresEveryRecordOnceWithItsFields) {
                   "exchange = 'north' AND hour = '2024-01-15 07:00+00'"),
             "1/90");
   EXPECT_EQ(Query("SELECT count(*) FROM long_calls(90)"), "1");
+}
+
+// Two loaders of one exchange at once: a record the other stored after the lookup is a unique
+// violation, after which the batch goes in through the staging table, each record once.
+TEST_F(CallStoreTest, ConcurrentLoadersStoreEachRecordOnce) {
+  CallStore first;
+  CallStore second;
+  ASSERT_EQ(first.Open(PgServer::Shared().Conninfo(), "UTC", "first"), std::nullopt);
+  ASSERT_EQ(second.Open(PgServer::Shared().Conninfo(), "UTC", "second"), std::nullopt);
+  // The second meets a stored record, so that it looks up the next batch before copying it.
+  ASSERT_TRUE(second.Begin());
+  ASSERT_EQ(second.Load("both", Rows({kAwkward}, "both")), 1);
+  ASSERT_EQ(second.Load("both", Rows({kAwkward}, "both")), 0);
+  ASSERT_TRUE(first.Begin());
+  ASSERT_EQ(first.Load("both", Rows({kPlain}, "both")), 1);
+  std::optional<qint64> inserted;
+  std::thread loading([&] { inserted = second.Load("both", Rows({kPlain, kNoTimes}, "both")); });
+  // Its copy waits for the first's transaction, which holds the same record.
+  for (int tries = 0; tries < 1000 && Query("SELECT count(*) FROM pg_stat_activity WHERE "
+                                            "application_name = 'second' AND wait_event_type = "
+                                            "'Lock'") != "1";
+       ++tries) {
+    QThread::msleep(20);
+  }
+  EXPECT_TRUE(first.Commit());
+  loading.join();
+  EXPECT_EQ(inserted, 1) << second.Error().toStdString();
+  EXPECT_TRUE(second.Commit());
+  EXPECT_EQ(Query("SELECT count(*) FROM calls WHERE exchange = 'both'"), "3");
 }
 
 TEST_F(CallStoreTest, SchemaIsCreatedOnceAndANewerOneRefused) {

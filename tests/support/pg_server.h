@@ -68,6 +68,10 @@ class PgServer {
                      QString("-k %1 -c listen_addresses='' -c fsync=off").arg(m_root), "start"});
     return m_running;
   }
+  // Sends the signal to the server and every process of it: SIGSTOP makes a server that no
+  // longer answers, with its connections still open; SIGCONT wakes it.
+  bool Signal(int number) const;
+
   // Stopped hard: the server's processes end at once, as in a crash.
   bool Stop() {
     const bool stopped = Run(Binary("pg_ctl"), {"-D", m_data, "-w", "stop", "-m", "immediate"});
