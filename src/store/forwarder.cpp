@@ -9,8 +9,32 @@
 
 namespace vorlan::store {
 
+namespace {
+
+// When the log began the file: its name is the local minute it was opened, without the year,
+// which is the year of its last change (or the one before, for a file begun in December and
+// written into January).
+qint64 OpenedAt(const QFileInfo& file) {
+  const QDateTime modified = file.lastModified();
+  QDateTime opened = QDateTime::fromString(
+      QString::number(modified.date().year()) + file.completeBaseName(), "yyyyMMddHHmm");
+  if (opened.isValid() && opened > modified) opened = opened.addYears(-1);
+  return (opened.isValid() ? opened : modified).toMSecsSinceEpoch();
+}
+
+QString Age(qint64 milliseconds) {
+  if (milliseconds < 120000)
+    return QStringLiteral("%1 s").arg(double(milliseconds) / 1000, 0, 'f', 1);
+  if (milliseconds < 7200000) return QStringLiteral("%1 min").arg(milliseconds / 60000);
+  return QStringLiteral("%1 h %2 min").arg(milliseconds / 3600000).arg(milliseconds / 60000 % 60);
+}
+
+}  // namespace
+
 Forwarder::Forwarder(ForwarderOptions options, Reporter report)
-    : m_options(std::move(options)), m_report(std::move(report)) {}
+    : m_options(std::move(options)), m_report(std::move(report)) {
+  m_store.SetWakeUp(&m_wakeUp);
+}
 
 Forwarder::~Forwarder() { Stop(); }
 
@@ -23,6 +47,7 @@ void Forwarder::Stop() {
     const std::lock_guard lock(m_mutex);
     m_stopping = true;
   }
+  m_wakeUp.Raise();
   m_wake.notify_all();
   if (m_thread.joinable()) m_thread.join();
 }
@@ -36,12 +61,16 @@ bool Forwarder::Pause(std::chrono::milliseconds delay) {
 void Forwarder::Run() {
   do {
     if (!m_store.IsOpen() && !Connect()) {
+      if (m_wakeUp.Raised()) break;
+      Survey(LogFiles());
+      ReportProgress();
       if (!Pause(m_retry)) break;
       m_retry = std::min(m_retry * 2, std::chrono::seconds(kLongestRetry));
       continue;
     }
     bool more = false;
     if (!Pass(more)) {
+      if (m_wakeUp.Raised()) break;
       const QString error = m_store.Error();
       m_store.Rollback();
       m_store.Close();
@@ -85,17 +114,33 @@ void Forwarder::Unreachable(const QString& why) {
   m_lastUnreachable = now;
 }
 
-bool Forwarder::Pass(bool& more) {
-  const QFileInfoList files =
-      QDir(m_options.logsFolder)
-          .entryInfoList({QStringLiteral("*.log")}, QDir::Files | QDir::NoSymLinks, QDir::Name);
-  qint64 behind = 0;
+QFileInfoList Forwarder::LogFiles() const {
+  return QDir(m_options.logsFolder)
+      .entryInfoList({QStringLiteral("*.log")}, QDir::Files | QDir::NoSymLinks, QDir::Name);
+}
+
+void Forwarder::Survey(const QFileInfoList& files) {
+  std::vector<LogFileState> states;
+  states.reserve(size_t(files.size()));
   for (const QFileInfo& file : files) {
-    if (!LoadFile(file.fileName(), file.size(), file.lastModified(), more)) return false;
-    behind += std::max<qint64>(0, file.size() - m_positions[file.fileName()].offset);
+    const auto position = m_positions.find(file.fileName());
+    states.push_back({file.fileName(), file.size(),
+                      position == m_positions.end() ? 0 : position->second.offset, OpenedAt(file)});
   }
-  m_behind = behind;
-  return true;
+  m_backlog.Update(states, QDateTime::currentMSecsSinceEpoch());
+}
+
+bool Forwarder::Pass(bool& more) {
+  const QFileInfoList files = LogFiles();
+  bool ok = true;
+  for (const QFileInfo& file : files) {
+    if (!LoadFile(file.fileName(), file.size(), file.lastModified(), more)) {
+      ok = false;
+      break;
+    }
+  }
+  Survey(files);
+  return ok;
 }
 
 bool Forwarder::LoadFile(const QString& name, qint64 size, const QDateTime& modified, bool& more) {
@@ -125,7 +170,7 @@ bool Forwarder::LoadFile(const QString& name, qint64 size, const QDateTime& modi
   if (batch.end.offset == from.offset) return true;
   if (!m_store.Begin()) return false;
   std::optional<qint64> inserted = qint64(0);
-  if (batch.records > 0) inserted = m_store.Load(batch.copyRows);
+  if (batch.records > 0) inserted = m_store.Load(m_options.exchange, batch);
   if (!inserted || !m_store.SavePosition(m_options.exchange, name, batch.end) ||
       !m_store.Commit()) {
     return false;
@@ -140,13 +185,21 @@ bool Forwarder::LoadFile(const QString& name, qint64 size, const QDateTime& modi
 void Forwarder::ReportProgress() {
   const auto now = std::chrono::steady_clock::now();
   if (now - m_progressSince < kProgressEvery) return;
-  if (m_inserted > 0 || m_repeated > 0 || m_behind > 0) {
+  if (m_inserted > 0 || m_repeated > 0 || m_backlog.Bytes() > 0) {
+    QString behind = QStringLiteral("all logged records stored");
+    if (m_backlog.Bytes() > 0) {
+      behind = QStringLiteral("%1 bytes of the log files not yet loaded").arg(m_backlog.Bytes());
+      if (const std::optional<qint64> since = m_backlog.OldestSince()) {
+        behind += QStringLiteral(", the oldest record among them logged %1 ago")
+                      .arg(Age(std::max<qint64>(0, QDateTime::currentMSecsSinceEpoch() - *since)));
+      }
+    }
     m_report(Level::Info,
              QStringLiteral("store: %1 rows loaded in the last minute (%2 records already "
-                            "there); %3 bytes of the log files not yet loaded")
+                            "there); %3")
                  .arg(m_inserted)
                  .arg(m_repeated)
-                 .arg(m_behind));
+                 .arg(behind));
   }
   m_progressSince = now;
   m_inserted = m_repeated = 0;

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QFileInfoList>
 #include <QString>
 
 #include <chrono>
@@ -11,7 +12,9 @@
 #include <mutex>
 #include <thread>
 
+#include "store/backlog.h"
 #include "store/call_store.h"
+#include "store/wake_up.h"
 
 // Feeds the call store from the collector's log files, on a thread and a connection of its
 // own, so that the download never waits for the database. Its position in each file is
@@ -46,8 +49,8 @@ class Forwarder {
   ~Forwarder();
 
   void Start();
-  // Ends the thread after the statement in progress; a batch not yet committed is the
-  // database's to roll back.
+  // Ends the thread at once, even inside a statement the store does not answer; a batch not
+  // yet committed is the database's to roll back.
   void Stop();
 
  private:
@@ -55,6 +58,9 @@ class Forwarder {
   bool Connect();
   // One pass over the log files; false when the store failed. `more`: a file has more to read.
   bool Pass(bool& more);
+  QFileInfoList LogFiles() const;
+  // Brings the backlog up to the files as they are now.
+  void Survey(const QFileInfoList& files);
   bool LoadFile(const QString& name, qint64 size, const QDateTime& modified, bool& more);
   void ReportProgress();
   void Unreachable(const QString& why);
@@ -63,6 +69,7 @@ class Forwarder {
 
   ForwarderOptions m_options;
   Reporter m_report;
+  WakeUp m_wakeUp;  // before m_store, which waits on it
   CallStore m_store;
   std::map<QString, LogPosition> m_positions;
   std::thread m_thread;
@@ -76,7 +83,7 @@ class Forwarder {
   std::chrono::steady_clock::time_point m_progressSince = std::chrono::steady_clock::now();
   qint64 m_inserted = 0;  // since m_progressSince
   qint64 m_repeated = 0;
-  qint64 m_behind = 0;  // bytes of the log files not yet loaded, at the last pass
+  Backlog m_backlog;
 };
 
 }  // namespace vorlan::store

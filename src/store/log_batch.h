@@ -3,6 +3,9 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
+#include <array>
+#include <vector>
+
 // Cuts the next batch of rows out of a log file's bytes from a known position. Pure.
 //
 // The bytes after the last whole record may be a line still being written, or the start of a
@@ -15,8 +18,19 @@ struct LogPosition {
   qint64 line = 1;    // the line that starts there
 };
 
+// The SHA-256 of a record's bytes, as the table's uniqueness rule computes it. Compared as
+// unsigned bytes, so that its order is the order of the rule's index.
+using RecordDigest = std::array<unsigned char, 32>;
+
+struct BatchRow {
+  RecordDigest digest;
+  qsizetype offset = 0;  // of its line in copyRows
+  qsizetype length = 0;  // with its LF
+};
+
 struct LogBatch {
-  QByteArray copyRows;  // COPY text of the records
+  QByteArray copyRows;         // COPY text of the records
+  std::vector<BatchRow> rows;  // one per record, in the order of the file
   qint64 records = 0;
   qint64 others = 0;  // lines that are not records
   LogPosition end;    // where the next batch starts

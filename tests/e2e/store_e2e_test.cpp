@@ -5,7 +5,10 @@
 
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QDateTime>
 #include <QTimer>
+
+#include <csignal>
 
 #include <memory>
 #include <set>
@@ -19,11 +22,6 @@ namespace vorlan {
 namespace {
 
 using namespace std::chrono_literals;
-
-PgServer& Server() {
-  static PgServer server;
-  return server;
-}
 
 class Collector {
  public:
@@ -44,18 +42,39 @@ class Collector {
     return m_output.toStdString() + (ended ? "(ended: " + m_process.errorString().toStdString() + ")\n" : "");
   }
   qsizetype Count(const char* text) const { return m_output.count(text); }
+  // SIGTERM, the service manager's stop. How long the collector took to end after its last
+  // line, which says the link has stopped (that stop waits for the exchange); -1 when it did
+  // not end within `limit`.
+  qint64 Terminate(std::chrono::milliseconds limit) {
+    m_process.terminate();
+    if (!m_process.waitForFinished(int(limit.count()))) return -1;
+    const QDateTime ended = QDateTime::currentDateTime();
+    m_output += m_process.readAllStandardError();
+    const qsizetype line = m_output.lastIndexOf("\n", m_output.lastIndexOf("stopped;")) + 1;
+    const QDateTime stopped =
+        QDateTime::fromString(QString::fromLatin1(m_output.mid(line, 23)), "yyyy-MM-dd HH:mm:ss.zzz");
+    return stopped.isValid() ? stopped.msecsTo(ended) : -1;
+  }
 
  private:
   QProcess m_process;
   QByteArray m_output;
 };
 
-enum class Fault { DownAtStart, StoppedHard, KilledBeforeCommit, TwoExchanges };
+enum class Fault {
+  DownAtStart,
+  StoppedHard,
+  KilledBeforeCommit,
+  TwoExchanges,
+  RepliesSentAgain,
+  ServerFrozen
+};
 
 struct Case {
   const char* name;
   Fault fault;
-  int host;  // cases run side by side: each has exchanges of its own, 127.0.213.host and up
+  const char* network;  // cases run side by side: each has exchanges of its own,
+  int host;             // network.host and up
 };
 void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
@@ -65,8 +84,8 @@ class StoreEndToEnd : public ::testing::TestWithParam<Case> {
  protected:
   void SetUp() override {
     m_poll.start(50);
-    ASSERT_TRUE(Server().Ok()) << Server().Error().toStdString();
-    ASSERT_TRUE(m_db.Open(Server().Conninfo())) << m_db.Error().toStdString();
+    ASSERT_TRUE(PgServer::Shared().Ok()) << PgServer::Shared().Error().toStdString();
+    ASSERT_TRUE(m_db.Open(PgServer::Shared().Conninfo())) << m_db.Error().toStdString();
   }
   bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 60s) {
     return m_platform.WaitUntil(done, limit);
@@ -82,7 +101,7 @@ class StoreEndToEnd : public ::testing::TestWithParam<Case> {
   std::unique_ptr<Collector> Collect(const QString& address, const char* exchange) {
     return std::make_unique<Collector>(QStringList{"--host", address, "--logs", Logs(exchange),
                                                    "--exchange", exchange, "--store",
-                                                   QString::fromUtf8(Server().Conninfo())});
+                                                   QString::fromUtf8(PgServer::Shared().Conninfo())});
   }
   qint64 Count(const char* sql, const std::vector<std::optional<QByteArray>>& parameters = {}) {
     const store::PgResult result = m_db.Exec(sql, parameters);
@@ -95,7 +114,7 @@ class StoreEndToEnd : public ::testing::TestWithParam<Case> {
   void ExpectConverged(const SimProcess& sim, const char* exchange, const Collector& collector) {
     ASSERT_TRUE(WaitFor([&] { return sim.Delivered().size() == size_t(kRecords); }))
         << sim.Delivered().size() << " delivered\n" << collector.Output() << sim.Tail();
-    ASSERT_TRUE(m_db.Open(Server().Conninfo())) << m_db.Error().toStdString();  // after restarts
+    ASSERT_TRUE(m_db.Open(PgServer::Shared().Conninfo())) << m_db.Error().toStdString();  // after restarts
     EXPECT_TRUE(WaitFor([&] { return Rows(exchange) == kRecords; }, 30s))
         << Rows(exchange) << " rows\n" << collector.Output();
     std::set<QByteArray> rows;
@@ -116,31 +135,34 @@ class StoreEndToEnd : public ::testing::TestWithParam<Case> {
 
 TEST_P(StoreEndToEnd, TableHoldsTheDistinctLoggedRecords) {
   const Fault fault = GetParam().fault;
-  const QString north = QString("127.0.213.%1").arg(GetParam().host);
-  const QString south = QString("127.0.213.%1").arg(GetParam().host + 1);
-  auto sim = Sim(north, {});
-  ASSERT_TRUE(fault != Fault::DownAtStart || Server().Stop());
+  const QString north = QString("%1.%2").arg(GetParam().network).arg(GetParam().host);
+  const QString south = QString("%1.%2").arg(GetParam().network).arg(GetParam().host + 1);
+  // Every connection is cut after its 12th data reply, before the acknowledgement is read: the
+  // exchange sends that reply again on the next.
+  auto sim = Sim(north, fault == Fault::RepliesSentAgain ? QStringList{"--close-before-ack", "12"}
+                                                         : QStringList{});
+  ASSERT_TRUE(fault != Fault::DownAtStart || PgServer::Shared().Stop());
   auto collector = Collect(north, "north");
   const auto midway = [&] { return sim->Delivered().size() >= 60 && Rows("north") >= 40; };
 
   switch (fault) {
     case Fault::DownAtStart:
       ASSERT_TRUE(WaitFor([&] { return sim->Delivered().size() >= 100; }));
-      ASSERT_TRUE(Server().Start()) << Server().Error().toStdString();
+      ASSERT_TRUE(PgServer::Shared().Start()) << PgServer::Shared().Error().toStdString();
       break;
     case Fault::StoppedHard: {
       ASSERT_TRUE(WaitFor(midway)) << collector->Output();
-      ASSERT_TRUE(Server().Stop());
+      ASSERT_TRUE(PgServer::Shared().Stop());
       const size_t stoppedAt = sim->Delivered().size();
       ASSERT_TRUE(WaitFor([&] { return sim->Delivered().size() >= stoppedAt + 60; }));
-      ASSERT_TRUE(Server().Start()) << Server().Error().toStdString();
+      ASSERT_TRUE(PgServer::Shared().Start()) << PgServer::Shared().Error().toStdString();
       break;
     }
     case Fault::KilledBeforeCommit: {
       ASSERT_TRUE(WaitFor(midway)) << collector->Output();
       // The forwarder's next position write waits for this lock, after its rows went in.
       store::PgConnection holder;
-      ASSERT_TRUE(holder.Open(Server().Conninfo()));
+      ASSERT_TRUE(holder.Open(PgServer::Shared().Conninfo()));
       ASSERT_TRUE(holder.Run("BEGIN"));
       ASSERT_TRUE(holder.Run("LOCK TABLE store_positions IN SHARE MODE"));
       ASSERT_TRUE(WaitFor([&] {
@@ -159,6 +181,20 @@ TEST_P(StoreEndToEnd, TableHoldsTheDistinctLoggedRecords) {
       ExpectConverged(*other, "south", *second);
       break;
     }
+    case Fault::RepliesSentAgain: break;
+    case Fault::ServerFrozen: {
+      ASSERT_TRUE(WaitFor(midway)) << collector->Output();
+      // The server stops answering with the forwarder's connection open; records keep coming,
+      // so the forwarder is inside a statement that gets no answer when the stop comes.
+      ASSERT_TRUE(PgServer::Shared().Signal(SIGSTOP));
+      const size_t frozenAt = sim->Delivered().size();
+      ASSERT_TRUE(WaitFor([&] { return sim->Delivered().size() >= frozenAt + 24; }));
+      const qint64 took = collector->Terminate(30s);
+      ASSERT_TRUE(PgServer::Shared().Signal(SIGCONT));
+      EXPECT_TRUE(took >= 0 && took < 2000) << took << " ms\n" << collector->Output();
+      collector = Collect(north, "north");
+      break;
+    }
   }
   ExpectConverged(*sim, "north", *collector);
   if (fault == Fault::DownAtStart || fault == Fault::StoppedHard) {
@@ -169,10 +205,13 @@ TEST_P(StoreEndToEnd, TableHoldsTheDistinctLoggedRecords) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, StoreEndToEnd,
-                         ::testing::Values(Case{"DownAtStart", Fault::DownAtStart, 1},
-                                           Case{"StoppedHard", Fault::StoppedHard, 3},
-                                           Case{"KilledBeforeCommit", Fault::KilledBeforeCommit, 5},
-                                           Case{"TwoExchanges", Fault::TwoExchanges, 7}),
+                         ::testing::Values(
+                             Case{"DownAtStart", Fault::DownAtStart, "127.0.213", 1},
+                             Case{"StoppedHard", Fault::StoppedHard, "127.0.213", 3},
+                             Case{"KilledBeforeCommit", Fault::KilledBeforeCommit, "127.0.213", 5},
+                             Case{"TwoExchanges", Fault::TwoExchanges, "127.0.213", 7},
+                             Case{"RepliesSentAgain", Fault::RepliesSentAgain, "127.0.215", 1},
+                             Case{"ServerFrozen", Fault::ServerFrozen, "127.0.215", 3}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

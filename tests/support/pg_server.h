@@ -22,6 +22,10 @@ class PgServer {
  public:
   static constexpr int kStartSeconds = 60;  // a guard for a busy machine, not a wait
 
+  // The one server of the test process, started on first use; the store tests fail, not skip,
+  // when it cannot start.
+  static PgServer& Shared();
+
   PgServer() {
     m_root = m_folder.path();
     m_data = m_root + "/data";
@@ -64,6 +68,10 @@ class PgServer {
                      QString("-k %1 -c listen_addresses='' -c fsync=off").arg(m_root), "start"});
     return m_running;
   }
+  // Sends the signal to the server and every process of it: SIGSTOP makes a server that no
+  // longer answers, with its connections still open; SIGCONT wakes it.
+  bool Signal(int number) const;
+
   // Stopped hard: the server's processes end at once, as in a crash.
   bool Stop() {
     const bool stopped = Run(Binary("pg_ctl"), {"-D", m_data, "-w", "stop", "-m", "immediate"});

@@ -7,8 +7,8 @@
 #include <cstdio>
 
 #include "logging/log_reader.h"
+#include "read_ahead.h"
 #include "store/call_store.h"
-#include "store/log_source.h"
 #include "store/schema.h"
 
 namespace {
@@ -56,52 +56,54 @@ struct Counts {
   qint64 others = 0;
 };
 
-enum class FileResult { Loaded, NotLoaded, StoreFailed };
-
-// One file in one transaction; whether it is a log file is known only at its end.
-FileResult LoadFile(vorlan::store::CallStore& store, const QByteArray& exchange,
-                    const QString& path, Counts& total) {
-  using namespace vorlan::store;
-  const QByteArray name = QFileInfo(path).fileName().toUtf8();
-  if (!store.Begin()) return FileResult::StoreFailed;
+// Each file in one transaction, so that it is in the store whole or not at all; whether it is
+// a log file is known only at its end. Nothing when the store failed, else the exit code.
+std::optional<int> LoadFiles(vorlan::store::CallStore& store, const QByteArray& exchange,
+                             const QStringList& files, Counts& total) {
+  int status = kDone;
   Counts file;
-  LogPosition position;
-  for (;;) {
-    QString error;
-    const std::optional<Chunk> chunk = ReadChunk(path, position.offset, error);
-    if (!chunk) {
+  bool open = false;
+  ReadAhead reader(files, exchange);
+  while (const std::optional<ReadAhead::Piece> piece = reader.Next()) {
+    const QByteArray name = files[piece->file].toLocal8Bit();
+    const char* path = name.constData();
+    const auto refused = [&store, path] {
+      std::fprintf(stderr, "vorlan-load: %s: the store refused the rows: %s\n", path,
+                   qPrintable(store.Error()));
+      return std::nullopt;
+    };
+    if (!open && !store.Begin()) return refused();
+    open = !piece->last;
+    if (piece->error) {
       store.Rollback();
-      std::fprintf(stderr, "vorlan-load: %s: %s\n", qPrintable(path), qPrintable(error));
-      return FileResult::NotLoaded;
+      std::fprintf(stderr, "vorlan-load: %s: %s\n", path, qPrintable(*piece->error));
+      status = kUnreadable;
+      file = {};
+      continue;
     }
-    const LogBatch batch =
-        CutBatch(chunk->bytes, position, chunk->toEnd, !chunk->toEnd, exchange, name);
-    if (batch.records > 0) {
-      const std::optional<qint64> inserted = store.Load(batch.copyRows);
-      if (!inserted) return FileResult::StoreFailed;
+    if (piece->batch.records > 0) {
+      const std::optional<qint64> inserted = store.Load(exchange, piece->batch);
+      if (!inserted) return refused();
       file.inserted += *inserted;
     }
-    file.records += batch.records;
-    file.others += batch.others;
-    if (chunk->toEnd) break;
-    if (batch.end.offset == position.offset) {
-      file.others += 1;  // a chunk with no line end in it: no log file has such a line
-      break;
+    file.records += piece->batch.records;
+    file.others += piece->batch.others + (piece->stuck ? 1 : 0);
+    if (!piece->last) continue;
+    if (!vorlan::logging::IsLogFile(size_t(file.records), size_t(file.others))) {
+      store.Rollback();
+      std::fprintf(stderr, "vorlan-load: %s: not a log file (%lld records, %lld other lines)\n",
+                   path, static_cast<long long>(file.records), static_cast<long long>(file.others));
+      status = kUnreadable;
+    } else if (!store.Commit()) {
+      return refused();
+    } else {
+      total.inserted += file.inserted;
+      total.records += file.records;
+      total.others += file.others;
     }
-    position = batch.end;
+    file = {};
   }
-  if (!vorlan::logging::IsLogFile(size_t(file.records), size_t(file.others))) {
-    store.Rollback();
-    std::fprintf(stderr, "vorlan-load: %s: not a log file (%lld records, %lld other lines)\n",
-                 qPrintable(path), static_cast<long long>(file.records),
-                 static_cast<long long>(file.others));
-    return FileResult::NotLoaded;
-  }
-  if (!store.Commit()) return FileResult::StoreFailed;
-  total.inserted += file.inserted;
-  total.records += file.records;
-  total.others += file.others;
-  return FileResult::Loaded;
+  return status;
 }
 
 // The value of "--name VALUE" or "--name=VALUE"; nothing when `argument` is not that option.
@@ -164,20 +166,12 @@ int main(int argc, char* argv[]) {
     std::printf("schema at version %d\n", vorlan::store::KnownSchemaVersion());
     return kDone;
   }
-  int status = kDone;
   Counts total;
-  for (const QString& path : files) {
-    const FileResult result = LoadFile(store, exchange.toUtf8(), path, total);
-    if (result == FileResult::StoreFailed) {
-      std::fprintf(stderr, "vorlan-load: %s: the store refused the rows: %s\n", qPrintable(path),
-                   qPrintable(store.Error()));
-      return kNoStore;
-    }
-    if (result == FileResult::NotLoaded) status = kUnreadable;
-  }
+  const std::optional<int> status = LoadFiles(store, exchange.toUtf8(), files, total);
+  if (!status) return kNoStore;
   std::printf("%lld inserted, %lld already stored, %lld lines not records\n",
               static_cast<long long>(total.inserted),
               static_cast<long long>(total.records - total.inserted),
               static_cast<long long>(total.others));
-  return status;
+  return *status;
 }
