@@ -3,6 +3,7 @@
 #include "link/frame.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace vorlan::link {
 namespace {
@@ -123,6 +124,14 @@ void ReplyReader::Byte(char c, char deviceId, std::vector<Event>& out) {
     case State::DataHeader:
     case State::ContHeader:
       m_frame.append(c);
+      if (m_state == State::ContHeader && m_frame.size() == 2 && c != '2') {
+        // The lone SYN that ended the last arrival was the open record's own text: it and what
+        // follows it go on in the record.
+        const QByteArray text = std::exchange(m_frame, {});
+        m_state = m_recordSize > 0 ? State::SkipRecord : State::InRecord;
+        for (const char b : text) Byte(b, deviceId, out);
+        return;
+      }
       if (m_frame.size() == frame::kDataHeaderLength) {
         const bool continuation = m_state == State::ContHeader;
         const char block = m_frame.back();

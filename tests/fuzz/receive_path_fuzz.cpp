@@ -125,6 +125,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       previousRequestWritten = lastRequestWritten;
       arrivalSinceRequest = false;
     }
+    if (Count(sent, ackStart) > Count(peerStream, QByteArray("\x16" "2")) &&
+        qEnvironmentVariableIsSet("FUZZ_TRACE"))
+      std::fprintf(stderr, "%s\n", form.txtout().Text().toLatin1().constData());
     if (Count(sent, ackStart) > Count(peerStream, QByteArray("\x16" "2")))
       Fail("more acknowledgements than data replies", Count(sent, ackStart));
     if (form.Reader().Held() > link::ReplyReader::kMaxRecord + 16)
