@@ -10,7 +10,7 @@
 namespace vorlan::format {
 namespace {
 
-constexpr qint64 kHourMsecs = 3600 * 1000;
+constexpr qint64 kHourMsecs = qint64{3600} * 1000;
 constexpr qint64 kDayMsecs = 24 * kHourMsecs;
 
 // Stamps may reach back to the year 1: numbers below the epoch round down too.

@@ -46,7 +46,7 @@ struct LoggedRecord {
 };
 
 struct OtherLine {
-  qint64 line;
+  qint64 line = 0;
   QByteArray text;  // without its CR LF
 };
 

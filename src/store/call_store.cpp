@@ -43,7 +43,7 @@ void AppendInt32(QByteArray& out, quint32 value) {
 QByteArray DigestArray(const std::vector<const BatchRow*>& rows) {
   constexpr quint32 kByteaType = 17;
   QByteArray array;
-  array.reserve(qsizetype(20 + rows.size() * (4 + sizeof(RecordDigest))));
+  array.reserve(20 + qsizetype(rows.size()) * qsizetype(4 + sizeof(RecordDigest)));
   AppendInt32(array, 1);  // dimensions
   AppendInt32(array, 0);  // no NULLs
   AppendInt32(array, kByteaType);
@@ -51,7 +51,7 @@ QByteArray DigestArray(const std::vector<const BatchRow*>& rows) {
   AppendInt32(array, 1);  // the first index
   for (const BatchRow* row : rows) {
     AppendInt32(array, quint32(row->digest.size()));
-    array.append(reinterpret_cast<const char*>(row->digest.data()), qsizetype(row->digest.size()));
+    array.append(QByteArrayView(row->digest.data(), qsizetype(row->digest.size())));
   }
   return array;
 }
@@ -94,7 +94,7 @@ std::optional<qint64> CallStore::Load(const QByteArray& exchange, const LogBatch
     rows.reserve(batch.copyRows.size());
     for (const BatchRow* row : distinct) {
       if (std::binary_search(stored.begin(), stored.end(), row->digest)) continue;
-      rows.append(batch.copyRows.constData() + row->offset, row->length);
+      rows.append(QByteArrayView(batch.copyRows).sliced(row->offset, row->length));
     }
     return rows;
   };

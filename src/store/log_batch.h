@@ -23,7 +23,7 @@ struct LogPosition {
 using RecordDigest = std::array<unsigned char, 32>;
 
 struct BatchRow {
-  RecordDigest digest;
+  RecordDigest digest{};
   qsizetype offset = 0;  // of its line in copyRows
   qsizetype length = 0;  // with its LF
 };

@@ -255,11 +255,11 @@ std::optional<qint64> PgConnection::CopyIn(const char* sql, const QByteArray& da
   // Handed over in pieces, each sent before the next: libpq's own buffer would otherwise grow
   // to the whole batch. A piece refused (the server ended the copy with an error) ends in
   // the result's error, which says why.
-  constexpr qsizetype kPiece = 256 * 1024;
+  constexpr qsizetype kPiece = qsizetype{256} * 1024;
   bool refused = false;
   for (qsizetype at = 0; at < data.size() && !refused;) {
     const qsizetype piece = std::min(kPiece, data.size() - at);
-    const int queued = PQputCopyData(m_conn, data.constData() + at, int(piece));
+    const int queued = PQputCopyData(m_conn, QByteArrayView(data).sliced(at, piece).data(), int(piece));
     if (queued < 0) refused = true;
     if (queued == 1) at += piece;
     if (!Flush()) return std::nullopt;

@@ -36,7 +36,7 @@ namespace vorlan {
 namespace {
 
 const QString kSummaryTitle = QStringLiteral("Summary");
-constexpr qint64 kHourMsecs = 3600 * 1000;
+constexpr qint64 kHourMsecs = qint64{3600} * 1000;
 constexpr qint64 kDayMsecs = 24 * kHourMsecs;
 // Calls per hour up to this range of starts, per day beyond it.
 constexpr qint64 kHourlyRange = 2 * kDayMsecs;
@@ -170,7 +170,7 @@ void SummaryPane::Refresh() {
   };
   format::CallSummary summary = summaryBy(chosen.isValid() ? chosen.toDouble() : -1);
   const std::set<double>& types = summary.TypesPresent();
-  if (!chosen.isValid() || !types.count(chosen.toDouble())) {
+  if (!chosen.isValid() || !types.contains(chosen.toDouble())) {
     // The first time, or the type is gone with the filter: the lowest type present.
     if (!types.empty()) summary = summaryBy(*types.begin());
   }
@@ -315,7 +315,7 @@ QString SummaryPane::AskTarget(const QString& title, const QString& filter,
   request.defaultExtension = extension;
   request.folder =
       m_table->FileCount() > 0 ? QFileInfo(m_table->FileName()).absolutePath() : QString();
-  const QString target = m_dialogs.SaveFile(request);
+  QString target = m_dialogs.SaveFile(request);
   if (target.isEmpty()) return {};
   const QString canonical = QFileInfo(target).canonicalFilePath();
   for (const QString& source : m_table->FileNames()) {

@@ -55,12 +55,12 @@ class SummaryPane : public QWidget {
   QLabel* m_totals;
   QChart* m_callsChart;
   QChart* m_talkChart;
-  QChartView* m_callsView;
-  QChartView* m_talkView;
+  QChartView* m_callsView = nullptr;
+  QChartView* m_talkView = nullptr;
   QComboBox* m_groupType;
   QTableView* m_groupsView;
-  QPushButton* m_saveCalls;
-  QPushButton* m_saveTalk;
+  QPushButton* m_saveCalls = nullptr;
+  QPushButton* m_saveTalk = nullptr;
   QPushButton* m_exportGroups;
 };
 
