@@ -131,11 +131,15 @@ int Metrics::Port() const {
 
 void Metrics::Follow(session::Session& session, Collector& collector) {
   using session::Session;
-  connect(&session, &Session::Connected, this, [this] { m_linkUp.Set(1); });
-  connect(&session, &Session::Unlinked, this, [this] { m_linkUp.Set(0); });
-  connect(&session, &Session::DownloadChanged, this, [this, &session] {
+  // The session leaves the download as it ends a link without a word of its own: both figures
+  // are read from its state at every change of either.
+  const auto follow = [this, &session] {
+    m_linkUp.Set(session.LinkState() == Session::Link::Linked ? 1 : 0);
     m_downloadRunning.Set(session.DownloadState() == Session::Download::Running ? 1 : 0);
-  });
+  };
+  connect(&session, &Session::Connected, this, follow);
+  connect(&session, &Session::Unlinked, this, follow);
+  connect(&session, &Session::DownloadChanged, this, follow);
   connect(&session, &Session::RecordLogged, this, [this](const QByteArray&, bool bad) {
     m_recordsLogged.Increment();
     if (bad) m_recordsFlagged.Increment();

@@ -116,7 +116,7 @@ TEST_F(MetricsEndToEnd, FiguresFollowDownloadCutLinkAndStoppedStore) {
     QFile file(config);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(QStringLiteral("# the test's exchange\nhost = %1\n"
-                              "device-id = 3   # the command line's 0 wins\n"
+                              "# the command line's 0 wins\ndevice-id = 3\n"
                               "exchange = north\nlogs = logs\nmax-time = 90\n"
                               "store = %2\nmetrics = 127.0.0.1:0\n")
                    .arg(kExchange, QString::fromUtf8(PgServer::Shared().Conninfo()))
