@@ -56,6 +56,7 @@ std::optional<QString> ReadConfigFile(const QString& path, Options& options) {
       return fail(QString(*error).replace(name, key));
     }
     if (key == "logs") options.logsFolder = QDir(folder).absoluteFilePath(value);
+    if (key == "store") options.storeFrom = QStringLiteral("%1:%2").arg(where).arg(number);
   }
   return std::nullopt;
 }

@@ -80,7 +80,8 @@ int main(int argc, char* argv[]) {
   std::unique_ptr<store::Forwarder> forwarder;
   if (!options.store.isEmpty()) {
     if (const auto error = store::PgConnection::CheckConninfo(options.store.toUtf8())) {
-      std::fprintf(stderr, "vorlan-collect: --store: %s\n", qPrintable(*error));
+      std::fprintf(stderr, "vorlan-collect: %s: %s\n", qPrintable(options.storeFrom),
+                   qPrintable(*error));
       return collect::kBadArguments;
     }
     const QString zone = options.timeZone.isEmpty() ? store::LocalTimeZone() : options.timeZone;

@@ -40,6 +40,7 @@ std::optional<QString> ApplyOption(Options& options, const QString& name, const 
     (name == "--store"      ? options.store
      : name == "--exchange" ? options.exchange
                             : options.timeZone) = value;
+    if (name == "--store") options.storeFrom = name;
   } else if (name == "--metrics") {
     const std::optional<QString> address = MetricsAddress(value);
     if (!address) {

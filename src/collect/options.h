@@ -23,6 +23,7 @@ struct Options {
   bool help = false;
   // The call store: a libpq connection string; empty without --store.
   QString store;
+  QString storeFrom;  // where it was given: "--store", or the file and its line
   QString exchange;  // the exchange's name in the store; the host when not given
   QString timeZone;  // the zone of the exchange's stamps; this machine's when empty
   // Where Prometheus metrics are served, ADDRESS:PORT ([ADDRESS]:PORT for IPv6); off when empty.

@@ -63,9 +63,11 @@ class MetricsEndToEnd : public ::testing::Test {
     return sim;
   }
   // One scrape with curl; empty when it failed.
-  QByteArray Scrape(const QString& path = "/metrics") {
+  QByteArray Scrape(const QString& path = "/metrics", const QStringList& more = {}) {
     QProcess curl;
-    curl.start("curl", {"-sf", "-m", "5", QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path)});
+    curl.start("curl", QStringList{"-sf", "-m", "5",
+                                   QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path)} +
+                           more);
     curl.waitForFinished(10000);
     return curl.exitCode() == 0 ? curl.readAllStandardOutput() : QByteArray();
   }
@@ -219,6 +221,7 @@ TEST_F(MetricsEndToEnd, FiguresFollowDownloadCutLinkAndStoppedStore) {
 
   // Only GET /metrics has content.
   EXPECT_TRUE(Scrape("/").isEmpty());
+  EXPECT_TRUE(Scrape("/metrics", {"-X", "POST"}).isEmpty());
   EXPECT_TRUE(Scrape("/metrics/../etc").isEmpty());
 
   // A second collector on the same port does not start, and says why.
@@ -233,6 +236,16 @@ TEST_F(MetricsEndToEnd, FiguresFollowDownloadCutLinkAndStoppedStore) {
   EXPECT_TRUE(said.contains("cannot listen on 127.0.0.1:" + QByteArray::number(m_port) +
                             " for metrics: the port is taken"))
       << said.toStdString();
+
+  // A password in the file is refused where it stands.
+  QFile file(m_dir.filePath("password.conf"));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("host = a\nstore = host=db password=secret\n");
+  file.close();
+  second.start(QStringLiteral(VORLAN_COLLECT_PATH), {"--config", file.fileName()});
+  ASSERT_TRUE(second.waitForFinished(30000));
+  EXPECT_EQ(second.exitCode(), 2);
+  EXPECT_TRUE(second.readAll().contains(file.fileName().toUtf8() + ":2: no password"));
 }
 
 }  // namespace
