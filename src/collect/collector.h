@@ -43,7 +43,7 @@ inline constexpr std::chrono::seconds kStopDeadline = 12s;
 // "unreachable", "name" (the host name could not be looked up), "closed" (by the exchange
 // before the link was up), "log_file" (it could not be opened), "error" (any other).
 QString FailureKind(int socketError);
-inline const QStringList kFailureKinds = {"refused", "timeout", "unreachable", "name",
+inline const QStringList kFailureKinds = {"refused", "timeout",  "unreachable", "name",
                                           "closed",  "log_file", "error"};
 
 // Runs the exchange session with no window: connects, downloads once linked, connects again
@@ -102,8 +102,8 @@ class Collector : public QObject {
   Options m_options;
   std::function<double()> m_random;
   std::unique_ptr<Timer> m_reconnectTimer;
-  std::unique_ptr<Timer> m_watchTimer;  // ticks every second
-  std::unique_ptr<Timer> m_stopTimer;   // kStopDeadline from the stop request
+  std::unique_ptr<Timer> m_watchTimer;     // ticks every second
+  std::unique_ptr<Timer> m_stopTimer;      // kStopDeadline from the stop request
   std::unique_ptr<Timer> m_stopStepTimer;  // the limit of the stop's step under way
 
   Phase m_phase = Phase::Waiting;

@@ -9,7 +9,7 @@
 namespace vorlan::collect {
 
 // The longest configuration file read: an administrator's file is a few lines.
-inline constexpr qint64 kConfigFileLimit = 64 * 1024;
+inline constexpr qint64 kConfigFileLimit = qint64(64) * 1024;
 
 // Reads a file of "key = value" lines, the keys being the long options' names without their
 // dashes, into `options`; blank lines and lines starting with # are skipped. Nothing when every

@@ -56,13 +56,12 @@ int main(int argc, char* argv[]) {
   std::unique_ptr<collect::Metrics> metrics;
   std::unique_ptr<Timer> metricsTick;
   if (!options.metrics.isEmpty()) {
-    metrics = std::make_unique<collect::Metrics>(
-        options.exchange,
-        QStringLiteral("%1.%2.%3")
-            .arg(VORLAN_VERSION_MAJOR)
-            .arg(VORLAN_VERSION_MINOR)
-            .arg(VORLAN_VERSION_PATCH),
-        !options.store.isEmpty());
+    metrics = std::make_unique<collect::Metrics>(options.exchange,
+                                                 QStringLiteral("%1.%2.%3")
+                                                     .arg(VORLAN_VERSION_MAJOR)
+                                                     .arg(VORLAN_VERSION_MINOR)
+                                                     .arg(VORLAN_VERSION_PATCH),
+                                                 !options.store.isEmpty());
     if (const std::optional<QString> error = metrics->Listen(options.metrics)) {
       log.Error(*error);
       return collect::kCannotStart;

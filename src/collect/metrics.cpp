@@ -27,8 +27,9 @@ Counter& LogFailures(prometheus::Registry& registry, const std::string& exchange
                      const char* operation) {
   return BuildCounter()
       .Name("vorlan_log_failures_total")
-      .Help("Log files that could not be opened (open), records that could not be written or "
-            "synced (write)")
+      .Help(
+          "Log files that could not be opened (open), records that could not be written or "
+          "synced (write)")
       .Register(registry)
       .Add({{"exchange", exchange}, {"operation", operation}});
 }
@@ -100,11 +101,9 @@ Counter& Metrics::AddCounter(const std::string& name, const std::string& help) {
 std::optional<QString> Metrics::Listen(const QString& address) {
   try {
     m_exposer = std::make_unique<prometheus::Exposer>(std::vector<std::string>{
-        "listening_ports", address.toStdString(),
-        "num_threads", std::to_string(kMetricsThreads),
-        "max_request_size", std::to_string(kMetricsRequestLimit),
-        "request_timeout_ms", std::to_string(kMetricsRequestTimeoutMs),
-        "connection_queue", std::to_string(kMetricsQueue),
+        "listening_ports", address.toStdString(), "num_threads", std::to_string(kMetricsThreads),
+        "max_request_size", std::to_string(kMetricsRequestLimit), "request_timeout_ms",
+        std::to_string(kMetricsRequestTimeoutMs), "connection_queue", std::to_string(kMetricsQueue),
         "enable_keep_alive", "no"});
   } catch (const std::exception&) {
     // civetweb tells no more than that it could not bind; a bind of our own says why.
@@ -146,7 +145,8 @@ void Metrics::Follow(session::Session& session, Collector& collector) {
     m_lastRecord.Set(Seconds());
   });
   connect(&session, &Session::FrameReceived, this, [this] { m_lastAnswer.Set(Seconds()); });
-  connect(&session, &Session::RecordsAlreadyLogged, this, [this] { m_repliesRepeated.Increment(); });
+  connect(&session, &Session::RecordsAlreadyLogged, this,
+          [this] { m_repliesRepeated.Increment(); });
   connect(&session, &Session::LogFileFailed, this, [this] { m_logOpenFailures.Increment(); });
   connect(&session, &Session::LogWriteFailed, this, [this] { m_logWriteFailures.Increment(); });
   connect(&collector, &Collector::ConnectAttempted, this, [this] { m_attempts.Increment(); });

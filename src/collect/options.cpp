@@ -44,8 +44,9 @@ std::optional<QString> ApplyOption(Options& options, const QString& name, const 
   } else if (name == "--metrics") {
     const std::optional<QString> address = MetricsAddress(value);
     if (!address) {
-      return QStringLiteral("--metrics needs a port or ADDRESS:PORT, such as 9640 or "
-                            "127.0.0.1:9640, not \"%1\"")
+      return QStringLiteral(
+                 "--metrics needs a port or ADDRESS:PORT, such as 9640 or "
+                 "127.0.0.1:9640, not \"%1\"")
           .arg(value);
     }
     options.metrics = *address;
@@ -134,14 +135,15 @@ ParsedArguments ParseArguments(const QStringList& arguments, const QString& defa
 }
 
 bool IsValueOption(const QString& name) {
-  static const QStringList kNames = {"--host",     "--device-id", "--max-time", "--logs",
-                                     "--store",    "--exchange",  "--time-zone", "--metrics"};
+  static const QStringList kNames = {"--host",  "--device-id", "--max-time",  "--logs",
+                                     "--store", "--exchange",  "--time-zone", "--metrics"};
   return kNames.contains(name);
 }
 
 QString HelpText(const QString& defaultLogs) {
   return QStringLiteral(
-             "Usage: vorlan-collect [--config FILE] --host HOST [--device-id C] [--max-time SECONDS]\n"
+             "Usage: vorlan-collect [--config FILE] --host HOST [--device-id C] [--max-time "
+             "SECONDS]\n"
              "                      [--logs DIR] [--quiet] [--metrics [ADDRESS:]PORT]\n"
              "                      [--store CONNINFO [--exchange NAME] [--time-zone TZ]]\n"
              "\n"
@@ -162,7 +164,8 @@ QString HelpText(const QString& defaultLogs) {
              "                      password: libpq reads it from ~/.pgpass or PGPASSFILE).\n"
              "                      The log files stay the journal: the download never waits\n"
              "                      for the store, and loading catches up when it is back\n"
-             "  --exchange NAME     the exchange's name in the store (default: HOST)\n"
+             "  --exchange NAME     the exchange's name in the store and the metrics\n"
+             "                      (default: HOST)\n"
              "  --time-zone TZ      the zone of the exchange's stamps (default: this machine's)\n"
              "  --metrics [ADDRESS:]PORT\n"
              "                      serve Prometheus metrics at http://ADDRESS:PORT/metrics;\n"
@@ -181,7 +184,8 @@ QString HelpText(const QString& defaultLogs) {
              "\n"
              "Exit codes:\n"
              "  0  stopped by SIGTERM, SIGINT or SIGHUP\n"
-             "  1  could not start (for example the log folder cannot be created or written, or the\n"
+             "  1  could not start (for example the log folder cannot be created or written, or "
+             "the\n"
              "     metrics port is taken)\n"
              "  2  bad arguments or a bad configuration file\n"
              "  128 + N  ended at once by a second signal N\n")

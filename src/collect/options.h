@@ -24,8 +24,8 @@ struct Options {
   // The call store: a libpq connection string; empty without --store.
   QString store;
   QString storeFrom;  // where it was given: "--store", or the file and its line
-  QString exchange;  // the exchange's name in the store; the host when not given
-  QString timeZone;  // the zone of the exchange's stamps; this machine's when empty
+  QString exchange;   // the exchange's name in the store; the host when not given
+  QString timeZone;   // the zone of the exchange's stamps; this machine's when empty
   // Where Prometheus metrics are served, ADDRESS:PORT ([ADDRESS]:PORT for IPv6); off when empty.
   QString metrics;
   QString configFile;  // absolute; empty without --config
