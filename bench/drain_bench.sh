@@ -26,7 +26,7 @@ if [ -x "$BUILD/bench/download_bench" ]; then
 fi
 
 # One drain: a fresh simulator with the same backlog, the collector with the options given.
-# Sets lines, seconds and resident (KiB, at the end of the drain).
+# Sets lines, seconds, cpu (s) and resident (KiB), at the end of the drain.
 drain() {
   "$BUILD/tools/pbxsim/pbxsim" --address $address --seed 5 --records "$REPLIES" --per-reply 1 \
     --quiet >/dev/null 2>&1 &
@@ -58,6 +58,8 @@ drain() {
   done
   seconds=$(echo "$(date +%s.%N) - $start" | bc)
   resident=$(awk '/^VmRSS:/ {print $2}' /proc/$collector/status)
+  # Processor time, user and system, which a busy machine disturbs less than the wall clock.
+  cpu=$(awk -v hz="$(getconf CLK_TCK)" '{printf "%.2f", ($14 + $15) / hz}' /proc/$collector/stat)
   kill -TERM $collector
   wait $collector || true
   [ -z "$scraper" ] || wait $scraper || true
@@ -67,14 +69,14 @@ drain() {
 
 echo "== vorlan-collect: a backlog of $REPLIES one-record replies"
 drain
-plain_lines=$lines plain_seconds=$seconds
+plain_lines=$lines plain_seconds=$seconds plain_cpu=$cpu
 echo "records logged: $lines of $REPLIES"
-echo "collector: $lines records in $seconds s: $(echo "$lines / $seconds" | bc) records/s; resident $resident KiB"
+echo "collector: $lines records in $seconds s: $(echo "$lines / $seconds" | bc) records/s; processor $cpu s; resident $resident KiB"
 echo "== the same with metrics on, scraped every second"
 drain --metrics $address:0
 echo "records logged: $lines of $REPLIES"
-echo "collector: $lines records in $seconds s: $(echo "$lines / $seconds" | bc) records/s; resident $resident KiB"
-echo "with metrics / without: $(echo "scale=3; $seconds / $plain_seconds" | bc) of the time"
+echo "collector: $lines records in $seconds s: $(echo "$lines / $seconds" | bc) records/s; processor $cpu s; resident $resident KiB"
+echo "with metrics / without: $(echo "scale=3; $seconds / $plain_seconds" | bc) of the time, $(echo "scale=3; $cpu / $plain_cpu" | bc) of the processor time"
 if [ -n "${window_measured:-}" ]; then
   window_rate=$(echo "scale=1; $window_records / $window_measured" | bc)
   echo "window: $window_rate records/s; $REPLIES records would take $(echo "scale=0; $REPLIES / $window_rate" | bc) s"
