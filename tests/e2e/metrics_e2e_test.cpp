@@ -190,7 +190,7 @@ TEST_F(MetricsEndToEnd, FiguresFollowDownloadCutLinkAndStoppedStore) {
   sim.reset();
   const auto cut = std::chrono::steady_clock::now();
   ASSERT_TRUE(WaitForValue("vorlan_link_up", [](double up) { return up == 0; }, 30s)) << Context();
-  EXPECT_LT(std::chrono::steady_clock::now() - cut, 3s);
+  EXPECT_LT(std::chrono::steady_clock::now() - cut, 5s);
   EXPECT_EQ(Value("vorlan_download_running"), 0);
   EXPECT_TRUE(WaitForValue("vorlan_connect_failures_total", [](double n) { return n >= 1; }, 30s,
                            ",reason=\"refused\"")) << Context();
