@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # How fast a backlog drains: the exchange holds REPLIES records and sends one per data reply.
 # vorlan-collect (no lamps, no pace) drains all of them; the window's pace (three 50 ms lamp
-# flashes per reply) is measured by download_bench over 200 replies in the same run.
+# flashes per reply) is measured by download_bench over 200 replies in the same run. The drain
+# runs twice: as it is, then with metrics on and a scrape every second, for their cost.
 # Usage: bench/drain_bench.sh [REPLIES]   (build first: cmake --preset bench && cmake --build --preset bench)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,36 +17,69 @@ cleanup() {
 }
 trap cleanup EXIT
 
-echo "== the window's pace: download_bench"
-"$BUILD/bench/download_bench" | tee "$work/window.txt"
-window_measured=$(awk '/^measured:/ {print $2}' "$work/window.txt")
-window_records=$(awk '/^records:/ {print $2}' "$work/window.txt")
+# A build without the benchmarks (BUILD=build) measures the collector alone.
+if [ -x "$BUILD/bench/download_bench" ]; then
+  echo "== the window's pace: download_bench"
+  "$BUILD/bench/download_bench" | tee "$work/window.txt"
+  window_measured=$(awk '/^measured:/ {print $2}' "$work/window.txt")
+  window_records=$(awk '/^records:/ {print $2}' "$work/window.txt")
+fi
+
+# One drain: a fresh simulator with the same backlog, the collector with the options given.
+# Sets lines, seconds, cpu (s) and resident (KiB), at the end of the drain.
+drain() {
+  "$BUILD/tools/pbxsim/pbxsim" --address $address --seed 5 --records "$REPLIES" --per-reply 1 \
+    --quiet >/dev/null 2>&1 &
+  local sim=$!
+  pids+=($sim)
+  for _ in $(seq 600); do
+    (exec 3<>/dev/tcp/$address/60010) 2>/dev/null && break
+    sleep 0.1
+  done
+  rm -rf "$work/logs" && mkdir "$work/logs"
+  start=$(date +%s.%N)
+  "$BUILD/src/collect/vorlan-collect" --host $address --logs "$work/logs" "$@" 2>"$work/collect.err" &
+  collector=$!
+  pids+=($collector)
+  local scraper=""
+  if [ $# -gt 0 ]; then  # with metrics: Prometheus' scrape, every second
+    (
+      for _ in $(seq 100); do grep -q 'metrics at' "$work/collect.err" && break; sleep 0.05; done
+      url=$(grep -o 'http://[^ ]*/metrics' "$work/collect.err")
+      while kill -0 $collector 2>/dev/null; do curl -s -o /dev/null -m 2 "$url" || true; sleep 1; done
+    ) &
+    scraper=$!
+  fi
+  lines=0
+  for _ in $(seq 12000); do
+    lines=$(cat "$work"/logs/*.log 2>/dev/null | grep -c $'\x03' || true)
+    [ "$lines" -ge "$REPLIES" ] && break
+    sleep 0.05
+  done
+  seconds=$(echo "$(date +%s.%N) - $start" | bc)
+  resident=$(awk '/^VmRSS:/ {print $2}' /proc/$collector/status)
+  # Processor time, user and system, which a busy machine disturbs less than the wall clock.
+  cpu=$(awk -v hz="$(getconf CLK_TCK)" '{printf "%.2f", ($14 + $15) / hz}' /proc/$collector/stat)
+  kill -TERM $collector
+  wait $collector || true
+  [ -z "$scraper" ] || wait $scraper || true
+  kill $sim 2>/dev/null || true
+  wait $sim 2>/dev/null || true
+}
 
 echo "== vorlan-collect: a backlog of $REPLIES one-record replies"
-"$BUILD/tools/pbxsim/pbxsim" --address $address --seed 5 --records "$REPLIES" --per-reply 1 \
-  --quiet >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 600); do
-  (exec 3<>/dev/tcp/$address/60010) 2>/dev/null && break
-  sleep 0.1
-done
-mkdir "$work/logs"
-start=$(date +%s.%N)
-"$BUILD/src/collect/vorlan-collect" --host $address --logs "$work/logs" 2>"$work/collect.err" &
-collector=$!
-pids+=($collector)
-lines=0
-for _ in $(seq 12000); do
-  lines=$(cat "$work"/logs/*.log 2>/dev/null | grep -c $'\x03' || true)
-  [ "$lines" -ge "$REPLIES" ] && break
-  sleep 0.05
-done
-seconds=$(echo "$(date +%s.%N) - $start" | bc)
-kill -TERM $collector
-wait $collector || true
+drain
+plain_lines=$lines plain_seconds=$seconds plain_cpu=$cpu
 echo "records logged: $lines of $REPLIES"
-echo "collector: $lines records in $seconds s: $(echo "$lines / $seconds" | bc) records/s"
-window_rate=$(echo "scale=1; $window_records / $window_measured" | bc)
-echo "window: $window_rate records/s; $REPLIES records would take $(echo "scale=0; $REPLIES / $window_rate" | bc) s"
-echo "collector / window: $(echo "scale=1; $lines / $seconds / $window_rate" | bc)"
-[ "$lines" -ge "$REPLIES" ]
+echo "collector: $lines records in $seconds s: $(echo "$lines / $seconds" | bc) records/s; processor $cpu s; resident $resident KiB"
+echo "== the same with metrics on, scraped every second"
+drain --metrics $address:0
+echo "records logged: $lines of $REPLIES"
+echo "collector: $lines records in $seconds s: $(echo "$lines / $seconds" | bc) records/s; processor $cpu s; resident $resident KiB"
+echo "with metrics / without: $(echo "scale=3; $seconds / $plain_seconds" | bc) of the time, $(echo "scale=3; $cpu / $plain_cpu" | bc) of the processor time"
+if [ -n "${window_measured:-}" ]; then
+  window_rate=$(echo "scale=1; $window_records / $window_measured" | bc)
+  echo "window: $window_rate records/s; $REPLIES records would take $(echo "scale=0; $REPLIES / $window_rate" | bc) s"
+  echo "collector / window: $(echo "scale=1; $plain_lines / $plain_seconds / $window_rate" | bc)"
+fi
+[ "$plain_lines" -ge "$REPLIES" ] && [ "$lines" -ge "$REPLIES" ]

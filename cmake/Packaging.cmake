@@ -21,4 +21,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Named as well in case dpkg-shlibdeps misses one. libqt6gui6 also holds the xcb and
 # offscreen platform plugins, which are loaded at run time and so invisible to shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6core6, libqt6gui6, libqt6widgets6, libqt6network6, libqt6charts6")
+# The services' password file is the administrator's: an upgrade keeps what was written in it.
+if(TARGET vorlan-collect)
+  file(WRITE ${PROJECT_BINARY_DIR}/conffiles "/etc/vorlan/collect/pgpass\n")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/conffiles)
+endif()
 include(CPack)

@@ -24,6 +24,21 @@ QString Seconds(std::chrono::milliseconds delay) {
 
 }  // namespace
 
+QString FailureKind(int socketError) {
+  switch (socketError) {
+    case wsa::kConnectionRefused: return QStringLiteral("refused");
+    case wsa::kTimedOut: return QStringLiteral("timeout");
+    case wsa::kNetworkDown:
+    case wsa::kNetworkUnreachable:
+    case wsa::kHostDown:
+    case wsa::kHostUnreachable: return QStringLiteral("unreachable");
+    case wsa::kHostNotFound:
+    case wsa::kTryAgain:
+    case wsa::kNoRecovery: return QStringLiteral("name");
+    default: return QStringLiteral("error");
+  }
+}
+
 using session::Session;
 
 Collector::Collector(Session& session, Platform& platform, EventLog& log, Options options,
@@ -66,6 +81,7 @@ Collector::Collector(Session& session, Platform& platform, EventLog& log, Option
   connect(&m_session, &Session::Unlinked, this, &Collector::RequestLook);
   connect(&m_session, &Session::SocketFailed, this, [this](int number, const QString& description) {
     // The loss this error causes is reported with it as the reason.
+    m_lossKind = FailureKind(number);
     m_lossReason = (number == wsa::kConnectionRefused ? QStringLiteral("Connection rejected...")
                                                       : description) +
                    QStringLiteral("\r\nNumber ") + QString::number(number);
@@ -146,6 +162,7 @@ void Collector::Look() {
   if (m_phase == Phase::Connecting && socket.State() != Socket::sckConnected &&
       socket.State() != Socket::sckClosed && m_phaseSeconds >= kConnectLimit.count()) {
     m_lossReason = QStringLiteral("no connection in %1 s").arg(kConnectLimit.count());
+    m_lossKind = QStringLiteral("timeout");
     socket.Close();
     m_session.Disconnect();
   }
@@ -198,6 +215,7 @@ void Collector::Connect() {
   m_phase = Phase::Connecting;
   m_phaseSeconds = 0;
   m_lossReason.clear();
+  m_lossKind.clear();
   m_restartWhy.clear();
   m_carriedReplies = false;
   m_logFailed = false;
@@ -205,6 +223,7 @@ void Collector::Connect() {
   m_session.SetDeviceId(m_options.deviceId);
   m_session.SetMaxTime(m_options.maxTime);
   m_log.Info(QStringLiteral("connecting to %1").arg(Address()));
+  emit ConnectAttempted();
   m_accepted = false;
   const QString path = logging::LogFilePath(m_options.logsFolder, m_platform.Now());
   const bool existed = QFileInfo::exists(path) || QFileInfo(path).isSymLink();
@@ -238,6 +257,11 @@ void Collector::Lost() {
     m_log.Warning(QStringLiteral("disconnected from %1: %2").arg(Address(), why));
   } else {
     m_log.Warning(QStringLiteral("could not connect to %1: %2").arg(Address(), why));
+    QString kind = m_lossKind;
+    if (kind.isEmpty()) {
+      kind = !m_accepted && !m_logOpened ? QStringLiteral("log_file") : QStringLiteral("closed");
+    }
+    emit ConnectFailed(kind);
   }
   // A connection that brought replies (and could log them) starts the pauses afresh.
   if (m_carriedReplies && !m_logFailed) m_failures = 0;

@@ -39,6 +39,13 @@ inline constexpr std::chrono::seconds kReportEvery = 60s;
 // The service's TimeoutStopSec lies above it.
 inline constexpr std::chrono::seconds kStopDeadline = 12s;
 
+// The kinds of a failed connection attempt, for those who count them: "refused", "timeout",
+// "unreachable", "name" (the host name could not be looked up), "closed" (by the exchange
+// before the link was up), "log_file" (it could not be opened), "error" (any other).
+QString FailureKind(int socketError);
+inline const QStringList kFailureKinds = {"refused", "timeout",  "unreachable", "name",
+                                          "closed",  "log_file", "error"};
+
 // Runs the exchange session with no window: connects, downloads once linked, connects again
 // after every loss with a growing pause, and on request stops the download, disconnects and
 // finishes. It acts only from the event loop; the session's signals and its own timers only ask
@@ -62,6 +69,10 @@ class Collector : public QObject {
 
  signals:
   void Finished(int exitCode);
+  // A connection attempt starts; one that ends before the link is up says why, in one word
+  // (see FailureKind).
+  void ConnectAttempted();
+  void ConnectFailed(const QString& kind);
 
  private:
   enum class Phase { Waiting, Connecting, Linked, Closing, Stopping, Stopped };
@@ -91,8 +102,8 @@ class Collector : public QObject {
   Options m_options;
   std::function<double()> m_random;
   std::unique_ptr<Timer> m_reconnectTimer;
-  std::unique_ptr<Timer> m_watchTimer;  // ticks every second
-  std::unique_ptr<Timer> m_stopTimer;   // kStopDeadline from the stop request
+  std::unique_ptr<Timer> m_watchTimer;     // ticks every second
+  std::unique_ptr<Timer> m_stopTimer;      // kStopDeadline from the stop request
   std::unique_ptr<Timer> m_stopStepTimer;  // the limit of the stop's step under way
 
   Phase m_phase = Phase::Waiting;
@@ -106,6 +117,7 @@ class Collector : public QObject {
   QString m_restartWhy;
   // Why the last connection ended, as the socket's error said.
   QString m_lossReason;
+  QString m_lossKind;
   int m_failures = 0;        // connection attempts in a row that carried no reply
   bool m_accepted = false;   // the exchange accepted the current attempt
   bool m_logOpened = false;  // the current attempt opened its log file

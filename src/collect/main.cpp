@@ -10,10 +10,12 @@
 
 #include "collect/collector.h"
 #include "collect/event_log.h"
+#include "collect/metrics.h"
 #include "collect/options.h"
 #include "logging/log_files.h"
 #include "platform/qt_platform.h"
 #include "platform/termination_signals.h"
+#include "platform/timer.h"
 #include "session/session.h"
 #include "store/forwarder.h"
 
@@ -49,20 +51,45 @@ int main(int argc, char* argv[]) {
     return collect::kCannotStart;
   }
 
+  // Off by default; a port that cannot be had ends the start rather than leaving a collector
+  // that nobody can watch.
+  std::unique_ptr<collect::Metrics> metrics;
+  std::unique_ptr<Timer> metricsTick;
+  if (!options.metrics.isEmpty()) {
+    metrics = std::make_unique<collect::Metrics>(options.exchange,
+                                                 QStringLiteral("%1.%2.%3")
+                                                     .arg(VORLAN_VERSION_MAJOR)
+                                                     .arg(VORLAN_VERSION_MINOR)
+                                                     .arg(VORLAN_VERSION_PATCH),
+                                                 !options.store.isEmpty());
+    if (const std::optional<QString> error = metrics->Listen(options.metrics)) {
+      log.Error(*error);
+      return collect::kCannotStart;
+    }
+    const QString host = options.metrics.left(options.metrics.lastIndexOf(':'));
+    log.Info(QStringLiteral("metrics at http://%1:%2/metrics").arg(host).arg(metrics->Port()));
+    metricsTick = platform.CreateTimer();
+    metricsTick->SetInterval(1000);
+    QObject::connect(metricsTick.get(), &Timer::Tick, metrics.get(), &collect::Metrics::Tick);
+    metricsTick->SetEnabled(true);
+  }
+
   // The store is fed from the log files on a thread of its own; its reports come to this
   // thread's event loop, which writes every line of the log.
   std::unique_ptr<store::Forwarder> forwarder;
   if (!options.store.isEmpty()) {
     if (const auto error = store::PgConnection::CheckConninfo(options.store.toUtf8())) {
-      std::fprintf(stderr, "vorlan-collect: --store: %s\n", qPrintable(*error));
+      std::fprintf(stderr, "vorlan-collect: %s: %s\n", qPrintable(options.storeFrom),
+                   qPrintable(*error));
       return collect::kBadArguments;
     }
     const QString zone = options.timeZone.isEmpty() ? store::LocalTimeZone() : options.timeZone;
     forwarder = std::make_unique<store::Forwarder>(
         store::ForwarderOptions{options.store.toUtf8(), options.exchange.toUtf8(), zone,
                                 options.logsFolder},
-        [&app, &log](store::Forwarder::Level level, const QString& text) {
-          QMetaObject::invokeMethod(&app, [&log, level, text] {
+        [&app, &log, &metrics](store::Forwarder::Level level, const QString& text) {
+          QMetaObject::invokeMethod(&app, [&log, &metrics, level, text] {
+            if (metrics) metrics->StoreReport(text);
             if (level == store::Forwarder::Level::Warning) {
               log.Warning(text);
             } else {
@@ -77,6 +104,7 @@ int main(int argc, char* argv[]) {
   session::Session session(platform, options.logsFolder, std::chrono::milliseconds(0));
   collect::Collector running(session, platform, log, options,
                              [] { return QRandomGenerator::global()->generateDouble(); });
+  if (metrics) metrics->Follow(session, running);
   QObject::connect(&running, &collect::Collector::Finished, &app, &QCoreApplication::exit);
 
   QObject::connect(&termination, &TerminationSignals::Requested, &running, [&](int number) {

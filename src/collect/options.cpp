@@ -3,6 +3,9 @@
 #include "collect/collector.h"
 
 #include <QDir>
+#include <QHostAddress>
+
+#include "collect/config_file.h"
 
 namespace vorlan::collect {
 namespace {
@@ -16,22 +19,97 @@ ParsedArguments Failure(const QString& error) { return {std::nullopt, error}; }
 
 }  // namespace
 
+std::optional<QString> ApplyOption(Options& options, const QString& name, const QString& value) {
+  if (name == "--host") {
+    if (value.trimmed().isEmpty()) return QStringLiteral("--host needs a host name");
+    options.host = value.trimmed();
+  } else if (name == "--device-id") {
+    // One character of the protocol, as the desktop tool's Device ID box gives it.
+    if (value.size() != 1 || value.at(0).unicode() < 0x21 || value.at(0).unicode() > 0x7E) {
+      return QStringLiteral("--device-id needs one character, such as 0 to 3, not \"%1\"")
+          .arg(value);
+    }
+    options.deviceId = value;
+  } else if (name == "--max-time") {
+    if (!IsWholeNumber(value)) {
+      return QStringLiteral("--max-time needs a whole number of seconds, not \"%1\"").arg(value);
+    }
+    options.maxTime = value;
+  } else if (name == "--store" || name == "--exchange" || name == "--time-zone") {
+    if (value.trimmed().isEmpty()) return QStringLiteral("%1 needs a value").arg(name);
+    (name == "--store"      ? options.store
+     : name == "--exchange" ? options.exchange
+                            : options.timeZone) = value;
+    if (name == "--store") options.storeFrom = name;
+  } else if (name == "--metrics") {
+    const std::optional<QString> address = MetricsAddress(value);
+    if (!address) {
+      return QStringLiteral(
+                 "--metrics needs a port or ADDRESS:PORT, such as 9640 or "
+                 "127.0.0.1:9640, not \"%1\"")
+          .arg(value);
+    }
+    options.metrics = *address;
+  } else if (name == "--logs") {
+    if (value.isEmpty()) return QStringLiteral("--logs needs a folder");
+    options.logsFolder = value;
+  } else {
+    return QStringLiteral("unknown argument \"%1\"").arg(name);
+  }
+  return std::nullopt;
+}
+
+std::optional<QString> MetricsAddress(const QString& text) {
+  const qsizetype colon = text.lastIndexOf(':');
+  QString host = colon < 0 ? QStringLiteral("127.0.0.1") : text.left(colon);
+  const QString port = text.mid(colon + 1);
+  bool ok = false;
+  const uint number = port.toUInt(&ok);
+  if (!ok || !IsWholeNumber(port) || number > 65535) return std::nullopt;
+  // The listener takes addresses only, never a name to look up.
+  const bool bracketed = host.startsWith('[') && host.endsWith(']');
+  QHostAddress address;
+  if (!address.setAddress(bracketed ? host.mid(1, host.size() - 2) : host)) return std::nullopt;
+  if (address.protocol() == QAbstractSocket::IPv6Protocol) {
+    if (!bracketed) return std::nullopt;
+  } else if (bracketed) {
+    return std::nullopt;
+  }
+  return host + ':' + QString::number(number);
+}
+
 ParsedArguments ParseArguments(const QStringList& arguments, const QString& defaultLogs) {
   Options options;
-  QString logs = defaultLogs;
-  for (qsizetype i = 0; i < arguments.size(); ++i) {
-    QString name = arguments[i];
+  options.logsFolder = defaultLogs;
+  QStringList rest = arguments;
+  // The file first, whatever its place: every option given beside it overrides it.
+  for (qsizetype i = 0; i < rest.size(); ++i) {
+    QString file;
+    if (rest[i] == "--config" && i + 1 < rest.size()) {
+      file = rest[i + 1];
+      rest.remove(i, 2);
+    } else if (rest[i].startsWith("--config=")) {
+      file = rest[i].mid(9);
+      rest.remove(i, 1);
+    } else if (rest[i] == "--config") {
+      return Failure(QStringLiteral("--config needs a file"));
+    } else {
+      continue;
+    }
+    if (!options.configFile.isEmpty()) return Failure(QStringLiteral("--config given twice"));
+    options.configFile = QDir(file).absolutePath();
+    if (const std::optional<QString> error = ReadConfigFile(options.configFile, options)) {
+      return Failure(*error);
+    }
+    --i;
+  }
+  for (qsizetype i = 0; i < rest.size(); ++i) {
+    QString name = rest[i];
     std::optional<QString> value;
     if (const qsizetype equals = name.indexOf('='); name.startsWith("--") && equals > 0) {
       value = name.mid(equals + 1);
       name.truncate(equals);
     }
-    const auto take = [&]() -> std::optional<QString> {
-      if (value) return value;
-      if (i + 1 < arguments.size()) return arguments[++i];
-      return std::nullopt;
-    };
-
     if (name == "--help" || name == "-h") {
       options.help = true;
       continue;
@@ -41,49 +119,33 @@ ParsedArguments ParseArguments(const QStringList& arguments, const QString& defa
       options.quiet = true;
       continue;
     }
-    if (name != "--host" && name != "--device-id" && name != "--max-time" && name != "--logs" &&
-        name != "--store" && name != "--exchange" && name != "--time-zone") {
-      return Failure(QStringLiteral("unknown argument \"%1\"").arg(arguments[i]));
+    if (!IsValueOption(name)) {
+      return Failure(QStringLiteral("unknown argument \"%1\"").arg(rest[i]));
     }
-    const std::optional<QString> given = take();
-    if (!given) return Failure(QStringLiteral("%1 needs a value").arg(name));
-    if (name == "--host") {
-      if (given->trimmed().isEmpty()) return Failure(QStringLiteral("--host needs a host name"));
-      options.host = given->trimmed();
-    } else if (name == "--device-id") {
-      // One character of the protocol, as the desktop tool's Device ID box gives it.
-      if (given->size() != 1 || given->at(0).unicode() < 0x21 || given->at(0).unicode() > 0x7E) {
-        return Failure(QStringLiteral("--device-id needs one character, such as 0 to 3, not \"%1\"")
-                           .arg(*given));
-      }
-      options.deviceId = *given;
-    } else if (name == "--max-time") {
-      if (!IsWholeNumber(*given)) {
-        return Failure(
-            QStringLiteral("--max-time needs a whole number of seconds, not \"%1\"").arg(*given));
-      }
-      options.maxTime = *given;
-    } else if (name == "--store" || name == "--exchange" || name == "--time-zone") {
-      if (given->trimmed().isEmpty()) return Failure(QStringLiteral("%1 needs a value").arg(name));
-      (name == "--store"      ? options.store
-       : name == "--exchange" ? options.exchange
-                              : options.timeZone) = *given;
-    } else {
-      if (given->isEmpty()) return Failure(QStringLiteral("--logs needs a folder"));
-      logs = *given;
+    if (!value && i + 1 < rest.size()) value = rest[++i];
+    if (!value) return Failure(QStringLiteral("%1 needs a value").arg(name));
+    if (const std::optional<QString> error = ApplyOption(options, name, *value)) {
+      return Failure(*error);
     }
   }
   if (!options.help && options.host.isEmpty()) return Failure(QStringLiteral("--host is missing"));
-  options.logsFolder = QDir::cleanPath(QDir(logs).absolutePath());
+  options.logsFolder = QDir::cleanPath(QDir(options.logsFolder).absolutePath());
   if (options.exchange.isEmpty()) options.exchange = options.host;
   return {options, {}};
 }
 
+bool IsValueOption(const QString& name) {
+  static const QStringList kNames = {"--host",  "--device-id", "--max-time",  "--logs",
+                                     "--store", "--exchange",  "--time-zone", "--metrics"};
+  return kNames.contains(name);
+}
+
 QString HelpText(const QString& defaultLogs) {
   return QStringLiteral(
-             "Usage: vorlan-collect --host HOST [--device-id C] [--max-time SECONDS] [--logs DIR]\n"
-             "                      [--quiet] [--store CONNINFO [--exchange NAME] [--time-zone "
-             "TZ]]\n"
+             "Usage: vorlan-collect [--config FILE] --host HOST [--device-id C] [--max-time "
+             "SECONDS]\n"
+             "                      [--logs DIR] [--quiet] [--metrics [ADDRESS:]PORT]\n"
+             "                      [--store CONNINFO [--exchange NAME] [--time-zone TZ]]\n"
              "\n"
              "Connects to the exchange's call record interface at HOST, port 60010, downloads\n"
              "every call record for as long as it runs, and appends each to hourly log files,\n"
@@ -102,8 +164,17 @@ QString HelpText(const QString& defaultLogs) {
              "                      password: libpq reads it from ~/.pgpass or PGPASSFILE).\n"
              "                      The log files stay the journal: the download never waits\n"
              "                      for the store, and loading catches up when it is back\n"
-             "  --exchange NAME     the exchange's name in the store (default: HOST)\n"
+             "  --exchange NAME     the exchange's name in the store and the metrics\n"
+             "                      (default: HOST)\n"
              "  --time-zone TZ      the zone of the exchange's stamps (default: this machine's)\n"
+             "  --metrics [ADDRESS:]PORT\n"
+             "                      serve Prometheus metrics at http://ADDRESS:PORT/metrics;\n"
+             "                      a bare port listens on 127.0.0.1 only (default: off)\n"
+             "  --config FILE       read these settings from FILE first: one \"key = value\"\n"
+             "                      a line, the keys being the long options' names (host,\n"
+             "                      device-id, logs, quiet = yes, ...), # for comments; an\n"
+             "                      option on the command line overrides the file. A relative\n"
+             "                      logs folder in it is taken from the file's folder\n"
              "  --help              show this text\n"
              "\n"
              "Each event is one line on standard error: local time, level (INFO, WARN, ERROR),\n"
@@ -113,8 +184,10 @@ QString HelpText(const QString& defaultLogs) {
              "\n"
              "Exit codes:\n"
              "  0  stopped by SIGTERM, SIGINT or SIGHUP\n"
-             "  1  could not start (for example the log folder cannot be created or written)\n"
-             "  2  bad arguments\n"
+             "  1  could not start (for example the log folder cannot be created or written, or "
+             "the\n"
+             "     metrics port is taken)\n"
+             "  2  bad arguments or a bad configuration file\n"
              "  128 + N  ended at once by a second signal N\n")
       .arg(QDir::toNativeSeparators(defaultLogs))
       .arg(kStopDeadline.count());
