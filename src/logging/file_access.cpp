@@ -132,8 +132,8 @@ qint64 AppendOnce(int fd, const char* data, qint64 size) {
 bool WriteAt(int fd, qint64 offset, const QByteArray& bytes) {
   qsizetype done = 0;
   while (done < bytes.size()) {
-    const ssize_t put =
-        ::pwrite(fd, bytes.constData() + done, size_t(bytes.size() - done), off_t(offset + done));
+    const QByteArrayView rest = QByteArrayView(bytes).sliced(done);
+    const ssize_t put = ::pwrite(fd, rest.data(), size_t(rest.size()), off_t(offset + done));
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) return false;
     done += put;
