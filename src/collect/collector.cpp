@@ -83,7 +83,9 @@ Collector::Collector(Session& session, Platform& platform, EventLog& log, Option
     // The loss this error causes is reported with it as the reason.
     m_lossKind = FailureKind(number);
     m_lossReason = (number == wsa::kConnectionRefused ? QStringLiteral("Connection rejected...")
-                                                      : description) +
+                    : number == wsa::kConnectionReset
+                        ? QStringLiteral("connection reset by the exchange")
+                        : description) +
                    QStringLiteral("\r\nNumber ") + QString::number(number);
   });
   connect(&m_session, &Session::FrameReceived, this, [this] { m_silentSeconds = 0; });

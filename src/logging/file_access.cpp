@@ -63,11 +63,13 @@ OpenedFile OpenRegularFile(const QString& path, Access access, QString* reason) 
     return {};
   }
   // O_NONBLOCK: what slips in between the look and the open must not hold it.
-  const int flags = (access == Access::Append ? O_RDWR | O_APPEND : O_RDONLY) | O_NOFOLLOW |
-                    O_CLOEXEC | O_NONBLOCK;
+  const int mode = access == Access::Append   ? O_RDWR | O_APPEND
+                   : access == Access::Update ? O_RDWR
+                                              : O_RDONLY;
+  const int flags = mode | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
   OpenedFile opened;
   opened.fd = OpenRetrying(native, flags);
-  if (opened.fd < 0 && errno == ENOENT && access == Access::Append) {
+  if (opened.fd < 0 && errno == ENOENT && access != Access::Read) {
     opened.fd = OpenRetrying(native, flags | O_CREAT | O_EXCL, S_IRUSR | S_IWUSR);
     opened.created = opened.fd >= 0;
     // Another writer made it in between.
@@ -127,6 +129,18 @@ qint64 AppendOnce(int fd, const char* data, qint64 size) {
   return written;
 }
 
+bool WriteAt(int fd, qint64 offset, const QByteArray& bytes) {
+  qsizetype done = 0;
+  while (done < bytes.size()) {
+    const QByteArrayView rest = QByteArrayView(bytes).sliced(done);
+    const ssize_t put = ::pwrite(fd, rest.data(), size_t(rest.size()), off_t(offset + done));
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    done += put;
+  }
+  return true;
+}
+
 bool Truncate(int fd, qint64 size) {
   int result = -1;
   do {
@@ -175,11 +189,13 @@ OpenedFile OpenRegularFile(const QString& path, Access access, QString* reason) 
     return {};
   }
   const std::wstring native = QDir::toNativeSeparators(path).toStdWString();
-  const int flags =
-      (access == Access::Append ? _O_RDWR | _O_APPEND : _O_RDONLY) | _O_BINARY | _O_NOINHERIT;
+  const int mode = access == Access::Append   ? _O_RDWR | _O_APPEND
+                   : access == Access::Update ? _O_RDWR
+                                              : _O_RDONLY;
+  const int flags = mode | _O_BINARY | _O_NOINHERIT;
   OpenedFile opened;
   if (_wsopen_s(&opened.fd, native.c_str(), flags, _SH_DENYNO, 0) != 0 &&
-      access == Access::Append && errno == ENOENT) {
+      access != Access::Read && errno == ENOENT) {
     opened.created = _wsopen_s(&opened.fd, native.c_str(), flags | _O_CREAT | _O_EXCL, _SH_DENYNO,
                                _S_IREAD | _S_IWRITE) == 0;
   }
@@ -206,6 +222,11 @@ bool ReadAt(int fd, qint64 offset, QByteArray& bytes) {
 
 qint64 AppendOnce(int fd, const char* data, qint64 size) {
   return _write(fd, data, unsigned(size));
+}
+
+bool WriteAt(int fd, qint64 offset, const QByteArray& bytes) {
+  if (_lseeki64(fd, offset, SEEK_SET) != offset) return false;
+  return _write(fd, bytes.constData(), unsigned(bytes.size())) == int(bytes.size());
 }
 
 bool Truncate(int fd, qint64 size) { return _chsize_s(fd, size) == 0; }

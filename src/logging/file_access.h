@@ -21,6 +21,7 @@ struct FileId {
 enum class Access {
   Read,    // read only; never created
   Append,  // read and append; created with mode 0600 when absent
+  Update,  // read and write anywhere; created with mode 0600 when absent
 };
 
 struct OpenedFile {
@@ -42,6 +43,8 @@ qint64 FileSize(int fd);  // -1 on failure
 bool ReadAt(int fd, qint64 offset, QByteArray& bytes);
 // One write at the end of the file; the count written, or -1 (errno tells why).
 qint64 AppendOnce(int fd, const char* data, qint64 size);
+// Writes all of `bytes` at `offset` (a file opened for Update); false otherwise (errno tells why).
+bool WriteAt(int fd, qint64 offset, const QByteArray& bytes);
 bool Truncate(int fd, qint64 size);
 // The file's data on disk (fdatasync or the platform's equal); errno tells why not.
 bool SyncData(int fd);

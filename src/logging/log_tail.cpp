@@ -1,15 +1,8 @@
 #include "logging/log_tail.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-
-#include <algorithm>
-
 namespace vorlan::logging {
 namespace {
 
-constexpr qint64 kTailBytes = qint64{1} << 20;
 constexpr char kStx = '\x02';
 constexpr char kEtx = '\x03';
 constexpr QByteArrayView kMarker = "<BAD>:";
@@ -43,24 +36,6 @@ std::vector<QByteArray> LastRecordsIn(QByteArrayView tail, bool fromStart, qsize
   if (qsizetype(records.size()) > maxRecords)
     records.erase(records.begin(), records.end() - maxRecords);
   return records;
-}
-
-std::vector<QByteArray> LastLoggedRecords(const QString& logsFolder, qsizetype maxRecords) {
-  QFileInfoList files =
-      QDir(logsFolder).entryInfoList({QStringLiteral("*.log")}, QDir::Files | QDir::NoSymLinks);
-  std::sort(files.begin(), files.end(), [](const QFileInfo& a, const QFileInfo& b) {
-    return a.lastModified() > b.lastModified();
-  });
-  for (const QFileInfo& info : files) {
-    if (info.size() == 0 || !info.isFile() || info.isSymLink()) continue;
-    QFile file(info.filePath());
-    if (!file.open(QIODevice::ReadOnly)) continue;
-    const qint64 from = std::max<qint64>(0, file.size() - kTailBytes);
-    if (!file.seek(from)) continue;
-    const QByteArray tail = file.read(kTailBytes);
-    return LastRecordsIn(tail, from == 0, maxRecords);
-  }
-  return {};
 }
 
 }  // namespace vorlan::logging

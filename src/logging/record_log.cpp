@@ -69,6 +69,8 @@ bool RecordLog::OpenPath(QString* failure) {
 
 QString RecordLog::Path() const { return m_path; }
 
+qint64 RecordLog::Size() const { return m_fd < 0 ? -1 : FileSize(m_fd); }
+
 QByteArray RecordLine(QByteArrayView record, bool bad) {
   QByteArray line;
   line.reserve(kBadMarker.size() + record.size() + kLineEnd.size());
@@ -160,6 +162,7 @@ RecordLog::WriteResult RecordLog::Append(QByteArrayView lines, QString* failure)
     return WriteResult::Failed;
   }
   m_endChecked = true;
+  m_linesAt = before + data.size() - lines.size();
   m_lengthBefore = before;
   m_lengthAfter = before + written;
   m_unsynced = lines.toByteArray();
@@ -217,6 +220,7 @@ void RecordLog::Close() {
   m_path.clear();
   m_unsynced.clear();
   m_lengthBefore = -1;
+  m_linesAt = -1;
 }
 
 QString RecordLog::TakeNotice() { return std::exchange(m_notice, {}); }
@@ -232,11 +236,18 @@ bool OpenRecordLog(const QString& logsFolder, const QDateTime& now, RecordLog& l
 
   const QString& folder = logsFolder;
   if (QFileInfo::exists(folder)) return false;  // the open's own description stands
+  // One level only, as at any write: a missing program folder is not ours to recreate.
+  if (missingFolder == MissingFolder::Remake && MakePrivateFolder(folder)) {
+    if (log.Open(path, failure)) {
+      qWarning("The log folder %s was deleted; it has been made again.", qPrintable(Native(folder)));
+      return true;
+    }
+    return false;
+  }
 
   QString text =
       QStringLiteral("Path not found: the log folder %1 does not exist.").arg(Native(folder));
   if (missingFolder == MissingFolder::Create) {
-    // One level only: a missing program folder is not ours to recreate.
     if (MakePrivateFolder(folder))
       text += QStringLiteral(" It has now been created; press Connect again.");
     else

@@ -66,6 +66,11 @@ class RecordLog {
 
   void Close();
 
+  // The open file's length; -1 when none is open.
+  qint64 Size() const;
+  // Where the lines of the last WriteLines start in the file the path names; -1 before any.
+  qint64 LastLinesAt() const { return m_linesAt; }
+
   // What the log did on its own since last asked, for the operator (a deleted file or folder
   // made again); empty when nothing.
   QString TakeNotice();
@@ -84,6 +89,7 @@ class RecordLog {
   bool m_endChecked = false;   // the first write after opening looks at how the file ends
   qint64 m_lengthBefore = -1;  // before the last WriteLines, until Sync
   qint64 m_lengthAfter = -1;   // and after it
+  qint64 m_linesAt = -1;
   QByteArray m_unsynced;       // the last WriteLines' lines, until Sync
   QString m_notice;
 };
@@ -93,12 +99,14 @@ QByteArray RecordLine(QByteArrayView record, bool bad);
 
 enum class MissingFolder {
   Create,  // Connect: create the logs folder, still report the failed open
-  Leave,   // the hourly switch
+  Leave,   // report the failed open only
+  Remake,  // the hourly switch: made again and opened, as a write makes it again
 };
 
 // Opens the file named after `now` in the logs folder as `log`. When the folder is
 // missing the open fails with "Path not found"; with MissingFolder::Create the folder is made so
-// that the next attempt succeeds, but this one is not repeated.
+// that the next attempt succeeds, but this one is not repeated; with MissingFolder::Remake it is
+// made and the open repeated.
 bool OpenRecordLog(const QString& logsFolder, const QDateTime& now, RecordLog& log,
                    QString* failure, MissingFolder missingFolder);
 

@@ -10,6 +10,14 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#if defined(Q_OS_LINUX)
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
 namespace vorlan {
 namespace {
 
@@ -56,6 +64,7 @@ class QtSocket final : public Socket {
       // Small frames, each waited for by the other side: an acknowledgement and the next request
       // written a moment apart must not wait for the peer's delayed ACK (40 ms a reply).
       m_tcp.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+      KeepProbe();
       ReportConnected();
     });
     QObject::connect(&m_tcp, &QTcpSocket::readyRead, this, [this] { ReadMore(); });
@@ -69,6 +78,7 @@ class QtSocket final : public Socket {
   ~QtSocket() override {
     m_tcp.disconnect(this);
     m_tcp.abort();
+    DropProbe();
   }
 
   void Connect() override {
@@ -81,6 +91,7 @@ class QtSocket final : public Socket {
     SetState(sckClosed);
     if (m_tcp.state() == QAbstractSocket::ConnectedState) m_tcp.flush();
     m_tcp.abort();
+    DropProbe();
     DiscardReceived();
   }
 
@@ -110,17 +121,56 @@ class QtSocket final : public Socket {
       ReadMore();
       ReportPeerClosed();
     }
+    DropProbe();
   }
 
   void OnError(QAbstractSocket::SocketError error) {
-    // A peer that ends the connection is a Close, not an error.
-    if (error == QAbstractSocket::RemoteHostClosedError) return;
+    // Qt reads a reset as the end of the stream; the system still knows which it was. A peer
+    // that ends the connection in order is a Close, not an error.
+    if (error == QAbstractSocket::RemoteHostClosedError) {
+      if (State() != sckConnected || !PeerReset()) return;
+      ReadMore();
+      DropProbe();
+      ReportError(wsa::kConnectionReset, WinsockErrorDescription(wsa::kConnectionReset));
+      return;
+    }
     if (State() == sckClosed || State() == sckError) return;
     const int number = WinsockErrorNumber(error, m_tcp.errorString());
     ReportError(number, WinsockErrorDescription(number));
   }
 
+  // A second descriptor of the connection, so that its state can still be asked once Qt has
+  // closed its own; the connection ends when both are closed.
+  void KeepProbe() {
+#if defined(Q_OS_LINUX)
+    DropProbe();
+    const qintptr fd = m_tcp.socketDescriptor();
+    if (fd >= 0) m_probe = ::fcntl(int(fd), F_DUPFD_CLOEXEC, 0);
+#endif
+  }
+
+  void DropProbe() {
+#if defined(Q_OS_LINUX)
+    if (m_probe >= 0) ::close(m_probe);
+    m_probe = -1;
+#endif
+  }
+
+  // The peer reset the connection (an RST, not a FIN): it is closed without having been shut
+  // down in order.
+  bool PeerReset() const {
+#if defined(Q_OS_LINUX)
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    return m_probe >= 0 && ::getsockopt(m_probe, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 &&
+           info.tcpi_state == TCP_CLOSE;
+#else
+    return false;
+#endif
+  }
+
   QTcpSocket m_tcp;
+  int m_probe = -1;
 };
 
 }  // namespace

@@ -109,6 +109,7 @@ void Session::TxTimer_Timer(Outgoing* out) {
   Write(*taken);
   // The timer that ticked goes once its tick has returned.
   taken->pace.release()->deleteLater();
+  StartSwitchWhenIdle();
 }
 
 void Session::Write(Outgoing& out) {
@@ -126,6 +127,7 @@ void Session::Write(Outgoing& out) {
 bool Session::Connect() {
   const Handler running(*this);
   QString failure;
+  m_logWanted = logging::LogFilePath(m_logsFolder, m_platform.Now());
   if (!logging::OpenRecordLog(m_logsFolder, m_platform.Now(), *m_log, &failure,
                               logging::MissingFolder::Create)) {
     emit LogFileFailed(failure);
@@ -273,20 +275,27 @@ void Session::HoldLogSwitch(bool hold) {
 
 void Session::TimerLog_Timer() {
   const Handler running(*this);
-  m_timerLog->SetEnabled(false);  // no tick while a switch is under way
   if (logging::IsSwitchDue(m_logsFolder, m_platform.Now())) m_switchPending = true;
+  StartSwitchWhenIdle();
+}
+
+void Session::StartSwitchWhenIdle() {
   // Not inside a step of the record path: the confirming reply would queue behind the arrival
-  // being read, or be taken for the answer to a request not yet written. The next tick, a
-  // quarter of a second later, finds it done.
-  if (m_switchPending && !Busy()) {
+  // being read, or be taken for the answer to a request not yet written. Due, it starts as soon
+  // as the step under way has ended: each step's end looks again once its handler has returned.
+  if (!m_switchPending || m_switchLookPosted) return;
+  m_switchLookPosted = true;
+  m_platform.Post(this, [this] {
+    const Handler running(*this);
+    m_switchLookPosted = false;
+    if (!m_switchPending || Busy() || m_switchHeld) return;
     m_switchPending = false;
     StartSwitch();
-    return;
-  }
-  m_timerLog->SetEnabled(true);
+  });
 }
 
 void Session::StartSwitch() {
+  m_timerLog->SetEnabled(false);  // no tick while a switch is under way
   m_switchLinked = m_socket->State() == Socket::sckConnected;
   m_switchConnection = m_connection;
   if (!m_switchLinked) {
@@ -311,8 +320,10 @@ void Session::FinishSwitch() {
   m_log->Close();
   emit LogSwitching();
   QString failure;
+  m_logWanted = logging::LogFilePath(m_logsFolder, m_platform.Now());
   if (!logging::OpenRecordLog(m_logsFolder, m_platform.Now(), *m_log, &failure,
-                              logging::MissingFolder::Leave)) {
+                              logging::MissingFolder::Remake)) {
+    // A reply still on its way is given up unacknowledged when it comes (no file takes it).
     emit LogFileFailed(failure);
     return;  // the timer stays off until Connect
   }

@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QObject>
-#include <QSet>
 #include <QString>
 
 #include <chrono>
@@ -14,6 +13,7 @@
 
 #include "link/frame.h"
 #include "link/reply_reader.h"
+#include "logging/last_reply.h"
 #include "platform/socket.h"
 #include "session/timings.h"
 
@@ -210,13 +210,17 @@ class Session : public QObject {
   bool AcknowledgeDataReply(const QByteArray& blocks);
   void SendAcknowledgement(QByteArray blocks);
   void Acknowledge();
-  bool AlreadyLogged(const QByteArray& record);
-  void Remember(const QByteArray& record);
-  void FailLogWrite(const QString& failure);
+  // How many of the reply's first records are the reply logged last, sent again.
+  qsizetype RepeatedRecords(const std::vector<PendingRecord>& records);
+  // Writes the reply's new lines and puts them on disk, with where they are.
+  bool LogReply(const QByteArray& lines, qsizetype count, bool extendsLast, QString* failure);
+  void FailLogWrite(const QString& path, const QString& failure);
   void ClosingSteps();
   void StartDeadline();
   void GiveUpReply();
   void ResetReceivePath();
+  // The switch falls due at the top of the hour and starts once the step under way has ended.
+  void StartSwitchWhenIdle();
   void StartSwitch();
   void FinishSwitch();
   void SetDownload(Download download);
@@ -276,9 +280,16 @@ class Session : public QObject {
   bool m_requestDeferred = false;
   bool m_acknowledging = false;
   std::vector<PendingRecord> m_replyRecords;
-  std::deque<QByteArray> m_recent;
-  QSet<QByteArray> m_recentSet;
-  bool m_recentLoaded = false;
+  // Where the reply logged last is; read from the log folder once, after a restart.
+  std::vector<logging::ReplyRun> m_lastReply;
+  bool m_lastReplyLoaded = false;
+  // Data replies still to come that may repeat the reply logged last: the first of a connection,
+  // and the late answer and the answer to a request sent again after its deadline.
+  int m_mayRepeat = 0;
+  bool m_replyMayRepeat = false;
+  // The file the log should have been, when it could not be opened.
+  QString m_logWanted;
+  bool m_switchLookPosted = false;
   bool m_logFailed = false;
   bool m_switchPending = false;
   bool m_switching = false;

@@ -4,13 +4,16 @@
 // may go on is left open for the next arrival, the rest timer or the request's deadline, and an
 // acknowledgement on its way holds the step open until it has been written.
 
+#include <QFileInfo>
+
 #include <algorithm>
 #include <limits>
+#include <span>
 #include <utility>
 
 #include "format/record_formatter.h"
 #include "link/frame.h"
-#include "logging/log_tail.h"
+#include "logging/last_reply.h"
 #include "logging/record_log.h"
 #include "platform/socket.h"
 #include "platform/timer.h"
@@ -64,6 +67,7 @@ void Session::RxTimer_Timer() {
   const std::vector<qsizetype> pieces = std::exchange(m_arrivalPieces, {});
   if (m_arrivalConnection != m_connection) {  // the link went while it waited
     m_hold.reset();
+    StartSwitchWhenIdle();
     return;
   }
   ReadArrival(text, pieces);
@@ -116,6 +120,7 @@ void Session::EndStep() {
   m_events.clear();
   m_stepOpen = false;
   if (!m_arrivalPaced) m_hold.reset();
+  StartSwitchWhenIdle();
 }
 
 void Session::Settle() {
@@ -158,6 +163,8 @@ bool Session::HandleReaderEvent(const Event& event) {
         m_logFailed = false;
         m_replyReadAfter = m_arrivalReadAfter;
         m_replyRecords.clear();  // of a reply that was given up
+        m_replyMayRepeat = m_mayRepeat > 0;
+        if (m_mayRepeat > 0) --m_mayRepeat;
         // A reply sent unasked still has a deadline for its rest.
         if (!m_answerTimer->Enabled()) StartDeadline();
       }
@@ -223,36 +230,82 @@ bool Session::AcknowledgeDataReply(const QByteArray& blocks) {
   // Until its acknowledgement is written the reply is still open, though the reader is done.
   m_acknowledging = true;
   std::vector<PendingRecord> records = std::exchange(m_replyRecords, {});
-  // A reply the exchange sends again because it never read our acknowledgement carries
-  // records that are in the log already; every call's record is unique (its own start and end).
-  std::vector<PendingRecord> fresh;
-  fresh.reserve(records.size());
-  QByteArray lines;
-  for (PendingRecord& pending : records) {
-    if (AlreadyLogged(pending.record)) continue;
-    if (m_log->IsOpen()) lines += logging::RecordLine(pending.record, pending.bad);
-    fresh.push_back(std::move(pending));
-  }
-  // The exchange forgets what it is told we have: the lines must be on disk first.
-  if (!lines.isEmpty()) {
+  // Only where the exchange can have sent the reply logged last again are its records compared
+  // with that reply's; anywhere else two records with the same bytes are two calls.
+  const qsizetype repeated =
+      std::exchange(m_replyMayRepeat, false) ? RepeatedRecords(records) : 0;
+  const auto fresh = std::span(records).subspan(std::size_t(repeated));
+  if (!fresh.empty()) {
+    // The exchange forgets what it is told we have: the lines must be on disk first, in a file.
     QString failure;
-    if (m_log->WriteLines(lines, &failure) == logging::RecordLog::WriteResult::Failed ||
-        !m_log->Sync(&failure)) {
+    const bool open = m_log->IsOpen();
+    if (!open) {
+      failure = QStringLiteral("no log file is open");
+    } else {
+      QByteArray lines;
+      for (const PendingRecord& pending : fresh)
+        lines += logging::RecordLine(pending.record, pending.bad);
+      if (LogReply(lines, qsizetype(fresh.size()), repeated > 0, &failure)) failure.clear();
+      else if (failure.isEmpty()) failure = QStringLiteral("unknown failure");
+    }
+    if (!failure.isEmpty()) {
       m_acknowledging = false;
-      FailLogWrite(failure);
+      FailLogWrite(open ? m_log->Path() : m_logWanted, failure);
       return false;
     }
   }
   for (const PendingRecord& pending : fresh) {
-    Remember(pending.record);
     // The count starts again at 0 past its largest value rather than overflow.
     m_recordCount = m_recordCount == std::numeric_limits<qint32>::max() ? 0 : m_recordCount + 1;
     emit RecordLogged(pending.record, pending.bad, pending.cutFrom, m_recordCount);
   }
-  const auto repeated = qsizetype(records.size() - fresh.size());
   if (repeated > 0) emit RecordsAlreadyLogged(repeated, qsizetype(records.size()));
   // The reply that answered the request first, then a reply that completed its last record.
   SendAcknowledgement(blocks);
+  return true;
+}
+
+qsizetype Session::RepeatedRecords(const std::vector<PendingRecord>& records) {
+  if (!m_lastReplyLoaded) {
+    // After a restart the log folder itself tells where the reply logged last is.
+    m_lastReplyLoaded = true;
+    m_lastReply = logging::LoadLastReply(m_logsFolder);
+  }
+  std::vector<QByteArray> texts;
+  texts.reserve(records.size());
+  for (const PendingRecord& pending : records) texts.push_back(pending.record);
+  return logging::RepeatedRecords(m_logsFolder, m_lastReply, texts);
+}
+
+bool Session::LogReply(const QByteArray& lines, qsizetype count, bool extendsLast,
+                       QString* failure) {
+  std::vector<logging::ReplyRun> runs =
+      extendsLast ? m_lastReply : std::vector<logging::ReplyRun>{};
+  runs.push_back({QFileInfo(m_log->Path()).fileName(), std::max<qint64>(0, m_log->Size()), count});
+  // Where the lines go is on disk before they are: a reply cut after them is still found. A
+  // removed folder is made again by the write, and the list follows the lines then.
+  const bool folderThere = QFileInfo::exists(m_logsFolder);
+  if (folderThere) {
+    if (!logging::SaveLastReply(m_logsFolder, runs, failure)) {
+      m_lastReplyLoaded = false;  // the file holds the old list or the new one: it tells which
+      return false;
+    }
+    // Lines that fail below are missing where it points, as those of a reply cut short.
+    m_lastReply = runs;
+    m_lastReplyLoaded = true;
+  }
+  if (m_log->WriteLines(lines, failure) == logging::RecordLog::WriteResult::Failed ||
+      !m_log->Sync(failure)) {
+    return false;
+  }
+  // The file was made again, or a line cut short ended first: say where they really went.
+  if (!folderThere || m_log->LastLinesAt() != runs.back().offset) {
+    runs.back().offset = m_log->LastLinesAt();
+    QString trouble;
+    if (!logging::SaveLastReply(m_logsFolder, runs, &trouble)) qWarning("%s", qPrintable(trouble));
+    m_lastReply = std::move(runs);
+    m_lastReplyLoaded = true;
+  }
   return true;
 }
 
@@ -276,34 +329,14 @@ void Session::Acknowledge() {
   if (!m_proceeding && m_stepOpen) Proceed();
 }
 
-bool Session::AlreadyLogged(const QByteArray& record) {
-  if (!m_recentLoaded) {
-    // After a restart the log file itself tells what was written last.
-    m_recentLoaded = true;
-    for (const QByteArray& logged : logging::LastLoggedRecords(m_logsFolder, kRecentRecords))
-      Remember(logged);
-  }
-  return m_recentSet.contains(record);
-}
-
-void Session::Remember(const QByteArray& record) {
-  if (m_recentSet.contains(record)) return;
-  m_recent.push_back(record);
-  m_recentSet.insert(record);
-  while (qsizetype(m_recent.size()) > kRecentRecords) {
-    m_recentSet.remove(m_recent.front());
-    m_recent.pop_front();
-  }
-}
-
-void Session::FailLogWrite(const QString& failure) {
+void Session::FailLogWrite(const QString& path, const QString& failure) {
   // The reply is not acknowledged: the exchange keeps its records until the log takes them.
   m_logFailed = true;
   m_reader.Reset();
   m_replyRecords.clear();
   m_restTimer->SetEnabled(false);
   if (m_download == Download::Running) StopDownload();
-  emit LogWriteFailed(m_log->Path(), failure);
+  emit LogWriteFailed(path, failure);
 }
 
 void Session::ClosingSteps() {
@@ -338,12 +371,16 @@ void Session::AnswerTimer_Timer() {
     return;
   }
   const bool unanswered = std::exchange(m_requestOutstanding, false);
+  const bool begun = m_reader.InDataReply();
   GiveUpReply();
   if (!unanswered || m_download != Download::Running || m_socket->State() != Socket::sckConnected) {
     ClosingSteps();
     return;
   }
   emit RequestRepeated();
+  // The exchange answers this one with the reply it sent last if that was not acknowledged, and
+  // that reply may still come late first, unless it had begun.
+  m_mayRepeat = begun ? 1 : 2;
   TimerDnld_Timer();
 }
 
@@ -370,6 +407,9 @@ void Session::ResetReceivePath() {
   // A request armed by the old connection's last answer is not the next one's first.
   m_timerDnld->SetEnabled(false);
   m_logFailed = false;
+  // The exchange sends the reply whose acknowledgement it never read again, first.
+  m_mayRepeat = 1;
+  m_replyMayRepeat = false;
   // A step of the old connection ends here; an arrival waiting its pace is dropped at its time.
   m_events.clear();
   m_stepOpen = false;

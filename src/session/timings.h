@@ -38,8 +38,6 @@ inline constexpr std::chrono::milliseconds kDataRequestTimeout = 10000ms;
 // A timer that falls due while a step of the record path is under way looks again this much
 // later.
 inline constexpr std::chrono::milliseconds kLookAgain = 10ms;
-// The records logged last that a reply sent again after a cut is checked against.
-inline constexpr qsizetype kRecentRecords = 256;
 // How long the hourly switch waits for the exchange to confirm the stop of the download.
 inline constexpr std::chrono::milliseconds kSwitchStopWait = 10000ms;
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 
 #include "support/form_fixture.h"
@@ -111,20 +112,67 @@ TEST_F(LogSwitchTest, SilentExchangeHoldsTheSwitchOnlyABoundedTime) {
   EXPECT_TRUE(rig.m_form.TimerLog().Enabled());
 }
 
-TEST_F(LogSwitchTest, AFailedOpenWarnsAndLeavesTheTimerAndDownloadOff) {
+// The new hour's file cannot be opened while a data request is in flight: its answer is not
+// acknowledged (no file would hold it) and the operator is told why. A removed folder is made
+// again, as any write makes it, and the answer goes to the new file.
+TEST_F(LogSwitchTest, NoReplyIsAcknowledgedWithoutAFileToHoldIt) {
+  for (const bool dangling : {true, false}) {
+    LogSwitchRig rig(QDateTime(QDate(2026, 3, 5), QTime(14, 59, 58)));
+    rig.LoadAndConnect("1");
+    FakeExchange& exchange = rig.Exchange();
+    exchange.silent = true;  // the stop is confirmed by the request's deadline at 15:00:08.1
+    rig.m_form.CmdDnld_Click();
+    if (dangling) {
+      ASSERT_TRUE(QFile::link(rig.LogsPath() + "/gone", rig.LogsPath() + "/03051500.log"));
+    } else {
+      QDir(rig.LogsPath()).removeRecursively();
+    }
+    rig.m_platform.At(11s, [&] {
+      rig.Peer().PeerSend(QByteArray("\x16" "2000010" "1" "L" "\x02" "LATE\x03" "z"));
+    });
+    rig.m_platform.RunFor(12s);
+    const bool acknowledged = rig.Peer().Sent().contains(frame::DataAcknowledgement("1", 'L'));
+    EXPECT_EQ(acknowledged, !dangling);
+    EXPECT_EQ(rig.Read("03051500.log"), dangling ? "<missing>" : "\x02" "LATE\x03\r\n");
+    EXPECT_EQ(rig.m_form.TimerLog().Enabled(), !dangling);
+    ASSERT_EQ(rig.m_dialogs.boxes.size(), dangling ? 2U : 0U);
+    if (!dangling) continue;
+    EXPECT_EQ(rig.m_dialogs.boxes[0].title, "VORLAN");
+    EXPECT_TRUE(rig.m_dialogs.boxes[0].text.contains("symbolic link"));
+    EXPECT_TRUE(rig.m_dialogs.boxes[1].text.contains("no log file is open"));
+    EXPECT_FALSE(rig.m_form.CmdStop.Enabled());
+    EXPECT_FALSE(rig.Read("03051459.log").contains("LATE"));
+  }
+}
+
+// Against an exchange that answers at once the switch starts at the top of the hour, as soon as
+// the step under way is done; what is acknowledged after the stop is confirmed is in the new file.
+TEST_F(LogSwitchTest, StartsOnTimeAgainstAnExchangeThatAnswersAtOnce) {
   LogSwitchRig rig(QDateTime(QDate(2026, 3, 5), QTime(14, 59, 58)));
   rig.LoadAndConnect("1");
-  rig.Exchange();
+  FakeExchange& exchange = rig.Exchange();
+  exchange.delay = 0ms;
+  QByteArray all;
+  for (int i = 0; i < 30; ++i) {
+    exchange.QueueReply(char('A' + i % 26), "\x02" "CALL." + QByteArray::number(i) + "\x03");
+    all += "\x02" "CALL." + QByteArray::number(i) + "\x03\r\n";
+  }
+  const session::Session& session = rig.m_form.Session();
+  QDateTime started;
+  bool confirmed = false;
+  QByteArray afterStop;
+  QObject::connect(&session, &session::Session::StopStarted, [&] { started = rig.m_platform.Now(); });
+  QObject::connect(&session, &session::Session::StopCompleted, [&] { confirmed = true; });
+  QObject::connect(&session, &session::Session::RecordLogged, [&](const QByteArray& record) {
+    if (confirmed) afterStop += record + "\r\n";
+  });
   rig.m_form.CmdDnld_Click();
-  QDir(rig.LogsPath()).removeRecursively();  // the switch does not create the folder
-  rig.m_platform.RunFor(6s);
-  ASSERT_EQ(rig.m_dialogs.boxes.size(), 1u);
-  EXPECT_EQ(rig.m_dialogs.boxes[0].title, "VORLAN");
-  EXPECT_TRUE(rig.m_dialogs.boxes[0].text.startsWith("Path not found"));
-  EXPECT_FALSE(rig.m_form.TimerLog().Enabled());
-  EXPECT_FALSE(rig.m_form.CmdStop.Enabled());
-  EXPECT_FALSE(rig.m_form.CurrentLogFile().IsOpen());
-  EXPECT_FALSE(QDir(rig.LogsPath()).exists());
+  rig.m_platform.RunFor(10s);
+  const qint64 late = QDateTime(QDate(2026, 3, 5), QTime(15, 0)).msecsTo(started);
+  EXPECT_TRUE(late >= 0 && late <= 200) << late << " ms";
+  EXPECT_FALSE(afterStop.isEmpty());
+  EXPECT_EQ(Hex(rig.Read("03051500.log")), Hex(afterStop));
+  EXPECT_EQ(Hex(rig.Read("03051459.log") + rig.Read("03051500.log")), Hex(all));
 }
 
 // The link goes while the switch waits for the stop: no download is started on a dead link, and

@@ -428,6 +428,60 @@ TEST(ReplyCuts, RepliesSentAgainAfterACutAreLoggedOnce) {
   }
 }
 
+// Only where the exchange can repeat (the first reply of a connection) are a reply's records
+// compared, and only with the reply logged last, wherever it lies and however long it is; two
+// calls with the same bytes elsewhere are both kept.
+TEST(ReplyCuts, OnlyTheReplyLoggedLastIsRecognisedWhereItCanComeAgain) {
+  const auto calls = [](int from, int to) {
+    QByteArray records;
+    for (int i = from; i < to; ++i) records += "\x02" "CALL " + QByteArray::number(i) + "\x03";
+    return records;
+  };
+  const QByteArray huge = "\x02" + QByteArray(link::ReplyReader::kMaxRecord + 9, 'x') + "\x03";
+  const struct {
+    const char* name;
+    QByteArray first, again;
+    bool cut, restart, newerFile;
+    int lines;
+  } rows[] = {
+      {"two replies with the same bytes", calls(0, 1), calls(0, 1), false, false, false, 2},
+      {"300 records sent again after a cut", calls(0, 300), calls(0, 301), true, false, false, 301},
+      {"a restart, another file newer by its time", calls(0, 3), calls(0, 3), true, true, true, 3},
+      {"a cut record sent again after a restart", calls(0, 1) + huge, calls(0, 1) + huge, true,
+       true, false, 2},
+  };
+  for (const auto& row : rows) {
+    ReceiveRig rig;
+    rig.StartDownload();
+    rig.Arrive(kHeader + "A" + row.first + "z");
+    rig.m_platform.RunFor(100ms);
+    if (row.cut) rig.Peer().PeerClose();  // before the exchange read the acknowledgement
+    rig.m_platform.RunFor(100ms);
+    if (row.newerFile) {  // a clock stepped back, a file copied in: times say nothing
+      QFile other(rig.LogsPath() + "/03051200.log");
+      ASSERT_TRUE(other.open(QIODevice::WriteOnly) && other.write("\x02" "OLD\x03\r\n") > 0);
+      other.setFileTime(QDateTime::currentDateTime().addDays(1), QFileDevice::FileModificationTime);
+    }
+    VirtualPlatform later(QDateTime(QDate(2026, 3, 5), QTime(14, 37, 50)));
+    FormMain fresh({later, rig.m_settings, rig.m_dialogs, rig.m_dir.path()});
+    FormMain& form = row.restart ? fresh : rig.m_form;
+    VirtualPlatform& time = row.restart ? later : rig.m_platform;
+    if (row.cut) {
+      form.Form_Load();
+      form.txtHost.SetText("127.0.0.1");
+      form.CmdConnect_Click();
+      time.SocketAt(0)->PeerAccept();
+      time.RunFor(1ms);
+      form.CmdDnld_Click();
+      time.RunFor(200ms);
+    }
+    time.SocketAt(0)->PeerSend(kHeader + "B" + row.again + "z");
+    time.RunFor(300ms);
+    EXPECT_EQ(time.SocketAt(0)->Sent().count(frame::DataAcknowledgement("1", 'B')), 1) << row.name;
+    EXPECT_EQ(rig.Log().count("\r\n"), row.lines) << row.name;
+  }
+}
+
 // The hourly switch at every 10 ms of a download cycle: no data request while another is in
 // flight or a data reply awaits its acknowledgement; every record logged once, in order.
 TEST(ReplyCuts, HourlySwitchAtEveryStepOfTheCycleKeepsOneRequestOneAnswer) {

@@ -5,6 +5,10 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#if !defined(Q_OS_WIN)
+#include <sys/socket.h>
+#endif
+
 // The far end of a real loopback connection, served on the test's own event loop.
 class LoopbackPeer : public QObject {
  public:
@@ -29,6 +33,15 @@ class LoopbackPeer : public QObject {
   void Close() {
     m_connection->flush();
     m_connection->disconnectFromHost();
+  }
+  // Ends the connection with a reset (RST) instead of a FIN, as a crashed exchange does.
+  void Reset() {
+#if !defined(Q_OS_WIN)
+    const linger abrupt{1, 0};
+    ::setsockopt(int(m_connection->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abrupt,
+                 sizeof abrupt);
+#endif
+    m_connection->abort();
   }
   const QByteArray& Received() const { return m_received; }
 
