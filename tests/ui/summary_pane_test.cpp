@@ -2,15 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QBarSet>
 #include <QChart>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFile>
+#include <QGraphicsScene>
+#include <QGraphicsTextItem>
 #include <QImage>
 #include <QLabel>
 #include <QLineSeries>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStackedBarSeries>
 #include <QTableView>
 #include <QTabWidget>
@@ -108,6 +114,77 @@ TEST_F(FormTest, SummaryTabFollowsTheTableAndSavesItsChartsAndGroups) {
   m_form.TxtMaxTime.SetText("5");
   EXPECT_TRUE(pane->totals()->text().startsWith("3 calls, 3 flagged")) << pane->totals()->text().toStdString();
   EXPECT_EQ(maximumLine(), "Maximum 5 s");
+}
+
+// The texts the chart shows now, as drawn (labels cut for want of room read "..."), left to
+// right; below its plot: those of the bottom axis and the legend.
+QStringList Drawn(QChart* chart, bool belowPlot = false) {
+  const qreal plotBottom = chart->mapToScene(chart->plotArea().bottomLeft()).y();
+  std::vector<std::pair<qreal, QString>> texts;
+  for (QGraphicsItem* item : chart->scene()->items()) {
+    auto* text = qgraphicsitem_cast<QGraphicsTextItem*>(item);
+    if (!text || !text->isVisible()) continue;
+    const QRectF at = text->sceneBoundingRect();
+    if (!belowPlot || at.center().y() > plotBottom) texts.emplace_back(at.center().x(), text->toPlainText());
+  }
+  std::sort(texts.begin(), texts.end());
+  QStringList shown;
+  for (const auto& [x, text] : texts) shown << text;
+  return shown;
+}
+
+QStringList Matching(const QStringList& texts, const char* pattern) {
+  return texts.filter(QRegularExpression(QStringLiteral("^%1$").arg(QLatin1String(pattern))));
+}
+
+// A day of calls, one starting in every hour, up to 14 minutes long: at the window's size and
+// wider the axes read whole hours and minutes, as many as fit, none cut.
+TEST_F(FormTest, SummaryChartsLabelTheirBarsReadably) {
+  FormMainWindow window(m_form, m_dialogs);
+  QByteArray day;
+  for (int hour = 0; hour < 24; ++hour) {
+    const QByteArray at = QByteArray("20261207") + QByteArray::number(hour).rightJustified(2, '0');
+    day += Record("01", Times(at + "0000", at + QByteArray::number(10 + hour % 5) + "00")) + "\r\n";
+  }
+  const QString path = m_dir.filePath("12070000.log");
+  Write(path, day);
+  m_form.ImportFiles({path});
+  ImportedRecordsWindow* imported = window.importedWindow();
+  ASSERT_NE(imported, nullptr);
+  imported->pages()->setCurrentIndex(1);
+  SummaryPane* pane = imported->summaryPane();
+  const auto look = [&](int width) {
+    imported->resize(width, 700);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+  };
+  const auto hours = [](int step) {
+    QStringList every;
+    for (int hour = 0; hour < 24; hour += step) every << QString::number(hour).rightJustified(2, '0');
+    return every;
+  };
+  for (const int width : {1000, 2400}) {
+    look(width);
+    for (QChart* chart : {pane->callsChart(), pane->talkChart()}) {
+      EXPECT_TRUE(Matching(Drawn(chart), ".*\\.\\.\\.").isEmpty())
+          << width << ": " << Drawn(chart).join('|').toStdString();
+    }
+    const QStringList hourLabels = Matching(Drawn(pane->callsChart(), true), "\\d\\d");
+    const QStringList minuteLabels = Matching(Drawn(pane->talkChart(), true), "\\d+");
+    if (width == 1000) {
+      EXPECT_GE(hourLabels.size(), 4) << hourLabels.join('|').toStdString();
+      EXPECT_LT(hourLabels.size(), 24) << "fewer labels where the bars are narrow";
+      EXPECT_TRUE(hourLabels == hours(24 / int(hourLabels.size())))
+          << hourLabels.join('|').toStdString();
+    } else {
+      EXPECT_EQ(hourLabels, hours(1));
+      // Bars of a minute up to the longest call: 0 to 14, every one labelled.
+      EXPECT_EQ(minuteLabels.size(), 15) << minuteLabels.join('|').toStdString();
+    }
+    EXPECT_EQ(minuteLabels.value(0), "0");
+    EXPECT_EQ(Matching(Drawn(pane->callsChart()), "\\d"), (QStringList{"0", "1"}))
+        << "whole calls on the count axis, each once";
+  }
 }
 
 }  // namespace
