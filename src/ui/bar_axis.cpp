@@ -15,12 +15,15 @@ constexpr qreal kRoundLabel = 2 * 5.0 + 2 * 2.0 + 4.0;
 
 }  // namespace
 
-BarAxis::BarAxis(QStringList labels, std::vector<int> steps, int anchor)
-    : m_labels(std::move(labels)), m_steps(std::move(steps)), m_anchor(anchor) {
+BarAxis::BarAxis(QStringList labels, Place place, std::vector<int> steps, int anchor)
+    : m_labels(std::move(labels)),
+      m_place(place),
+      m_bars(int(m_labels.size()) - (place == Place::Edges && !m_labels.empty() ? 1 : 0)),
+      m_steps(std::move(steps)),
+      m_anchor(anchor) {
   if (m_steps.empty()) m_steps.push_back(1);
-  setRange(-0.5, double(m_labels.size()) - 0.5);
+  setRange(-0.5, double(m_bars) - 0.5);
   setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
-  setStartValue(-0.5);
   // Ticks mark the labelled bars; lines through the bars would only clutter them.
   setGridLineVisible(false);
 }
@@ -29,7 +32,7 @@ void BarAxis::AttachTo(QChart* chart, QAbstractSeries* series) {
   chart->addAxis(this, Qt::AlignBottom);
   series->attachAxis(this);
   // Attaching lets the series widen the range to its own; the bars stay where they are.
-  setRange(-0.5, double(m_labels.size()) - 0.5);
+  setRange(-0.5, double(m_bars) - 0.5);
   QObject::connect(chart, &QChart::plotAreaChanged, this,
                    [this](const QRectF& plot) { Fit(plot.width()); });
   Fit(chart->plotArea().width());
@@ -55,9 +58,10 @@ void BarAxis::Fit(qreal plotWidth) {
   if (step == m_step) return;
   m_step = step;
   for (const QString& label : categoriesLabels()) remove(label);
-  setStartValue(-0.5);
+  // A label stands at the end of its category: the first begins before the first place.
+  setStartValue(At(0) - 1);
   for (int i = 0; i < m_labels.size(); ++i) {
-    if ((i + m_anchor) % step == 0) append(m_labels[i], i);
+    if ((i + m_anchor) % step == 0) append(m_labels[i], At(i));
   }
 }
 

@@ -254,8 +254,8 @@ void SummaryPane::ShowCallsPerHour(const format::CallSummary& summary) {
   m_callsChart->addSeries(series);
   // Hours labelled on the clock's round hours, days from the first.
   const int anchor = hourly && !groups.empty() ? Time(*groups.front().at, "H").toInt() : 0;
-  auto* axisX = hourly ? new BarAxis(labels, {1, 2, 3, 4, 6, 12, 24}, anchor)
-                       : new BarAxis(labels, {1, 2, 7, 14, 28});
+  auto* axisX = hourly ? new BarAxis(labels, BarAxis::Place::Bars, {1, 2, 3, 4, 6, 12, 24}, anchor)
+                       : new BarAxis(labels, BarAxis::Place::Bars, {1, 2, 7, 14, 28});
   QString title = hourly ? QStringLiteral("Calls per hour") : QStringLiteral("Calls per day");
   if (!groups.empty()) {
     title += QStringLiteral(", ") + Time(*groups.front().at, "yyyy-MM-dd");
@@ -280,21 +280,24 @@ void SummaryPane::ShowTalkTimes(const format::CallSummary& summary) {
     while (qint64(bins.size()) * width <= maximum) bins.push_back({qint64(bins.size()) * width, 0});
   }
   auto* set = new QBarSet(QStringLiteral("Calls"));
-  QStringList labels;
   qint64 most = 0;
-  const bool minutes = width % 60 == 0;
   for (const format::HistogramBin& bin : bins) {
     *set << double(bin.calls);
     most = std::max(most, bin.calls);
-    labels << (minutes ? QString::number(bin.from / 60)
-                       : QStringLiteral("%1:%2").arg(bin.from / 60).arg(bin.from % 60, 2, 10,
-                                                                          QLatin1Char('0')));
+  }
+  // The bins' bounds, read as on a clock's face: in minutes, with seconds where bins are short.
+  const bool minutes = width % 60 == 0;
+  QStringList labels;
+  for (qint64 from = 0; from <= qint64(bins.size()) * width && !bins.empty(); from += width) {
+    labels << (minutes ? QString::number(from / 60)
+                       : QStringLiteral("%1:%2").arg(from / 60).arg(from % 60, 2, 10,
+                                                                    QLatin1Char('0')));
   }
   auto* series = new QBarSeries;
   series->append(set);
   series->setBarWidth(1.0);
   m_talkChart->addSeries(series);
-  auto* axisX = new BarAxis(labels, {1, 2, 5, 10, 20});
+  auto* axisX = new BarAxis(labels, BarAxis::Place::Edges, {1, 2, 5, 10, 20});
   axisX->setTitleText(minutes ? QStringLiteral("Talk time in minutes, bars of %1 min").arg(width / 60)
                               : QStringLiteral("Talk time in minutes:seconds, bars of %1 s").arg(width));
   axisX->AttachTo(m_talkChart, series);
