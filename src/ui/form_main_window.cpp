@@ -341,9 +341,7 @@ bool FormMainWindow::eventFilter(QObject* watched, QEvent* event) {
   };
   switch (event->type()) {
     case QEvent::FocusIn:
-    case QEvent::FocusOut:
-      m_maxTimePresses.clear();
-      break;
+    case QEvent::FocusOut: m_maxTimePresses.clear(); break;
     case QEvent::KeyPress:
       m_maxTimePresses.insert(physicalKey(static_cast<QKeyEvent*>(event)));
       break;
@@ -354,8 +352,7 @@ bool FormMainWindow::eventFilter(QObject* watched, QEvent* event) {
       }
       break;
     }
-    default:
-      break;
+    default: break;
   }
   return QMainWindow::eventFilter(watched, event);
 }

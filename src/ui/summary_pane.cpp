@@ -72,7 +72,8 @@ QValueAxis* CountAxis(QChart* chart, qint64 most) {
     }
   }
   auto* axis = new QValueAxis;
-  axis->setRange(0, double((std::max<qint64>(most, 1) + step - 1) / step * step));
+  const qint64 top = (std::max<qint64>(most, 1) + step - 1) / step * step;
+  axis->setRange(0, double(top));
   axis->setTickType(QValueAxis::TicksDynamic);
   axis->setTickAnchor(0);
   axis->setTickInterval(double(step));
@@ -236,7 +237,9 @@ void SummaryPane::ShowCallsPerHour(const format::CallSummary& summary) {
     return groups.empty() || Time(*groups.front().at, format) == Time(*groups.back().at, format);
   };
   const bool oneDay = same("yyyyMMdd");
-  const char* labelFormat = hourly ? (oneDay ? "HH" : "MM-dd HH") : same("yyyy") ? "MM-dd" : "yyyy-MM-dd";
+  const char* labelFormat = hourly         ? (oneDay ? "HH" : "MM-dd HH")
+                            : same("yyyy") ? "MM-dd"
+                                           : "yyyy-MM-dd";
   auto* plain = new QBarSet(QStringLiteral("Calls"));
   auto* flagged = new QBarSet(QStringLiteral("Flagged calls"));
   QStringList labels;
@@ -298,8 +301,9 @@ void SummaryPane::ShowTalkTimes(const format::CallSummary& summary) {
   series->setBarWidth(1.0);
   m_talkChart->addSeries(series);
   auto* axisX = new BarAxis(labels, BarAxis::Place::Edges, {1, 2, 5, 10, 20});
-  axisX->setTitleText(minutes ? QStringLiteral("Talk time in minutes, bars of %1 min").arg(width / 60)
-                              : QStringLiteral("Talk time in minutes:seconds, bars of %1 s").arg(width));
+  axisX->setTitleText(
+      minutes ? QStringLiteral("Talk time in minutes, bars of %1 min").arg(width / 60)
+              : QStringLiteral("Talk time in minutes:seconds, bars of %1 s").arg(width));
   axisX->AttachTo(m_talkChart, series);
   QValueAxis* axisY = CountAxis(m_talkChart, most);
   series->attachAxis(axisY);
