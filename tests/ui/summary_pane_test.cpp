@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <map>
 
 #include <QBarSet>
 #include <QChart>
@@ -116,76 +116,60 @@ TEST_F(FormTest, SummaryTabFollowsTheTableAndSavesItsChartsAndGroups) {
   EXPECT_EQ(maximumLine(), "Maximum 5 s");
 }
 
-// The texts the chart shows now, as drawn (labels cut for want of room read "..."), left to
-// right; below its plot: those of the bottom axis and the legend.
-QStringList Drawn(QChart* chart, bool belowPlot = false) {
-  const qreal plotBottom = chart->mapToScene(chart->plotArea().bottomLeft()).y();
-  std::vector<std::pair<qreal, QString>> texts;
+// What a chart draws now, left to right: axes' labels (cut to "..." where they lack room),
+// titles, legend; `below`: only what lies under the plot, the bottom axis and the legend.
+QStringList Drawn(QChart* chart, bool below = false) {
+  const qreal bottom = chart->mapToScene(chart->plotArea().bottomLeft()).y();
+  std::multimap<qreal, QString> texts;
   for (QGraphicsItem* item : chart->scene()->items()) {
-    auto* text = qgraphicsitem_cast<QGraphicsTextItem*>(item);
-    if (!text || !text->isVisible()) continue;
-    const QRectF at = text->sceneBoundingRect();
-    if (!belowPlot || at.center().y() > plotBottom) texts.emplace_back(at.center().x(), text->toPlainText());
+    const auto* text = qgraphicsitem_cast<QGraphicsTextItem*>(item);
+    const QPointF at = item->sceneBoundingRect().center();
+    if (text && text->isVisible() && (!below || at.y() > bottom)) {
+      texts.emplace(at.x(), text->toPlainText());
+    }
   }
-  std::sort(texts.begin(), texts.end());
   QStringList shown;
   for (const auto& [x, text] : texts) shown << text;
   return shown;
 }
 
-QStringList Matching(const QStringList& texts, const char* pattern) {
-  return texts.filter(QRegularExpression(QStringLiteral("^%1$").arg(QLatin1String(pattern))));
-}
-
-// A day of calls, one starting in every hour, up to 14 minutes long: at the window's size and
-// wider the axes read whole hours and minutes, as many as fit, none cut.
+// A day, a call starting in every hour, 10 to 14 minutes long. At the window's size every n-th
+// hour is labelled from 00, wide every hour and every minute's bound; no label is cut.
 TEST_F(FormTest, SummaryChartsLabelTheirBarsReadably) {
   FormMainWindow window(m_form, m_dialogs);
   QByteArray day;
+  QStringList hours;
   for (int hour = 0; hour < 24; ++hour) {
-    const QByteArray at = QByteArray("20261207") + QByteArray::number(hour).rightJustified(2, '0');
+    hours << QString::number(hour).rightJustified(2, '0');
+    const QByteArray at = "20261207" + hours.back().toLatin1();
     day += Record("01", Times(at + "0000", at + QByteArray::number(10 + hour % 5) + "00")) + "\r\n";
   }
-  const QString path = m_dir.filePath("12070000.log");
-  Write(path, day);
-  m_form.ImportFiles({path});
+  Write(m_dir.filePath("12070000.log"), day);
+  m_form.ImportFiles({m_dir.filePath("12070000.log")});
   ImportedRecordsWindow* imported = window.importedWindow();
   ASSERT_NE(imported, nullptr);
   imported->pages()->setCurrentIndex(1);
-  SummaryPane* pane = imported->summaryPane();
-  const auto look = [&](int width) {
-    imported->resize(width, 700);
-    QCoreApplication::processEvents();
-    QCoreApplication::processEvents();
-  };
-  const auto hours = [](int step) {
-    QStringList every;
-    for (int hour = 0; hour < 24; hour += step) every << QString::number(hour).rightJustified(2, '0');
-    return every;
+  const SummaryPane* pane = imported->summaryPane();
+  const auto numbers = [](const QStringList& texts, const char* digits) {
+    return texts.filter(QRegularExpression(QStringLiteral("^\\d%1$").arg(digits)));
   };
   for (const int width : {1000, 2400}) {
-    look(width);
-    for (QChart* chart : {pane->callsChart(), pane->talkChart()}) {
-      EXPECT_TRUE(Matching(Drawn(chart), ".*\\.\\.\\.").isEmpty())
-          << width << ": " << Drawn(chart).join('|').toStdString();
-    }
-    const QStringList hourLabels = Matching(Drawn(pane->callsChart(), true), "\\d\\d");
-    const QStringList minuteLabels = Matching(Drawn(pane->talkChart(), true), "\\d+");
-    if (width == 1000) {
-      EXPECT_GE(hourLabels.size(), 4) << hourLabels.join('|').toStdString();
-      EXPECT_LT(hourLabels.size(), 24) << "fewer labels where the bars are narrow";
-      EXPECT_TRUE(hourLabels == hours(24 / int(hourLabels.size())))
-          << hourLabels.join('|').toStdString();
-    } else {
-      EXPECT_EQ(hourLabels, hours(1));
-      // Bars of a minute up to the longest call, 14 minutes: bounds 0 to 15, each labelled.
-      QStringList bounds;
-      for (int minute = 0; minute <= 15; ++minute) bounds << QString::number(minute);
-      EXPECT_EQ(minuteLabels, bounds);
-    }
+    imported->resize(width, 700);
+    QCoreApplication::processEvents();
+    const QStringList drawn = Drawn(pane->callsChart()) + Drawn(pane->talkChart());
+    EXPECT_TRUE(drawn.filter("...").isEmpty()) << width << ": " << drawn.join('|').toStdString();
+    const QStringList hourLabels = numbers(Drawn(pane->callsChart(), true), "\\d");
+    const QStringList minuteLabels = numbers(Drawn(pane->talkChart(), true), "+");
+    const qsizetype step = 24 / std::max<qsizetype>(hourLabels.size(), 1);
+    EXPECT_EQ(step > 1, width == 1000) << hourLabels.join('|').toStdString();
+    QStringList everyStep;
+    for (qsizetype hour = 0; hour < 24; hour += step) everyStep << hours[hour];
+    EXPECT_EQ(hourLabels, everyStep);
     EXPECT_EQ(minuteLabels.value(0), "0");
-    EXPECT_EQ(Matching(Drawn(pane->callsChart()), "\\d"), (QStringList{"0", "1"}))
-        << "whole calls on the count axis, each once";
+    EXPECT_EQ(minuteLabels.size() == 16, width > 1000) << "bounds 0 to 15 of 1-minute bins";
+    QStringList counts = numbers(Drawn(pane->callsChart()), "");
+    counts.sort();
+    EXPECT_EQ(counts, (QStringList{"0", "1"})) << "whole calls, each once";
   }
 }
 
