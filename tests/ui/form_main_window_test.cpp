@@ -2,13 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <tuple>
-#include <vector>
-
 #include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
@@ -18,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -104,30 +101,23 @@ TEST_F(FormMainWindowTest, TypingIntoMaxTimeKeepsDigitsOnly) {
   EXPECT_EQ(m_form.TxtMaxTime.Text(), "");
 }
 
-// Keys as the window system delivers them, each to the widget that has the focus at that moment
-// (> 0 a press, < 0 a release): a key typed into the box empties it, the release of a key
-// pressed elsewhere (the Tab that brings the focus, the Enter that closes a dialog) does not.
+// Keys as the window system delivers them, to the widget that has the focus at that moment
+// (> 0 a press, < 0 a release): only a key typed into the box empties it, not the release of
+// one pressed elsewhere (the Tab that brings the focus, the Enter that closes a dialog).
 TEST_F(FormMainWindowTest, MaxTimeIsEmptiedOnlyByKeysTypedIntoIt) {
-  auto* box = Find<QLineEdit>("TxtMaxTime");
-  m_window->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
   const auto keys = [](QWidget* to, const std::vector<int>& codes) {
+    to->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(to));
     for (const int code : codes) {
       if (code > 0) QTest::keyPress(to->windowHandle(), Qt::Key(code));
       if (code < 0) QTest::keyRelease(to->windowHandle(), Qt::Key(-code));
     }
   };
-  const auto closeDialogWithEnter = [&] {
-    QDialog dialog(m_window.get());
-    (new QPushButton(QStringLiteral("OK"), &dialog))->setDefault(true);
-    QObject::connect(dialog.findChild<QPushButton*>(), &QPushButton::clicked, &dialog,
-                     &QDialog::accept);
+  const auto enterInADialog = [&] {
+    QMessageBox dialog(m_window.get());
     dialog.open();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
     keys(&dialog, {Qt::Key_Return});
     ASSERT_FALSE(dialog.isVisible()) << "closed on the press";
-    m_window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
     keys(m_window.get(), {-Qt::Key_Return});
   };
   const int tab = Qt::Key_Tab, backtab = Qt::Key_Backtab, shift = Qt::Key_Shift;
@@ -135,17 +125,13 @@ TEST_F(FormMainWindowTest, MaxTimeIsEmptiedOnlyByKeysTypedIntoIt) {
       {"Tab out, Shift+Tab back", {tab, -tab, shift, backtab, -backtab, -shift}, "600"},
       {"Shift+Tab out, Tab back", {shift, backtab, -backtab, -shift, tab, -tab}, "600"},
       {"Enter that closes a dialog", {}, "600"},
-      {"a digit typed", {Qt::Key_7, -Qt::Key_7}, "6007"},
-      {"a letter typed", {Qt::Key_A, -Qt::Key_A}, ""},
       {"Enter typed", {Qt::Key_Return, -Qt::Key_Return}, ""},
-      {"Shift typed", {shift, -shift}, ""},
   };
   for (const auto& [name, codes, after] : rows) {
     m_form.TxtMaxTime.SetText("600");
-    box->setFocus();
-    box->end(false);
-    codes.empty() ? closeDialogWithEnter() : keys(m_window.get(), codes);
-    EXPECT_TRUE(box->hasFocus()) << name;
+    Find<QLineEdit>("TxtMaxTime")->setFocus();
+    codes.empty() ? enterInADialog() : keys(m_window.get(), codes);
+    EXPECT_TRUE(Find<QLineEdit>("TxtMaxTime")->hasFocus()) << name;
     EXPECT_EQ(m_form.TxtMaxTime.Text().toStdString(), after) << name;
   }
 }
