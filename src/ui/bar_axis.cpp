@@ -18,7 +18,8 @@ constexpr qreal kRoundLabel = 2 * 5.0 + 2 * 2.0 + 4.0;
 BarAxis::BarAxis(QStringList labels, Place place, std::vector<int> steps, int anchor)
     : m_labels(std::move(labels)),
       m_place(place),
-      m_bars(int(m_labels.size()) - (place == Place::Edges && !m_labels.empty() ? 1 : 0)),
+      // Without bars, a scale of one bar's width: a range of none is no range.
+      m_bars(std::max(1, int(m_labels.size()) - (place == Place::Edges ? 1 : 0))),
       m_steps(std::move(steps)),
       m_anchor(anchor) {
   if (m_steps.empty()) m_steps.push_back(1);

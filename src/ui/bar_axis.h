@@ -26,7 +26,6 @@ class BarAxis : public QCategoryAxis {
 
   // Adds the axis at the chart's bottom and attaches the series to it.
   void AttachTo(QChart* chart, QAbstractSeries* series);
-  int Step() const { return m_step; }
 
  private:
   void Fit(qreal plotWidth);
