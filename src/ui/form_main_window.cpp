@@ -333,9 +333,26 @@ void FormMainWindow::closeEvent(QCloseEvent* event) {
 }
 
 bool FormMainWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::KeyRelease && watched->objectName() == "TxtMaxTime") {
-    const auto* key = static_cast<QKeyEvent*>(event);
-    if (!key->isAutoRepeat()) m_form.TxtMaxTime_KeyUp(VirtualKeyCode(key->key(), key->modifiers()));
+  if (watched->objectName() != "TxtMaxTime") return QMainWindow::eventFilter(watched, event);
+  // Only a key typed into the box empties it: the release of a key pressed elsewhere (the Tab
+  // that brought the focus here, the Enter that closed a dialog) is not the operator's typing.
+  const auto physicalKey = [](const QKeyEvent* key) {
+    return key->nativeScanCode() != 0 ? int(key->nativeScanCode()) : key->key();
+  };
+  switch (event->type()) {
+    case QEvent::FocusIn:
+    case QEvent::FocusOut: m_maxTimePresses.clear(); break;
+    case QEvent::KeyPress:
+      m_maxTimePresses.insert(physicalKey(static_cast<QKeyEvent*>(event)));
+      break;
+    case QEvent::KeyRelease: {
+      const auto* key = static_cast<QKeyEvent*>(event);
+      if (!key->isAutoRepeat() && m_maxTimePresses.remove(physicalKey(key))) {
+        m_form.TxtMaxTime_KeyUp(VirtualKeyCode(key->key(), key->modifiers()));
+      }
+      break;
+    }
+    default: break;
   }
   return QMainWindow::eventFilter(watched, event);
 }

@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <QSet>
 
 #include <memory>
 
@@ -52,6 +53,8 @@ class FormMainWindow : public QMainWindow {
   AboutServices m_aboutServices;
   QPointer<frmAbout> m_about;
   QPointer<ImportedRecordsWindow> m_imported;
+  // The keys pressed while the maximum-time box had the focus and not yet released.
+  QSet<int> m_maxTimePresses;
 };
 
 }  // namespace vorlan

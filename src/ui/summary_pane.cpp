@@ -1,6 +1,5 @@
 #include "ui/summary_pane.h"
 
-#include <QBarCategoryAxis>
 #include <QBarSeries>
 #include <QBarSet>
 #include <QChart>
@@ -9,7 +8,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QFont>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -31,6 +29,7 @@
 #include "format/record_fields.h"
 #include "format/record_formatter.h"
 #include "platform/dialogs.h"
+#include "ui/bar_axis.h"
 
 namespace vorlan {
 namespace {
@@ -64,23 +63,37 @@ void Clear(QChart* chart) {
 }
 
 QValueAxis* CountAxis(QChart* chart, qint64 most) {
+  // Ticks on whole calls only (fractions would all read as their whole part): one every 1, 2
+  // or 5 times a power of ten, five or fewer.
+  qint64 step = 0;
+  for (qint64 power = 1; step == 0; power *= 10) {
+    for (const qint64 s : {1, 2, 5}) {
+      if (step == 0 && s * power * 5 >= most) step = s * power;
+    }
+  }
   auto* axis = new QValueAxis;
-  axis->setRange(0, double(std::max<qint64>(most, 1)));
+  const qint64 top = (std::max<qint64>(most, 1) + step - 1) / step * step;
+  axis->setRange(0, double(top));
+  axis->setTickType(QValueAxis::TicksDynamic);
+  axis->setTickAnchor(0);
+  axis->setTickInterval(double(step));
   axis->setLabelFormat(QStringLiteral("%d"));
-  axis->applyNiceNumbers();
   axis->setTitleText(QStringLiteral("Calls"));
   chart->addAxis(axis, Qt::AlignLeft);
   return axis;
 }
 
-QBarCategoryAxis* CategoryAxis(const QStringList& labels) {
-  auto* axis = new QBarCategoryAxis;
-  axis->append(labels);
-  // Small, so that a label fits its bar and is not cut to "...".
-  QFont font = axis->labelsFont();
-  font.setPointSizeF(font.pointSizeF() * 0.8);
-  axis->setLabelsFont(font);
-  return axis;
+// A bin width that gives at most `bins` bars up to `upTo` seconds and starts every bar on a
+// whole minute, or on a round part of one.
+qint64 TalkBinWidth(qint64 upTo, int bins) {
+  const qint64 span = std::max<qint64>(upTo, 0) + 1;
+  const auto enough = [&](qint64 width) { return (span + width - 1) / width <= bins; };
+  for (const qint64 width : {1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800}) {
+    if (enough(width)) return width;
+  }
+  qint64 width = 3600;
+  while (!enough(width)) width *= 2;
+  return width;
 }
 
 QString Time(qint64 msecs, const char* format) {
@@ -220,8 +233,13 @@ void SummaryPane::ShowCallsPerHour(const format::CallSummary& summary) {
     }
     groups = std::move(all);
   }
-  const bool oneDay =
-      groups.empty() || Time(*groups.front().at, "yyyyMMdd") == Time(*groups.back().at, "yyyyMMdd");
+  const auto same = [&](const char* format) {
+    return groups.empty() || Time(*groups.front().at, format) == Time(*groups.back().at, format);
+  };
+  const bool oneDay = same("yyyyMMdd");
+  const char* labelFormat = hourly         ? (oneDay ? "HH" : "MM-dd HH")
+                            : same("yyyy") ? "MM-dd"
+                                           : "yyyy-MM-dd";
   auto* plain = new QBarSet(QStringLiteral("Calls"));
   auto* flagged = new QBarSet(QStringLiteral("Flagged calls"));
   QStringList labels;
@@ -230,15 +248,17 @@ void SummaryPane::ShowCallsPerHour(const format::CallSummary& summary) {
     *plain << double(group.figures.calls - group.figures.flagged);
     *flagged << double(group.figures.flagged);
     most = std::max(most, group.figures.calls);
-    labels << Time(*group.at, !hourly ? "MM-dd" : oneDay ? "HH" : "MM-dd HH");
+    labels << Time(*group.at, labelFormat);
   }
   auto* series = new QStackedBarSeries;
   series->append(plain);
   series->append(flagged);
   series->setBarWidth(0.9);
   m_callsChart->addSeries(series);
-  QBarCategoryAxis* axisX = CategoryAxis(labels);
-  if (!oneDay) axisX->setLabelsAngle(-90);
+  // Hours labelled on the clock's round hours, days from the first.
+  const int anchor = hourly && !groups.empty() ? Time(*groups.front().at, "H").toInt() : 0;
+  auto* axisX = hourly ? new BarAxis(labels, BarAxis::Place::Bars, {1, 2, 3, 4, 6, 12, 24}, anchor)
+                       : new BarAxis(labels, BarAxis::Place::Bars, {1, 2, 7, 14, 28});
   QString title = hourly ? QStringLiteral("Calls per hour") : QStringLiteral("Calls per day");
   if (!groups.empty()) {
     title += QStringLiteral(", ") + Time(*groups.front().at, "yyyy-MM-dd");
@@ -246,8 +266,7 @@ void SummaryPane::ShowCallsPerHour(const format::CallSummary& summary) {
   }
   m_callsChart->setTitle(title);
   axisX->setTitleText(hourly ? QStringLiteral("Hour of the start") : QStringLiteral("Day"));
-  m_callsChart->addAxis(axisX, Qt::AlignBottom);
-  series->attachAxis(axisX);
+  axisX->AttachTo(m_callsChart, series);
   series->attachAxis(CountAxis(m_callsChart, most));
 }
 
@@ -258,31 +277,34 @@ void SummaryPane::ShowTalkTimes(const format::CallSummary& summary) {
   const auto maximum =
       hasMaximum ? qint64(std::clamp(format::LeadingNumber(maxText), 0.0, double(INT32_MAX))) : 0;
   const qint64 longest = summary.Totals().figures.longestTalkSeconds.value_or(0);
-  const qint64 width = format::CallSummary::BinWidth(std::max(longest, maximum), kHistogramBars);
+  const qint64 width = TalkBinWidth(std::max(longest, maximum), kHistogramBars);
   std::vector<format::HistogramBin> bins = summary.TalkHistogram(width);
   if (hasMaximum) {
     while (qint64(bins.size()) * width <= maximum) bins.push_back({qint64(bins.size()) * width, 0});
   }
   auto* set = new QBarSet(QStringLiteral("Calls"));
-  QStringList labels;
   qint64 most = 0;
-  const bool minutes = width % 60 == 0;
   for (const format::HistogramBin& bin : bins) {
     *set << double(bin.calls);
     most = std::max(most, bin.calls);
-    labels << (minutes ? QStringLiteral("%1m").arg(bin.from / 60)
-                       : QStringLiteral("%1s").arg(bin.from));
+  }
+  // The bins' bounds, read as on a clock's face: in minutes, with seconds where bins are short.
+  const bool minutes = width % 60 == 0;
+  QStringList labels;
+  for (qint64 from = 0; from <= qint64(bins.size()) * width && !bins.empty(); from += width) {
+    labels << (minutes ? QString::number(from / 60)
+                       : QStringLiteral("%1:%2").arg(from / 60).arg(from % 60, 2, 10,
+                                                                    QLatin1Char('0')));
   }
   auto* series = new QBarSeries;
   series->append(set);
   series->setBarWidth(1.0);
   m_talkChart->addSeries(series);
-  QBarCategoryAxis* axisX = CategoryAxis(labels);
-  axisX->setTitleText(QStringLiteral("Talk time, bars of %1")
-                          .arg(minutes ? QStringLiteral("%1 min").arg(width / 60)
-                                       : QStringLiteral("%1 s").arg(width)));
-  m_talkChart->addAxis(axisX, Qt::AlignBottom);
-  series->attachAxis(axisX);
+  auto* axisX = new BarAxis(labels, BarAxis::Place::Edges, {1, 2, 5, 10, 20});
+  axisX->setTitleText(
+      minutes ? QStringLiteral("Talk time in minutes, bars of %1 min").arg(width / 60)
+              : QStringLiteral("Talk time in minutes:seconds, bars of %1 s").arg(width));
+  axisX->AttachTo(m_talkChart, series);
   QValueAxis* axisY = CountAxis(m_talkChart, most);
   series->attachAxis(axisY);
   m_talkChart->setTitle(QStringLiteral("Talk time"));
@@ -298,11 +320,7 @@ void SummaryPane::ShowTalkTimes(const format::CallSummary& summary) {
   pen.setWidth(2);
   line->setPen(pen);
   m_talkChart->addSeries(line);
-  auto* lineX = new QValueAxis;
-  lineX->setRange(-0.5, double(bins.size()) - 0.5);
-  lineX->setVisible(false);
-  m_talkChart->addAxis(lineX, Qt::AlignBottom);
-  line->attachAxis(lineX);
+  line->attachAxis(axisX);
   line->attachAxis(axisY);
 }
 

@@ -14,10 +14,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 
 #include "about/frm_about.h"
 #include "app/imported_records.h"
@@ -97,6 +99,41 @@ TEST_F(FormMainWindowTest, TypingIntoMaxTimeKeepsDigitsOnly) {
   EXPECT_EQ(m_form.TxtMaxTime.Text(), "");
   QTest::keyClick(box, Qt::Key_7, Qt::KeypadModifier);
   EXPECT_EQ(m_form.TxtMaxTime.Text(), "");
+}
+
+// Keys as the window system delivers them, to the widget that has the focus at that moment
+// (> 0 a press, < 0 a release): only a key typed into the box empties it, not the release of
+// one pressed elsewhere (the Tab that brings the focus, the Enter that closes a dialog).
+TEST_F(FormMainWindowTest, MaxTimeIsEmptiedOnlyByKeysTypedIntoIt) {
+  const auto keys = [](QWidget* to, const std::vector<int>& codes) {
+    to->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(to));
+    for (const int code : codes) {
+      if (code > 0) QTest::keyPress(to->windowHandle(), Qt::Key(code));
+      if (code < 0) QTest::keyRelease(to->windowHandle(), Qt::Key(-code));
+    }
+  };
+  const auto enterInADialog = [&] {
+    QMessageBox dialog(m_window.get());
+    dialog.open();
+    keys(&dialog, {Qt::Key_Return});
+    ASSERT_FALSE(dialog.isVisible()) << "closed on the press";
+    keys(m_window.get(), {-Qt::Key_Return});
+  };
+  const int tab = Qt::Key_Tab, backtab = Qt::Key_Backtab, shift = Qt::Key_Shift;
+  const std::tuple<const char*, std::vector<int>, const char*> rows[] = {
+      {"Tab out, Shift+Tab back", {tab, -tab, shift, backtab, -backtab, -shift}, "600"},
+      {"Shift+Tab out, Tab back", {shift, backtab, -backtab, -shift, tab, -tab}, "600"},
+      {"Enter that closes a dialog", {}, "600"},
+      {"Enter typed", {Qt::Key_Return, -Qt::Key_Return}, ""},
+  };
+  for (const auto& [name, codes, after] : rows) {
+    m_form.TxtMaxTime.SetText("600");
+    Find<QLineEdit>("TxtMaxTime")->setFocus();
+    codes.empty() ? enterInADialog() : keys(m_window.get(), codes);
+    EXPECT_TRUE(Find<QLineEdit>("TxtMaxTime")->hasFocus()) << name;
+    EXPECT_EQ(m_form.TxtMaxTime.Text().toStdString(), after) << name;
+  }
 }
 
 TEST_F(FormMainWindowTest, WidgetsFollowTheModelsAndForwardClicks) {

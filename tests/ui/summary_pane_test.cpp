@@ -6,11 +6,15 @@
 #include <QChart>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFile>
+#include <QGraphicsScene>
+#include <QGraphicsTextItem>
 #include <QImage>
 #include <QLabel>
 #include <QLineSeries>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStackedBarSeries>
 #include <QTableView>
 #include <QTabWidget>
@@ -108,6 +112,43 @@ TEST_F(FormTest, SummaryTabFollowsTheTableAndSavesItsChartsAndGroups) {
   m_form.TxtMaxTime.SetText("5");
   EXPECT_TRUE(pane->totals()->text().startsWith("3 calls, 3 flagged")) << pane->totals()->text().toStdString();
   EXPECT_EQ(maximumLine(), "Maximum 5 s");
+}
+
+// A day, a call in every hour, 10 to 14 minutes long. At the window's size every n-th hour is
+// labelled (label i reads i * 24 / labels), wide all 24; talk time in minutes; nothing is cut.
+TEST_F(FormTest, SummaryChartsLabelTheirBarsReadably) {
+  FormMainWindow window(m_form, m_dialogs);
+  QByteArray day;
+  for (int hour = 0; hour < 24; ++hour) {
+    const QByteArray at = "20261207" + QByteArray::number(hour).rightJustified(2, '0');
+    day += Record("01", Times(at + "0000", at + QByteArray::number(10 + hour % 5) + "00")) + "\r\n";
+  }
+  Write(m_dir.filePath("12070000.log"), day);
+  m_form.ImportFiles({m_dir.filePath("12070000.log")});
+  ImportedRecordsWindow* imported = window.importedWindow();
+  ASSERT_NE(imported, nullptr);
+  imported->pages()->setCurrentIndex(1);
+  const auto drawn = [](QChart* chart) {  // labels ("..." where cut), titles, legend; sorted
+    QStringList shown;
+    for (QGraphicsItem* item : chart->scene()->items()) {
+      const auto* text = qgraphicsitem_cast<QGraphicsTextItem*>(item);
+      if (text && text->isVisible()) shown << text->toPlainText();
+    }
+    shown.sort();
+    return shown;
+  };
+  for (const int width : {1000, 2400}) {
+    imported->resize(width, 700);
+    QCoreApplication::processEvents();
+    const QStringList calls = drawn(imported->summaryPane()->callsChart()),
+                      talk = drawn(imported->summaryPane()->talkChart());
+    EXPECT_TRUE((calls + talk).filter("...").isEmpty()) << (calls + talk).join('|').toStdString();
+    const QStringList hours = calls.filter(QRegularExpression("^\\d\\d$"));
+    EXPECT_EQ(hours.size() < 24, width == 1000) << "fewer labels where the bars are narrow";
+    for (qsizetype i = 0; i < hours.size(); ++i) EXPECT_EQ(hours[i].toInt() * hours.size(), 24 * i);
+    EXPECT_TRUE(talk.contains("Talk time in minutes, bars of 1 min") && talk.contains("14"));
+    EXPECT_EQ(calls.filter(QRegularExpression("^\\d$")), (QStringList{"0", "1"})) << "whole calls";
+  }
 }
 
 }  // namespace
