@@ -2,6 +2,7 @@
 # How fast a backlog drains: the exchange holds REPLIES records and sends one per data reply.
 # vorlan-collect (no lamps, no pace) drains all of them; the window's pace (three 50 ms lamp
 # flashes per reply) is measured by download_bench over 200 replies in the same run.
+# TRACE=1 runs both with the traffic trace on (download_bench VORLAN_TRACE=1, vorlan-collect --trace).
 # Usage: bench/drain_bench.sh [REPLIES]   (build first: cmake --preset bench && cmake --build --preset bench)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,7 +18,7 @@ cleanup() {
 trap cleanup EXIT
 
 echo "== the window's pace: download_bench"
-"$BUILD/bench/download_bench" | tee "$work/window.txt"
+VORLAN_TRACE=${TRACE:-} "$BUILD/bench/download_bench" | tee "$work/window.txt"
 window_measured=$(awk '/^measured:/ {print $2}' "$work/window.txt")
 window_records=$(awk '/^records:/ {print $2}' "$work/window.txt")
 
@@ -31,7 +32,7 @@ for _ in $(seq 600); do
 done
 mkdir "$work/logs"
 start=$(date +%s.%N)
-"$BUILD/src/collect/vorlan-collect" --host $address --logs "$work/logs" 2>"$work/collect.err" &
+"$BUILD/src/collect/vorlan-collect" --host $address --logs "$work/logs" ${TRACE:+--trace} 2>"$work/collect.err" &
 collector=$!
 pids+=($collector)
 lines=0

@@ -41,6 +41,11 @@ ParsedArguments ParseArguments(const QStringList& arguments, const QString& defa
       options.quiet = true;
       continue;
     }
+    if (name == "--trace") {
+      if (value) return Failure(QStringLiteral("--trace takes no value"));
+      options.trace = true;
+      continue;
+    }
     if (name != "--host" && name != "--device-id" && name != "--max-time" && name != "--logs" &&
         name != "--store" && name != "--exchange" && name != "--time-zone") {
       return Failure(QStringLiteral("unknown argument \"%1\"").arg(arguments[i]));
@@ -82,8 +87,8 @@ ParsedArguments ParseArguments(const QStringList& arguments, const QString& defa
 QString HelpText(const QString& defaultLogs) {
   return QStringLiteral(
              "Usage: vorlan-collect --host HOST [--device-id C] [--max-time SECONDS] [--logs DIR]\n"
-             "                      [--quiet] [--store CONNINFO [--exchange NAME] [--time-zone "
-             "TZ]]\n"
+             "                      [--quiet] [--trace] [--store CONNINFO [--exchange NAME]\n"
+             "                      [--time-zone TZ]]\n"
              "\n"
              "Connects to the exchange's call record interface at HOST, port 60010, downloads\n"
              "every call record for as long as it runs, and appends each to hourly log files,\n"
@@ -97,6 +102,8 @@ QString HelpText(const QString& defaultLogs) {
              "  --logs DIR          the folder of the log files, created when missing\n"
              "                      (default %1)\n"
              "  --quiet             report errors only\n"
+             "  --trace             every frame out and in, with its time and its bytes, to\n"
+             "                      MMDDhhmm.trace beside each log file\n"
              "  --store CONNINFO    also load every logged record into the call store\n"
              "                      (PostgreSQL; a libpq connection string or URI, without a\n"
              "                      password: libpq reads it from ~/.pgpass or PGPASSFILE).\n"
