@@ -233,6 +233,43 @@ TEST_F(FormMainWindowTest, AViewWindowStaysWhereTheOperatorPutItWhateverItsModel
   EXPECT_EQ(raw->windowTitle(), "Vorlan(RAW Data) Records = 1  Device ID = 0");
 }
 
+// Paused, the RAW Data view keeps its text and the operator's selection while lines come; when
+// the pause ends it shows what the model holds, and says how many lines the view's size left out.
+TEST_F(FormMainWindowTest, PauseHoldsTheRawViewStillAndCatchesUpAfter) {
+  ViewWindowWidget* raw = m_window->rawDataWindow();
+  TerminalView* view = raw->textBox();
+  const auto shownModel = [&] { return QString(m_form.txtout().Text()).replace("\r\n", "\n"); };
+  AppendToTerminal(m_form.txtout(), " first\r\n");
+  QCoreApplication::processEvents();
+  raw->pauseBox()->click();
+  view->selectAll();
+  const QString held = view->toPlainText();
+  for (int i = 0; i < 3; ++i) AppendToTerminal(m_form.txtout(), QString(" line %1\r\n").arg(i));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(view->toPlainText(), held);
+  EXPECT_EQ(view->textCursor().selectedText().size(), held.size()) << "selection kept";
+  EXPECT_EQ(raw->pauseNote()->text(), "3 new lines held");
+
+  // More than the view keeps: the oldest lines that came during the pause go unseen.
+  for (int i = 0; i < 2000; ++i) AppendToTerminal(m_form.txtout(), QString(" %1\r\n").arg(i, 12));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(view->toPlainText(), held);
+  const qsizetype kept = m_form.txtout().Text().count('\n');
+  EXPECT_EQ(view->LeftOutLines(), 2003 - kept);
+  EXPECT_EQ(raw->pauseNote()->text(),
+            QString("2003 new lines held, %1 of them beyond the view's size").arg(2003 - kept));
+
+  raw->pauseBox()->click();
+  EXPECT_EQ(view->toPlainText(), shownModel());
+  EXPECT_EQ(raw->pauseNote()->text(),
+            QString("%1 lines that came while paused were left out").arg(2003 - kept));
+  // With the pause off the view follows every append again.
+  AppendToTerminal(m_form.txtout(), " after\r\n");
+  QCoreApplication::processEvents();
+  EXPECT_EQ(view->toPlainText(), shownModel());
+  EXPECT_TRUE(view->toPlainText().endsWith(" after\n"));
+}
+
 TEST_F(FormMainWindowTest, ClosingTheRawWindowUnloadsItThroughTheModel) {
   Find<QCheckBox>("chkRaw")->click();
   m_window->rawDataWindow()->close();
