@@ -18,6 +18,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 
 #include "about/frm_about.h"
 #include "app/imported_records.h"
@@ -77,7 +78,7 @@ TEST_F(FormMainWindowTest, ShowsEveryControlWithItsCaption) {
   EXPECT_EQ(menus, (QStringList{"&File", "E&dit", "&Help"}));
   QStringList fileItems;
   for (QAction* a : m_window->menuBar()->actions().front()->menu()->actions()) fileItems << a->text();
-  EXPECT_EQ(fileItems, (QStringList{"&Import", "&Export...", "", "&Exit"}));
+  EXPECT_EQ(fileItems, (QStringList{"&Import", "&Export...", "&Trace Traffic to Files", "", "&Exit"}));
   EXPECT_FALSE(Find<QPushButton>("CmdDisconnect")->isEnabled());
   EXPECT_TRUE(m_window->rawDataWindow()->isVisible());
   EXPECT_EQ(m_window->rawDataWindow()->windowTitle(), "VORLAN: RAW Data");
@@ -270,6 +271,21 @@ TEST_F(FormMainWindowTest, PauseHoldsTheRawViewStillAndCatchesUpAfter) {
   EXPECT_TRUE(view->toPlainText().endsWith(" after\n"));
 }
 
+// Made as small as the operator likes, every button still reads whole; the picture button says
+// what it does.
+TEST_F(FormMainWindowTest, ButtonsStayWholeAtAnySizeAndThePictureButtonIsNamed) {
+  m_window->show();
+  m_window->resize(500, 200);
+  QCoreApplication::processEvents();
+  for (QPushButton* button : m_window->findChildren<QPushButton*>()) {
+    if (button->isVisible())
+      EXPECT_GE(button->width(), button->sizeHint().width()) << button->text().toStdString();
+  }
+  auto* cls = Find<QToolButton>("CmdCls");
+  EXPECT_EQ(cls->accessibleName(), "Clear RAW Data view");
+  EXPECT_EQ(cls->toolTip(), "Clear RAW Data view");
+}
+
 TEST_F(FormMainWindowTest, ClosingTheRawWindowUnloadsItThroughTheModel) {
   Find<QCheckBox>("chkRaw")->click();
   m_window->rawDataWindow()->close();
@@ -307,7 +323,7 @@ TEST_F(FormMainWindowTest, ImportedRecordsWindowSortsFiltersAndShowsTheSelectedR
   QPointer<ImportedRecordsWindow> window = m_window->importedWindow();
   ASSERT_NE(window, nullptr);
   EXPECT_TRUE(window->isVisible());
-  EXPECT_EQ(window->windowTitle(), "Imported records");
+  EXPECT_EQ(window->windowTitle(), "Imported records: 12071200.log");
   EXPECT_EQ(window->summary()->text(),
             "2 records: 1 over the maximum now, 0 marked <BAD>:. 1 line is not a record.");
   ASSERT_NE(window->otherLines(), nullptr);
