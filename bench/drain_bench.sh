@@ -8,7 +8,7 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 REPLIES=${1:-10000}
 BUILD=${BUILD:-$ROOT/build-bench}
-address=127.0.4.2
+address=${ADDRESS:-127.0.4.2}
 work=$(mktemp -d /tmp/vorlan-drain-bench-XXXXXX)
 pids=()
 cleanup() {

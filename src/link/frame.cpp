@@ -84,7 +84,7 @@ char ForeignDeviceId(QByteArrayView text, QByteArrayView deviceId) {
   if (result < '1' || result > '4') return 0;
   const QByteArray same = StatusReply(QByteArrayView(&id, 1), result);
   const bool whole = result == '4' ? text.startsWith(same.chopped(1)) : text == same;
-  return whole ? id : 0;
+  return whole ? id : '\0';
 }
 
 const char* ReplyKindName(ReplyKind kind) {
