@@ -1,6 +1,7 @@
 #include "session/traffic_trace.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 
 #include "link/frame.h"
 #include "logging/record_log.h"
@@ -111,11 +112,21 @@ QString TrafficTrace::TracePath(const QString& logPath) {
 void TrafficTrace::Open(const QString& logPath) {
   m_file.close();
   m_file.setFileName(TracePath(logPath));
+  // Like the log it holds the records: never through a link, readable by its owner only.
+  const QFileInfo info(m_file.fileName());
+  if (info.isSymLink()) {
+    Fail(QStringLiteral("The traffic trace %1 is a symbolic link; tracing is off.")
+             .arg(m_file.fileName()));
+    return;
+  }
+  const bool fresh = !info.exists();
   // Unbuffered: each line goes out in one write, whole, as it happens.
   if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
     Fail(QStringLiteral("The traffic trace %1 cannot be opened (%2); tracing is off.")
              .arg(m_file.fileName(), m_file.errorString()));
+    return;
   }
+  if (fresh) m_file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 void TrafficTrace::Line(const char* direction, const QByteArray& text) {
