@@ -51,6 +51,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   form.Form_Load();
+  // VORLAN_TRACE=1: the same download with the traffic trace written beside the log.
+  form.mnuTrace_Click(!qEnvironmentVariableIsEmpty("VORLAN_TRACE"));
   form.txtHost.SetText("127.0.4.1");
   form.cbDeviceID.SetText("1");
   form.CmdConnect_Click();

@@ -3,12 +3,14 @@
 # vorlan-collect (no lamps, no pace) drains all of them; the window's pace (three 50 ms lamp
 # flashes per reply) is measured by download_bench over 200 replies in the same run. The drain
 # runs twice: as it is, then with metrics on and a scrape every second, for their cost.
+# TRACE=1 runs all of it with the traffic trace on (download_bench VORLAN_TRACE=1, vorlan-collect
+# --trace); ADDRESS= gives the simulator another loopback address.
 # Usage: bench/drain_bench.sh [REPLIES]   (build first: cmake --preset bench && cmake --build --preset bench)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 REPLIES=${1:-10000}
 BUILD=${BUILD:-$ROOT/build-bench}
-address=127.0.4.2
+address=${ADDRESS:-127.0.4.2}
 work=$(mktemp -d /tmp/vorlan-drain-bench-XXXXXX)
 pids=()
 cleanup() {
@@ -20,7 +22,7 @@ trap cleanup EXIT
 # A build without the benchmarks (BUILD=build) measures the collector alone.
 if [ -x "$BUILD/bench/download_bench" ]; then
   echo "== the window's pace: download_bench"
-  "$BUILD/bench/download_bench" | tee "$work/window.txt"
+  VORLAN_TRACE=${TRACE:-} "$BUILD/bench/download_bench" | tee "$work/window.txt"
   window_measured=$(awk '/^measured:/ {print $2}' "$work/window.txt")
   window_records=$(awk '/^records:/ {print $2}' "$work/window.txt")
 fi
@@ -38,7 +40,7 @@ drain() {
   done
   rm -rf "$work/logs" && mkdir "$work/logs"
   start=$(date +%s.%N)
-  "$BUILD/src/collect/vorlan-collect" --host $address --logs "$work/logs" "$@" 2>"$work/collect.err" &
+  "$BUILD/src/collect/vorlan-collect" --host $address --logs "$work/logs" ${TRACE:+--trace} "$@" 2>"$work/collect.err" &
   collector=$!
   pids+=($collector)
   local scraper=""

@@ -1,7 +1,7 @@
 # Shared by run.sh and test.sh: install what a fresh Debian machine lacks, then configure and build.
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-PACKAGES=(cmake ninja-build g++ ccache qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev postgresql libpq-dev prometheus-cpp-dev prometheus curl)
+PACKAGES=(cmake ninja-build g++ ccache qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev postgresql libpq-dev prometheus-cpp-dev prometheus curl tshark)
 
 ensure_packages() {
   local missing=()

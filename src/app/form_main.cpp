@@ -41,10 +41,16 @@ FormMain::FormMain(FormMainServices services)
                                                    : m_services.logsFolder),
       // The window's session lights a lamp for every frame and arrival.
       m_session(std::make_unique<session::Session>(m_services.platform, m_logsFolder, kLampFlash)),
+      m_trace(std::make_unique<session::TrafficTrace>(m_services.platform, *m_session)),
       m_unloadTimer(m_services.platform.CreateTimer()) {
   connect(&chkDisp, &Control::Clicked, this, &FormMain::chkDisp_Click);
   connect(&chkRaw, &Control::Clicked, this, &FormMain::chkRaw_Click);
   FollowSession();
+  connect(m_trace.get(), &session::TrafficTrace::Failed, this, [this](const QString& why) {
+    // Said once: the trace is off until the operator turns it on again.
+    AppendToTerminal(txtout(), text::kReceivedPrefix + why + text::kCrLf);
+    emit TraceChanged(false);
+  });
   m_unloadTimer->SetInterval(int(kShutdownWait.count()));
   connect(m_unloadTimer.get(), &Timer::Tick, this, [this] {
     // An exchange that never ends the connection must not keep the program from ending.
@@ -88,7 +94,19 @@ void FormMain::Form_Load() {
   FormDisplay.Restore(settings, screens);
 
   for (const QString& id : kDeviceIds) cbDeviceID.AddItem(id);
+  m_trace->SetEnabled(settings.GetSetting(setting::kApp, setting::kSettings, "TraceTraffic", "0") ==
+                      QLatin1String("1"));
+  emit TraceChanged(m_trace->Enabled());
 }
+
+void FormMain::mnuTrace_Click(bool on) {
+  m_services.settings.SaveSetting(setting::kApp, setting::kSettings, "TraceTraffic",
+                                  on ? QStringLiteral("1") : QStringLiteral("0"));
+  m_trace->SetEnabled(on);
+  emit TraceChanged(m_trace->Enabled());
+}
+
+bool FormMain::TraceOn() const { return m_trace->Enabled(); }
 
 void FormMain::Form_Unload() {
   if (m_unloading) return;  // the close box pressed again while we wait

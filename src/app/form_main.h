@@ -16,6 +16,7 @@
 #include "link/frame.h"
 #include "link/reply_reader.h"
 #include "session/session.h"
+#include "session/traffic_trace.h"
 
 class QSaveFile;
 
@@ -114,6 +115,10 @@ class FormMain : public QObject {
   void cbDeviceID_Click();
   void FormOutput_Unload();
   void FormDisplay_Unload();
+  // The traffic trace beside the log files, on or off; stored with the settings.
+  void mnuTrace_Click(bool on);
+  bool TraceOn() const;
+  session::TrafficTrace& Trace() { return *m_trace; }
 
   // The connection: clicks become the session's commands; its events set the window.
   void CmdConnect_Click();
@@ -175,6 +180,8 @@ class FormMain : public QObject {
   // A data reply carried records that were logged before (the exchange sent them again): they
   // were acknowledged and not logged again.
   void RecordsAlreadyLogged(qsizetype count);
+  // The traffic trace was switched on or off (by the operator, or because it failed).
+  void TraceChanged(bool on);
 
  private:
   // The buttons' states, from the one table of link and download states.
@@ -192,6 +199,7 @@ class FormMain : public QObject {
   FormMainServices m_services;
   QString m_logsFolder;
   std::unique_ptr<session::Session> m_session;
+  std::unique_ptr<session::TrafficTrace> m_trace;
   std::unique_ptr<Timer> m_unloadTimer;  // kShutdownWait for the exchange to close
   // An import or export is under way (it serves events while it runs); another waits for it.
   bool m_fileCommandRunning = false;

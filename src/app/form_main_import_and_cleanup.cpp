@@ -117,7 +117,8 @@ void FormMain::ImportFiles(const QStringList& fileNames) {
     if (files.size() == 1) {
       text = shown(refused[0].first) + QLatin1Char(' ') + refused[0].second;
     } else {
-      text = QStringLiteral("%1 of the %2 files were not imported:")
+      text = (refused.size() == 1 ? QStringLiteral("%1 of the %2 files was not imported:")
+                                  : QStringLiteral("%1 of the %2 files were not imported:"))
                  .arg(refused.size())
                  .arg(files.size());
       for (const auto& [name, why] : refused) {

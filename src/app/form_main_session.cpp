@@ -104,6 +104,11 @@ void FormMain::FollowSession() {
           [this] { StatusBar.SetPanel(2, text::kProcessing); });
   connect(&s, &Session::UnrecognisedReply, this,
           [this] { AppendToTerminal(txtout(), text::kErrorPrefix + text::kCrLf); });
+  connect(&s, &Session::ForeignDeviceId, this, [this](char answeredAs) {
+    AppendToTerminal(
+        txtout(),
+        text::kForeignDeviceId.arg(QLatin1Char(answeredAs)).arg(cbDeviceID.Text()) + text::kCrLf);
+  });
   connect(&s, &Session::RecordJudged, this,
           [this](const QByteArray&, bool, const QString& formatted) { FormatData(formatted); });
   connect(&s, &Session::RecordLogged, this, &FormMain::ShowRecord);

@@ -18,6 +18,8 @@ inline const QString kAlreadyLogged =
     QStringLiteral(" ->: Records already logged before the link was lost; acknowledged again");
 inline const QString kSomeAlreadyLogged = QStringLiteral(
     " ->: %1 of the reply's %2 records already logged before the link was lost; not logged again");
+inline const QString kForeignDeviceId =
+    QStringLiteral(" ->: The exchange answers as device %1 while Device ID is %2");
 inline const QString kRecordCut = QStringLiteral(
     " ->: Error A record of %1 characters: the log keeps its first %2 and its ETX, %3 were "
     "dropped");

@@ -103,6 +103,11 @@ Collector::Collector(Session& session, Platform& platform, EventLog& log, Option
                               "acknowledged, not logged twice")
                    .arg(count));
   });
+  connect(&m_session, &Session::ForeignDeviceId, this, [this](char answeredAs) {
+    m_log.Warning(QStringLiteral("the exchange answers as device %1 while the device ID is %2")
+                      .arg(QLatin1Char(answeredAs))
+                      .arg(QString::fromLatin1(m_session.DeviceId())));
+  });
   connect(&m_session, &Session::RequestRepeated, this, [this] {
     m_log.Warning(
         QStringLiteral("no answer to the data request in %1 s; sending it again")

@@ -38,13 +38,14 @@ std::optional<QString> ReadConfigFile(const QString& path, Options& options) {
     if (key.isEmpty()) return fail(QStringLiteral("a key is missing before ="));
     if (seen.contains(key)) return fail(QStringLiteral("\"%1\" given twice").arg(key));
     seen.insert(key);
-    if (key == "quiet") {
+    if (key == "quiet" || key == "trace") {
+      bool& flag = key == "quiet" ? options.quiet : options.trace;
       if (value == "yes" || value == "true") {
-        options.quiet = true;
+        flag = true;
       } else if (value == "no" || value == "false") {
-        options.quiet = false;
+        flag = false;
       } else {
-        return fail(QStringLiteral("quiet takes yes or no, not \"%1\"").arg(value));
+        return fail(QStringLiteral("%1 takes yes or no, not \"%2\"").arg(key, value));
       }
       continue;
     }

@@ -17,6 +17,7 @@
 #include "platform/termination_signals.h"
 #include "platform/timer.h"
 #include "session/session.h"
+#include "session/traffic_trace.h"
 #include "store/forwarder.h"
 
 using namespace vorlan;
@@ -102,6 +103,10 @@ int main(int argc, char* argv[]) {
 
   // No lamps here: frames and arrivals go through the session without a pace.
   session::Session session(platform, options.logsFolder, std::chrono::milliseconds(0));
+  session::TrafficTrace trace(platform, session);
+  QObject::connect(&trace, &session::TrafficTrace::Failed, &app,
+                   [&log](const QString& why) { log.Error(why); });
+  trace.SetEnabled(options.trace);
   collect::Collector running(session, platform, log, options,
                              [] { return QRandomGenerator::global()->generateDouble(); });
   if (metrics) metrics->Follow(session, running);

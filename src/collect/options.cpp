@@ -119,6 +119,11 @@ ParsedArguments ParseArguments(const QStringList& arguments, const QString& defa
       options.quiet = true;
       continue;
     }
+    if (name == "--trace") {
+      if (value) return Failure(QStringLiteral("--trace takes no value"));
+      options.trace = true;
+      continue;
+    }
     if (!IsValueOption(name)) {
       return Failure(QStringLiteral("unknown argument \"%1\"").arg(rest[i]));
     }
@@ -144,7 +149,7 @@ QString HelpText(const QString& defaultLogs) {
   return QStringLiteral(
              "Usage: vorlan-collect [--config FILE] --host HOST [--device-id C] [--max-time "
              "SECONDS]\n"
-             "                      [--logs DIR] [--quiet] [--metrics [ADDRESS:]PORT]\n"
+             "                      [--logs DIR] [--quiet] [--trace] [--metrics [ADDRESS:]PORT]\n"
              "                      [--store CONNINFO [--exchange NAME] [--time-zone TZ]]\n"
              "\n"
              "Connects to the exchange's call record interface at HOST, port 60010, downloads\n"
@@ -159,6 +164,8 @@ QString HelpText(const QString& defaultLogs) {
              "  --logs DIR          the folder of the log files, created when missing\n"
              "                      (default %1)\n"
              "  --quiet             report errors only\n"
+             "  --trace             every frame out and in, with its time and its bytes, to\n"
+             "                      MMDDhhmm.trace beside each log file\n"
              "  --store CONNINFO    also load every logged record into the call store\n"
              "                      (PostgreSQL; a libpq connection string or URI, without a\n"
              "                      password: libpq reads it from ~/.pgpass or PGPASSFILE).\n"

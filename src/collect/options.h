@@ -20,6 +20,7 @@ struct Options {
   QString maxTime = QStringLiteral("120");
   QString logsFolder;  // absolute
   bool quiet = false;
+  bool trace = false;  // the traffic trace beside the log files
   bool help = false;
   // The call store: a libpq connection string; empty without --store.
   QString store;

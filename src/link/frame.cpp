@@ -76,6 +76,17 @@ bool IsDataReplyPrefix(QByteArrayView text) {
   return text[0] == SYN && (text.size() == 1 || text[1] == '2');
 }
 
+char ForeignDeviceId(QByteArrayView text, QByteArrayView deviceId) {
+  if (text.size() < kDataHeaderLength) return 0;
+  const char id = text[8];
+  const char result = text[9];
+  if (!deviceId.isEmpty() && id == deviceId[0]) return 0;
+  if (result < '1' || result > '4') return 0;
+  const QByteArray same = StatusReply(QByteArrayView(&id, 1), result);
+  const bool whole = result == '4' ? text.startsWith(same.chopped(1)) : text == same;
+  return whole ? id : '\0';
+}
+
 const char* ReplyKindName(ReplyKind kind) {
   switch (kind) {
     case ReplyKind::BufferEmpty: return "buffer-empty";

@@ -47,4 +47,9 @@ bool IsDataReplyPrefix(QByteArrayView text);
 
 const char* ReplyKindName(ReplyKind kind);
 
+// A status reply that is whole and well formed (check byte right; port-busy: its first 10
+// characters) but carries another device ID than `deviceId`: that ID, else 0. Such a reply is
+// still unrecognised; this only names why.
+char ForeignDeviceId(QByteArrayView text, QByteArrayView deviceId);
+
 }  // namespace vorlan::frame

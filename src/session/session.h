@@ -132,9 +132,13 @@ class Session : public QObject {
   void FrameSent(const QByteArray& frame);
   // The first bytes of an arrival, as it is read.
   void FrameReceived(const QByteArray& head);
+  // The whole arrival, as it is read.
+  void Arrived(const QByteArray& text);
   void StatusReply(vorlan::frame::ReplyKind kind);
-  void DataReplyStarted();
+  void DataReplyStarted(char blockChar);
   void UnrecognisedReply();
+  // A well-formed status reply from another device ID than ours; once per connection.
+  void ForeignDeviceId(char answeredAs);
   // Each record as it is taken, with its flag; `formatted` is its text while shown.
   void RecordJudged(const QByteArray& record, bool bad, const QString& formatted);
   // A record on disk, before its reply's acknowledgement; `cutFrom` its length on the wire
@@ -279,6 +283,10 @@ class Session : public QObject {
   bool m_answered = false;
   bool m_requestDeferred = false;
   bool m_acknowledging = false;
+  // Answers in a row that are no reply: from the third on the next request waits as for a busy
+  // exchange, rather than polling one that never answers as expected ten times a second.
+  int m_unrecognisedInRow = 0;
+  bool m_foreignIdReported = false;
   std::vector<PendingRecord> m_replyRecords;
   // Where the reply logged last is; read from the log folder once, after a restart.
   std::vector<logging::ReplyRun> m_lastReply;

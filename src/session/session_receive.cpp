@@ -75,6 +75,7 @@ void Session::RxTimer_Timer() {
 
 void Session::ReadArrival(const QByteArray& text, const std::vector<qsizetype>& pieces) {
   emit FrameReceived(text.left(frame::kDataHeaderLength));
+  emit Arrived(text);
   std::vector<Event> events;
   const char deviceId = m_deviceId.isEmpty() ? '\0' : m_deviceId[0];
   qsizetype from = 0;
@@ -155,11 +156,13 @@ void Session::RestTimer_Timer() {
 }
 
 bool Session::HandleReaderEvent(const Event& event) {
+  if (event.kind == EventKind::StatusReply || event.kind == EventKind::DataHeader)
+    m_unrecognisedInRow = 0;
   switch (event.kind) {
     case EventKind::StatusReply: TakeStatus(event.bytes); break;
     case EventKind::DataHeader:
       if (!event.continuation) {
-        emit DataReplyStarted();
+        emit DataReplyStarted(event.blockChar);
         m_logFailed = false;
         m_replyReadAfter = m_arrivalReadAfter;
         m_replyRecords.clear();  // of a reply that was given up
@@ -180,6 +183,12 @@ bool Session::HandleReaderEvent(const Event& event) {
       return AcknowledgeDataReply(event.blocks);
     case EventKind::Unrecognised:
       emit UnrecognisedReply();
+      if (const char id = frame::ForeignDeviceId(event.bytes, m_deviceId);
+          id != 0 && !std::exchange(m_foreignIdReported, true)) {
+        emit ForeignDeviceId(id);
+      }
+      if (++m_unrecognisedInRow >= kUnrecognisedBeforeBackOff)
+        m_timerDnld->SetInterval(int(kRetryDataRequest.count()));
       // Text that is no reply still answers the data request in flight, once.
       TakeAnswer(m_arrivalReadAfter);
       break;
@@ -402,6 +411,8 @@ void Session::ResetReceivePath() {
   m_answered = false;
   m_requestDeferred = false;
   m_acknowledging = false;
+  m_unrecognisedInRow = 0;
+  m_foreignIdReported = false;
   m_answerTimer->SetEnabled(false);
   m_restTimer->SetEnabled(false);
   // A request armed by the old connection's last answer is not the next one's first.

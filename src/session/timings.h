@@ -16,6 +16,8 @@ inline constexpr std::chrono::milliseconds kHeartbeatAfterStop = 3000ms;
 inline constexpr std::chrono::milliseconds kFirstDataRequest = 100ms;
 inline constexpr std::chrono::milliseconds kNextDataRequest = 1ms;
 inline constexpr std::chrono::milliseconds kRetryDataRequest = 3000ms;
+// Answers in a row that are no reply before the next data request waits kRetryDataRequest.
+inline constexpr int kUnrecognisedBeforeBackOff = 3;
 inline constexpr std::chrono::milliseconds kDownloadDesignInterval = 1000ms;
 inline constexpr std::chrono::milliseconds kLogTick = 250ms;
 // How long a lamp is lit for a frame out or an arrival in the window. Frames go out, and

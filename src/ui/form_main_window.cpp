@@ -132,8 +132,11 @@ FormMainWindow::FormMainWindow(FormMain& form, Dialogs& dialogs, QWidget* parent
   BuildMenus();
   setCentralWidget(BuildControls());
   BuildStatusBar();
+  // No smaller than where every caption is whole.
+  setMinimumSize(sizeHint());
 
-  m_output = new ViewWindowWidget(m_form.FormOutput, [this] { m_form.FormOutput_Unload(); });
+  m_output = new ViewWindowWidget(
+      m_form.FormOutput, [this] { m_form.FormOutput_Unload(); }, true);
   m_output->setObjectName("FormOutput");
   m_display = new ViewWindowWidget(m_form.FormDisplay, [this] { m_form.FormDisplay_Unload(); });
   m_display->setObjectName("FormDisplay");
@@ -150,6 +153,8 @@ FormMainWindow::FormMainWindow(FormMain& form, Dialogs& dialogs, QWidget* parent
                            m_form.ExportImported(rows);
                          },
                          m_dialogs, this);
+                     // Each further one a step down and right of the one before, not over it.
+                     if (m_imported) window->move(m_imported->pos() + QPoint(32, 32));
                      window->show();
                      m_imported = window;
                    });
@@ -176,6 +181,13 @@ void FormMainWindow::BuildMenus() {
   QAction* exportCsv = file->addAction(QStringLiteral("&Export..."));
   exportCsv->setObjectName("mnuExport");
   connect(exportCsv, &QAction::triggered, this, [this] { m_form.mnuExport_Click(); });
+  QAction* trace = file->addAction(QStringLiteral("&Trace Traffic to Files"));
+  trace->setObjectName("mnuTrace");
+  trace->setCheckable(true);
+  trace->setChecked(m_form.TraceOn());
+  trace->setToolTip(QStringLiteral("Every frame out and in, with its time, beside the log files"));
+  connect(trace, &QAction::triggered, this, [this](bool on) { m_form.mnuTrace_Click(on); });
+  connect(&m_form, &FormMain::TraceChanged, trace, &QAction::setChecked);
   file->addSeparator()->setObjectName("mnuFileBorder");
   QAction* exit = file->addAction(QStringLiteral("&Exit"));
   exit->setObjectName("mnuExit");
@@ -241,6 +253,8 @@ QWidget* FormMainWindow::BuildControls() {
   auto* cls = new QToolButton(frame2);
   cls->setObjectName("CmdCls");
   cls->setIcon(style()->standardIcon(QStyle::SP_DialogResetButton));
+  cls->setAccessibleName(QStringLiteral("Clear RAW Data view"));
+  cls->setToolTip(QStringLiteral("Clear RAW Data view"));
   connect(cls, &QToolButton::clicked, this, [this] { m_form.CmdCls_Click(); });
   display->addWidget(cls, 2, 0);
   display->addWidget(new QLabel(QStringLiteral("Clear RAW Data view"), frame2), 2, 1);

@@ -53,11 +53,16 @@ ImportedRecordsWindow::ImportedRecordsWindow(
     QWidget* parent)
     : QWidget(parent, Qt::Window), m_table(std::move(table)), m_summary(new QLabel(this)) {
   setObjectName("ImportedRecords");
-  setWindowTitle(QStringLiteral("Imported records"));
   setAttribute(Qt::WA_DeleteOnClose);
   auto* layout = new QVBoxLayout(this);
 
   const QStringList names = m_table->FileNames();
+  // Named by its files, so that two imports tell apart in the task bar.
+  const QString first = names.isEmpty() ? QString() : QFileInfo(names.front()).fileName();
+  setWindowTitle(names.size() <= 1 ? QStringLiteral("Imported records: %1").arg(first)
+                                   : QStringLiteral("Imported records: %1 to %2 (%3 files)")
+                                         .arg(first, QFileInfo(names.back()).fileName())
+                                         .arg(names.size()));
   QString files = QDir::toNativeSeparators(names.join(QStringLiteral(", ")));
   if (names.size() > 3) {
     files = QStringLiteral("%1 files in %2: %3 to %4")

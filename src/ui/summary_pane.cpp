@@ -10,9 +10,11 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QLineSeries>
 #include <QLocale>
+#include <QPainter>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSplitter>
@@ -240,7 +242,7 @@ void SummaryPane::ShowCallsPerHour(const format::CallSummary& summary) {
   const char* labelFormat = hourly         ? (oneDay ? "HH" : "MM-dd HH")
                             : same("yyyy") ? "MM-dd"
                                            : "yyyy-MM-dd";
-  auto* plain = new QBarSet(QStringLiteral("Calls"));
+  auto* plain = new QBarSet(QStringLiteral("Not flagged"));
   auto* flagged = new QBarSet(QStringLiteral("Flagged calls"));
   QStringList labels;
   qint64 most = 0;
@@ -347,13 +349,28 @@ QString SummaryPane::AskTarget(const QString& title, const QString& filter,
   return target;
 }
 
+QImage SummaryPane::ChartImage(QChartView* view) {
+  // At a size where axis labels and the legend are whole, whatever the window's size now.
+  const QSize size(1600, 900);
+  const QSize shown = view->size();
+  view->resize(size);
+  QImage image(size, QImage::Format_ARGB32);
+  image.fill(Qt::white);
+  QPainter painter(&image);
+  painter.setRenderHint(QPainter::Antialiasing);
+  view->render(&painter);
+  painter.end();
+  view->resize(shown);
+  return image;
+}
+
 void SummaryPane::SaveChart(QChartView* view, const QString& name) {
   const QString target =
       AskTarget(QStringLiteral("Save the chart of %1").arg(name),
                 QStringLiteral("PNG Images (*.png)|*.png"), QStringLiteral("png"));
   if (target.isEmpty()) return;
   QSaveFile file(target);
-  if (!file.open(QIODevice::WriteOnly) || !view->grab().save(&file, "PNG") || !file.commit()) {
+  if (!file.open(QIODevice::WriteOnly) || !ChartImage(view).save(&file, "PNG") || !file.commit()) {
     m_dialogs.MessageBox(QStringLiteral("%1 cannot be written:\r\n%2")
                              .arg(QDir::toNativeSeparators(target), file.errorString()),
                          Dialogs::Icon::Critical, kSummaryTitle);

@@ -8,6 +8,7 @@
 #include "format/call_summary.h"
 
 class QBarSeries;
+class QImage;
 class QChart;
 class QChartView;
 class QComboBox;
@@ -43,6 +44,8 @@ class SummaryPane : public QWidget {
  private:
   void ShowCallsPerHour(const format::CallSummary& summary);
   void ShowTalkTimes(const format::CallSummary& summary);
+  // The chart as saved: 1600 x 900 pixels.
+  static QImage ChartImage(QChartView* view);
   void SaveChart(QChartView* view, const QString& name);
   void ExportGroups();
   // A file to write to, asked in the save dialog; never one of the imported files.

@@ -3,6 +3,8 @@
 #include <QFontDatabase>
 #include <QTimer>
 
+#include <algorithm>
+
 #include "format/terminal.h"
 
 namespace vorlan {
@@ -41,6 +43,11 @@ TerminalView::TerminalView(TerminalText& text, QWidget* parent)
 void TerminalView::Replaced(int position, const QString& removed, const QString& inserted) {
   const QString& text = m_text.Text();
   const qsizetype before = text.size() - inserted.size() + removed.size();
+  if (m_paused) {
+    CountWhilePaused(position, removed, inserted);
+    m_redraw = true;
+    return;
+  }
   if (m_redraw) {
     // Already redrawing: nothing to work out.
   } else if (removed.isEmpty() && position == before) {
@@ -63,7 +70,29 @@ void TerminalView::Replaced(int position, const QString& removed, const QString&
   }
 }
 
+void TerminalView::CountWhilePaused(int position, const QString& removed, const QString& inserted) {
+  // What is removed from the text that came during the pause was never shown.
+  const qsizetype pausedAt = std::max<qsizetype>(0, m_pausedFrom - position);
+  if (pausedAt < removed.size()) m_leftOutLines += removed.mid(pausedAt).count(kLf);
+  if (position < m_pausedFrom)
+    m_pausedFrom = position + std::max<qsizetype>(0, m_pausedFrom - position - removed.size());
+  m_heldLines += inserted.count(kLf);
+}
+
+void TerminalView::SetPaused(bool paused) {
+  if (paused == m_paused) return;
+  m_paused = paused;
+  if (paused) {
+    m_pausedFrom = m_text.Text().size();
+    m_heldLines = 0;
+    m_leftOutLines = 0;
+    return;
+  }
+  Follow();
+}
+
 void TerminalView::Follow() {
+  if (m_paused) return;
   m_scheduled = false;
   if (m_redraw) {
     setPlainText(Shown(m_text.Text()));

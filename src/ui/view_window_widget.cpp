@@ -1,24 +1,48 @@
 #include "ui/view_window_widget.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QScreen>
 #include <QVBoxLayout>
 
 #include <cmath>
 
 #include "app/view_window.h"
+#include "format/terminal.h"
 #include "ui/terminal_view.h"
 
 namespace vorlan {
 
-ViewWindowWidget::ViewWindowWidget(ViewWindow& model, std::function<void()> onClose)
+ViewWindowWidget::ViewWindowWidget(ViewWindow& model, std::function<void()> onClose, bool pausable)
     : QWidget(nullptr),
       m_model(model),
       m_onClose(std::move(onClose)),
       m_view(new TerminalView(m_model.TextBox(), this)) {
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  if (pausable) {
+    auto* row = new QHBoxLayout;
+    row->setContentsMargins(4, 2, 4, 2);
+    m_pause = new QCheckBox(QStringLiteral("Pause"), this);
+    m_pause->setToolTip(
+        QStringLiteral("Hold the view still to scroll, select and copy; lines "
+                       "that come meanwhile are shown when the pause ends"));
+    m_pauseNote = new QLabel(this);
+    row->addWidget(m_pause);
+    row->addWidget(m_pauseNote, 1);
+    layout->addLayout(row);
+    connect(m_pause, &QCheckBox::toggled, this, [this](bool on) {
+      m_view->SetPaused(on);
+      ShowPauseNote();
+    });
+    connect(&m_model.TextBox(), &TerminalText::Replaced, this, [this] {
+      if (m_view->Paused()) ShowPauseNote();
+    });
+  }
   // The text box fills the window, whatever its size.
   layout->addWidget(m_view);
   // The stored place was checked against the screens when it was restored: the window goes
@@ -30,6 +54,19 @@ ViewWindowWidget::ViewWindowWidget(ViewWindow& model, std::function<void()> onCl
   setWindowTitle(m_model.Caption());
   FollowGeometry();
   setVisible(m_model.Visible());
+}
+
+void ViewWindowWidget::ShowPauseNote() {
+  const qsizetype left = m_view->LeftOutLines();
+  if (m_view->Paused()) {
+    m_pauseNote->setText(
+        QStringLiteral("%1 new lines held").arg(m_view->HeldLines()) +
+        (left > 0 ? QStringLiteral(", %1 of them beyond the view's size").arg(left) : QString()));
+  } else {
+    m_pauseNote->setText(
+        left > 0 ? QStringLiteral("%1 lines that came while paused were left out").arg(left)
+                 : QString());
+  }
 }
 
 double ViewWindowWidget::TwipsPerPixel() const {

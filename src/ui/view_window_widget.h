@@ -7,6 +7,8 @@
 
 #include "platform/desktop.h"
 
+class QCheckBox;
+class QLabel;
 class QScreen;
 
 namespace vorlan {
@@ -18,10 +20,13 @@ class TerminalView;
 // and reports the operator's moves, resizes and closing back to it.
 class ViewWindowWidget : public QWidget {
  public:
-  // onClose runs the window's unload handler when the operator closes it.
-  ViewWindowWidget(ViewWindow& model, std::function<void()> onClose);
+  // onClose runs the window's unload handler when the operator closes it. A pausable window has
+  // a "Pause" check box that holds its text box still.
+  ViewWindowWidget(ViewWindow& model, std::function<void()> onClose, bool pausable = false);
 
   TerminalView* textBox() const { return m_view; }
+  QCheckBox* pauseBox() const { return m_pause; }
+  QLabel* pauseNote() const { return m_pauseNote; }
 
   // Twips per pixel of the screen the widget is on: 1440 divided by its logical DPI.
   double TwipsPerPixel() const;
@@ -34,10 +39,13 @@ class ViewWindowWidget : public QWidget {
  private:
   void FollowGeometry();
   void ReportGeometry();
+  void ShowPauseNote();
 
   ViewWindow& m_model;
   std::function<void()> m_onClose;
   TerminalView* m_view;
+  QCheckBox* m_pause = nullptr;
+  QLabel* m_pauseNote = nullptr;
   bool m_applying = false;
 };
 

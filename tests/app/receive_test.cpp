@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QRandomGenerator>
 
 #include <limits>
@@ -129,10 +131,103 @@ TEST_F(ReceiveTest, UnrecognisedTextIsReportedAndChangesNothingElse) {
   m_form.TimerDnld().SetInterval(3000);
   m_form.StatusBar.SetPanel(2, "before");
   Arrive(FakeExchange::Status("2", '2'));  // another device's reply
-  EXPECT_EQ(Raw(), " ->: 16 33 30 30 30 30 33 30 32 32 \r\n ->: Error \r\n");
+  EXPECT_EQ(Raw(),
+            " ->: 16 33 30 30 30 30 33 30 32 32 \r\n ->: Error \r\n"
+            " ->: The exchange answers as device 2 while Device ID is 1\r\n");
   EXPECT_EQ(m_form.StatusBar.Panel(2), "before");
   EXPECT_EQ(m_form.TimerDnld().Interval(), 3000);
   EXPECT_EQ(Hex(Peer().TakeSent()), "");
+}
+
+// Answers that are no reply re-arm the data request at once twice, then wait as for a busy
+// exchange until a reply is recognised; a well-formed reply of another device is named once.
+TEST(NoReplyAnswers, BackOffAndForeignDeviceNamed) {
+  const struct {
+    const char* name;
+    QByteArray answer;
+    const char* named;  // the device the RAW Data view names, if any
+  } rows[] = {
+      {"status-OK of device 2", FakeExchange::Status("2", '2'), "2"},
+      {"buffer-empty of device 0", FakeExchange::Status("0", '1'), "0"},
+      {"port-busy of device 3, no check byte", QByteArray("\x16" "3000030" "3" "4"), "3"},
+      {"device 2, wrong check byte", FakeExchange::Status("2", '2').chopped(1) + "\x01", nullptr},
+      {"own device, result 5", FakeExchange::Status("1", '5'), nullptr},
+      {"no frame at all", "noise", nullptr},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ReceiveRig rig;
+    rig.StartDownload();
+    rig.m_form.TimerDnld().SetInterval(1);
+    const auto answerAndWait = [&](const QByteArray& answer) {
+      rig.Arrive(answer);
+      const int interval = rig.m_form.TimerDnld().Interval();
+      rig.m_platform.RunFor(std::chrono::milliseconds(interval) - 1ms);
+      EXPECT_EQ(rig.Peer().TakeSent().count(frame::DataRequest("1")), 0);
+      rig.m_platform.RunFor(1ms + kLampFlash);
+      EXPECT_EQ(rig.Peer().TakeSent().count(frame::DataRequest("1")), 1);
+      return interval;
+    };
+    std::vector<int> intervals;
+    for (int i = 0; i < 4; ++i) intervals.push_back(answerAndWait(row.answer));
+    // A data reply ends the run of answers that are no reply: the next one counts from one.
+    rig.Arrive(kHeader + "A" + "\x02" "R\x03" "z");
+    rig.m_platform.RunFor(5ms + kLampFlash);
+    rig.Peer().TakeSent();
+    intervals.push_back(answerAndWait(row.answer));
+    EXPECT_EQ(intervals, (std::vector<int>{1, 1, 3000, 3000, 1}));
+
+    const QString raw = rig.m_form.txtout().Text();
+    EXPECT_EQ(raw.count(" ->: The exchange answers as device "), row.named ? 1 : 0);
+    EXPECT_TRUE(!row.named || raw.contains(QString(" ->: Error \r\n ->: The exchange answers as "
+                                                   "device %1 while Device ID is 1\r\n")
+                                               .arg(row.named)));
+  }
+}
+
+// The trace follows the log's name with each frame and what was made of it; one that cannot be
+// opened is said once and switched off, and the download goes on either way.
+TEST(TrafficTraceFile, FollowsTheLogAndSwitchesOffWhenItCannotBeWritten) {
+  for (const bool blocked : {false, true}) {
+    SCOPED_TRACE(blocked ? "blocked" : "written");
+    ReceiveRig rig;
+    rig.m_settings.SaveSetting("VORLAN", "Settings", "TraceTraffic", "1");
+    // A folder where the trace file should go.
+    if (blocked) QDir(rig.LogsPath()).mkdir("03051437.trace");
+    rig.LoadAndConnect("1");
+    rig.m_form.CmdDnld_Click();
+    rig.m_platform.RunFor(150ms);
+    rig.Arrive(kHeader + "A" + "\x02" "05 01\x16" "CALL\x03" "Z");
+    rig.Arrive(FakeExchange::Status("1", '3').chopped(1) + "\x01");
+    rig.m_platform.RunFor(200ms);
+    EXPECT_EQ(rig.m_form.RecordCount, 1);
+    EXPECT_EQ(rig.m_form.TraceOn(), !blocked);
+    if (blocked) {
+      EXPECT_EQ(rig.m_form.txtout().Text().count("The traffic trace"), 1) << "said once";
+      continue;
+    }
+    QFile file(rig.LogsPath() + "/03051437.trace");
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString trace = QString::fromLatin1(file.readAll());
+    const char* const lines[] = {
+        "out 16 31 30 30 30 30 32 30 31 FD | data request",
+        "in  16 32 30 30 30 30 31 30 31 41 02 30 35 20 30 31 16 43 41 4C 4C 03 5A | data reply "
+        "header, block 'A' (41)",
+        "--  record <STX>05.01<SYN>CALL<ETX>",
+        "out 16 34 30 30 30 30 34 30 31 41 06 B9 | data acknowledgement, block 'A' (41)",
+        "in  16 33 30 30 30 30 33 30 31 33 01 | status frame, device 1, result 3, check byte "
+        "wrong (CD expected)",
+        "--  no reply (unrecognised)",
+    };
+    qsizetype at = 0;
+    for (const char* line : lines) {
+      const QRegularExpression stamped("\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d " +
+                                       QRegularExpression::escape(line) + "\n");
+      const QRegularExpressionMatch m = stamped.match(trace, at);
+      ASSERT_TRUE(m.hasMatch()) << line << "\n" << trace.toStdString();
+      at = m.capturedEnd();
+    }
+  }
 }
 
 TEST_F(ReceiveTest, StopIsConfirmedByTheNextArrivalOfAnyKind) {

@@ -19,6 +19,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 #include <QWindow>
 
 #include "about/frm_about.h"
@@ -79,7 +80,7 @@ TEST_F(FormMainWindowTest, ShowsEveryControlWithItsCaption) {
   EXPECT_EQ(menus, (QStringList{"&File", "E&dit", "&Help"}));
   QStringList fileItems;
   for (QAction* a : m_window->menuBar()->actions().front()->menu()->actions()) fileItems << a->text();
-  EXPECT_EQ(fileItems, (QStringList{"&Import", "&Export...", "", "&Exit"}));
+  EXPECT_EQ(fileItems, (QStringList{"&Import", "&Export...", "&Trace Traffic to Files", "", "&Exit"}));
   EXPECT_FALSE(Find<QPushButton>("CmdDisconnect")->isEnabled());
   EXPECT_TRUE(m_window->rawDataWindow()->isVisible());
   EXPECT_EQ(m_window->rawDataWindow()->windowTitle(), "VORLAN: RAW Data");
@@ -270,6 +271,51 @@ TEST_F(FormMainWindowTest, AViewWindowStaysWhereTheOperatorPutItWhateverItsModel
   EXPECT_EQ(raw->windowTitle(), "Vorlan(RAW Data) Records = 1  Device ID = 0");
 }
 
+// Paused, the RAW Data view keeps its text and selection; after, it shows what the model holds
+// and how many lines the view's size left out.
+TEST_F(FormMainWindowTest, PauseHoldsTheRawViewStillAndCatchesUpAfter) {
+  ViewWindowWidget* raw = m_window->rawDataWindow();
+  TerminalView* view = raw->textBox();
+  AppendToTerminal(m_form.txtout(), " first\r\n");
+  QCoreApplication::processEvents();
+  raw->pauseBox()->click();
+  view->selectAll();
+  const QString held = view->toPlainText();
+  for (int i = 0; i < 3; ++i) AppendToTerminal(m_form.txtout(), QString(" line %1\r\n").arg(i));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(view->textCursor().selectedText().size(), held.size()) << "selection kept";
+  EXPECT_EQ(raw->pauseNote()->text(), "3 new lines held");
+
+  // More than the view keeps: the oldest lines that came during the pause go unseen.
+  for (int i = 0; i < 2000; ++i) AppendToTerminal(m_form.txtout(), QString(" %1\r\n").arg(i, 12));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(view->toPlainText(), held);
+  const qsizetype kept = m_form.txtout().Text().count('\n');
+  EXPECT_EQ(view->LeftOutLines(), 2003 - kept);
+  EXPECT_EQ(raw->pauseNote()->text(),
+            QString("2003 new lines held, %1 of them beyond the view's size").arg(2003 - kept));
+
+  raw->pauseBox()->click();
+  EXPECT_EQ(view->toPlainText(), QString(m_form.txtout().Text()).replace("\r\n", "\n"));
+  EXPECT_EQ(raw->pauseNote()->text(),
+            QString("%1 lines that came while paused were left out").arg(2003 - kept));
+  AppendToTerminal(m_form.txtout(), " after\r\n");
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(view->toPlainText().endsWith(" after\n"));
+}
+
+// Made as small as the operator likes, every button still reads whole.
+TEST_F(FormMainWindowTest, ButtonsStayWholeAtAnySizeAndThePictureButtonIsNamed) {
+  m_window->show();
+  m_window->resize(500, 200);
+  QCoreApplication::processEvents();
+  for (QPushButton* button : m_window->findChildren<QPushButton*>()) {
+    if (!button->isVisible()) continue;
+    EXPECT_GE(button->width(), button->sizeHint().width()) << button->text().toStdString();
+  }
+  EXPECT_EQ(Find<QToolButton>("CmdCls")->accessibleName(), "Clear RAW Data view");
+}
+
 TEST_F(FormMainWindowTest, ClosingTheRawWindowUnloadsItThroughTheModel) {
   Find<QCheckBox>("chkRaw")->click();
   m_window->rawDataWindow()->close();
@@ -307,7 +353,7 @@ TEST_F(FormMainWindowTest, ImportedRecordsWindowSortsFiltersAndShowsTheSelectedR
   QPointer<ImportedRecordsWindow> window = m_window->importedWindow();
   ASSERT_NE(window, nullptr);
   EXPECT_TRUE(window->isVisible());
-  EXPECT_EQ(window->windowTitle(), "Imported records");
+  EXPECT_EQ(window->windowTitle(), "Imported records: 12071200.log");
   EXPECT_EQ(window->summary()->text(),
             "2 records: 1 over the maximum now, 0 marked <BAD>:. 1 line is not a record.");
   ASSERT_NE(window->otherLines(), nullptr);
