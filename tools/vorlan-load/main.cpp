@@ -76,6 +76,7 @@ std::optional<int> LoadFiles(vorlan::store::CallStore& store, const QByteArray& 
     open = !piece->last;
     if (piece->error) {
       store.Rollback();
+      open = false;
       std::fprintf(stderr, "vorlan-load: %s: %s\n", path, qPrintable(*piece->error));
       status = kUnreadable;
       file = {};
@@ -87,7 +88,7 @@ std::optional<int> LoadFiles(vorlan::store::CallStore& store, const QByteArray& 
       file.inserted += *inserted;
     }
     file.records += piece->batch.records;
-    file.others += piece->batch.others + (piece->stuck ? 1 : 0);
+    file.others += piece->batch.others;
     if (!piece->last) continue;
     if (!vorlan::logging::IsLogFile(size_t(file.records), size_t(file.others))) {
       store.Rollback();
@@ -158,6 +159,9 @@ int main(int argc, char* argv[]) {
   }
 
   vorlan::store::CallStore store;
+  store.SetNoticeHandler([](const QString& text) {
+    std::fprintf(stderr, "vorlan-load: store: %s\n", qPrintable(text));
+  });
   if (const auto error = store.Open(conninfo.toUtf8(), timeZone, QStringLiteral("vorlan-load"))) {
     std::fprintf(stderr, "vorlan-load: cannot use the store: %s\n", qPrintable(*error));
     return kNoStore;
