@@ -10,6 +10,7 @@
 
 #include "collect/collector.h"
 #include "collect/event_log.h"
+#include "collect/folder_lock.h"
 #include "collect/options.h"
 #include "logging/log_files.h"
 #include "platform/qt_platform.h"
@@ -46,6 +47,11 @@ int main(int argc, char* argv[]) {
   if (!logging::MakeLogsFolder(options.logsFolder) || !QFileInfo(options.logsFolder).isWritable()) {
     log.Error(QStringLiteral("cannot create or write the log folder %1")
                   .arg(QDir::toNativeSeparators(options.logsFolder)));
+    return collect::kCannotStart;
+  }
+  collect::FolderLock folderLock;
+  if (const std::optional<QString> held = folderLock.Take(options.logsFolder)) {
+    log.Error(*held);
     return collect::kCannotStart;
   }
 
