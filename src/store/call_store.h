@@ -56,6 +56,7 @@ class CallStore {
                     const FilePosition& position);
 
   QString Error() const { return m_connection.Error(); }
+  PgConnection& Connection() { return m_connection; }
 
  private:
   // What the exchange's rows hold of the batch's records.
@@ -68,6 +69,7 @@ class CallStore {
   std::optional<qint64> LoadStaged(const QByteArray& copyRows);
 
   PgConnection m_connection;
+  bool m_heldToRows = false;  // row-level security applies: rows go through the staging table
 };
 
 // The collector's own zone, as PostgreSQL names zones.

@@ -229,6 +229,53 @@ TEST_F(CallStoreTest, UpgradeKeepsEveryRowAndAdoptsThemOnReload) {
             "3/3/1");
 }
 
+// A collector's role, given its exchange by vorlan-load --grant-collector, reads and writes
+// that exchange's rows and positions, and is refused another's.
+TEST_F(CallStoreTest, GrantedCollectorIsRefusedAnotherExchange) {
+  Query("CREATE DATABASE granted");
+  const QByteArray conninfo = PgServer::Shared().Conninfo("granted");
+  CallStore owner;
+  ASSERT_EQ(owner.Open(conninfo, "UTC", "test"), std::nullopt);
+  ASSERT_TRUE(owner.Begin());
+  ASSERT_EQ(owner.Load("west", Rows({kPlain}, "west")), 1);
+  ASSERT_TRUE(owner.SavePosition("west", "f.log", {{10, 2}, "1:2", "ab"}));
+  ASSERT_TRUE(owner.Commit());
+  ASSERT_TRUE(owner.Connection().Run("CREATE ROLE east_collector LOGIN"));
+  QProcess grant;
+  grant.start(VORLAN_LOAD_PATH, {"--store", QString::fromUtf8(conninfo), "--grant-collector",
+                                 "east_collector", "--exchange", "east"});
+  ASSERT_TRUE(grant.waitForFinished(60000));
+  ASSERT_EQ(grant.exitCode(), 0) << grant.readAllStandardError().toStdString();
+
+  CallStore east;
+  ASSERT_EQ(east.Open(QByteArray(conninfo).replace("user=postgres", "user=east_collector"), "UTC",
+                      "test"),
+            std::nullopt);
+  ASSERT_TRUE(east.Begin());
+  EXPECT_EQ(east.Load("east", Rows({kPlain, kNoTimes}, "east")), 2) << east.Error().toStdString();
+  EXPECT_TRUE(east.SavePosition("east", "f.log", {{20, 3}, "1:2", "ab"}));
+  ASSERT_TRUE(east.Commit());
+  // Another exchange's rows and positions: not seen, not written, not moved.
+  PgConnection& connection = east.Connection();
+  EXPECT_EQ(connection.Exec("SELECT count(*) FROM calls").Value(0, 0), "2");
+  EXPECT_TRUE(east.Positions("west")->empty());
+  EXPECT_EQ(connection.Exec("UPDATE store_positions SET byte_offset = 0 WHERE exchange = 'west'")
+                .AffectedRows(),
+            0);
+  ASSERT_TRUE(east.Begin());
+  EXPECT_EQ(east.Load("west", Rows({kAwkward}, "west")), std::nullopt);
+  EXPECT_TRUE(east.Error().contains("row-level security")) << east.Error().toStdString();
+  east.Rollback();
+  EXPECT_FALSE(east.SavePosition("west", "g.log", {{20, 3}, "1:2", "ab"}));
+  EXPECT_FALSE(connection.Run("CREATE TABLE mine (x integer)"));
+  EXPECT_EQ(Query("SELECT 1") , "1");
+  PgConnection check;
+  ASSERT_TRUE(check.Open(conninfo));
+  EXPECT_EQ(check.Exec("SELECT string_agg(exchange || ':' || byte_offset, ',' ORDER BY exchange)"
+                       " FROM store_positions").Value(0, 0),
+            "east:20,west:10");
+}
+
 TEST_F(CallStoreTest, VorlanLoadCountsAndExitCodes) {
   QTemporaryDir folder;
   auto write = [&folder](const QString& name, const QByteArray& bytes) {
