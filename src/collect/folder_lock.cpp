@@ -30,9 +30,9 @@ std::optional<QString> FolderLock::Take(const QString& folder) {
     if (!logging::ReadAt(opened.fd, 0, holder)) holder.clear();
     logging::CloseFile(opened.fd);
     return QStringLiteral("the log folder %1 is held by another collector (%2)")
-        .arg(QDir::toNativeSeparators(folder),
-             holder.trimmed().isEmpty() ? QStringLiteral("holder unknown")
-                                        : QString::fromUtf8(holder.trimmed()));
+        .arg(QDir::toNativeSeparators(folder), holder.trimmed().isEmpty()
+                                                   ? QStringLiteral("holder unknown")
+                                                   : QString::fromUtf8(holder.trimmed()));
   }
   // Who holds it, for the next one to name.
   const QByteArray holder = QStringLiteral("process %1 on %2")

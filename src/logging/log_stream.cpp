@@ -15,9 +15,7 @@ LineKey Digest(const QCryptographicHash& hash) {
   return key;
 }
 
-QByteArrayView View(const LineKey& key) {
-  return {reinterpret_cast<const char*>(key.data()), qsizetype(key.size())};
-}
+QByteArrayView View(const LineKey& key) { return {key.data(), qsizetype(key.size())}; }
 
 }  // namespace
 
@@ -46,6 +44,7 @@ bool LogStream::Fill() {
   const qsizetype before = m_buffer.size();
   const qint64 wanted = kWindow - before;
   m_buffer.resize(before + wanted);
+  // NOLINTNEXTLINE(cppcoreguidelines-pro-bounds-pointer-arithmetic)
   const qint64 got = m_file.read(m_buffer.data() + before, wanted);
   if (got < 0) {
     m_error = m_file.errorString();

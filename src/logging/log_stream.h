@@ -51,9 +51,9 @@ class LogStream {
   QIODevice& m_file;
   bool m_keyed;
   LineKey m_key{};
-  QByteArray m_buffer;       // the file's bytes from m_bufferStart
-  qint64 m_bufferStart = 0;  // file offset of m_buffer[0]
-  qsizetype m_used = 0;      // of m_buffer, given as lines
+  QByteArray m_buffer;                // the file's bytes from m_bufferStart
+  qint64 m_bufferStart = 0;           // file offset of m_buffer[0]
+  qsizetype m_used = 0;               // of m_buffer, given as lines
   std::optional<LogReader> m_reader;  // over m_buffer from m_readerBase
   qsizetype m_readerBase = 0;
   bool m_readerWhole = false;

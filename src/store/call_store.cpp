@@ -49,7 +49,7 @@ void AppendInt32(QByteArray& out, quint32 value) {
 
 template <typename Bytes>
 QByteArrayView View(const Bytes& bytes) {
-  return {reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())};
+  return {bytes.data(), qsizetype(bytes.size())};
 }
 
 // A bytea[] in PostgreSQL's binary format: read by the server at once, where the same array
@@ -189,8 +189,8 @@ bool CallStore::SavePosition(const QByteArray& exchange, const QString& logFile,
       " line_key = excluded.line_key, file_id = excluded.file_id, head = excluded.head,"
       " updated_at = now()",
       {exchange, logFile.toUtf8(), QByteArray::number(position.at.offset),
-       QByteArray::number(position.at.line), View(position.at.key).toByteArray(),
-       position.fileId, position.head},
+       QByteArray::number(position.at.line), View(position.at.key).toByteArray(), position.fileId,
+       position.head},
       {false, false, false, false, true, false, true});
   return m_connection.Check(result);
 }

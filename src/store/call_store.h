@@ -61,9 +61,9 @@ class CallStore {
  private:
   // What the exchange's rows hold of the batch's records.
   struct Known {
-    std::set<QByteArray> keys;               // line keys stored
-    std::map<QByteArray, int> unkeyed;       // digest: rows stored before lines had keys
-    std::set<QByteArray> elsewhere;          // digests stored from another journal
+    std::set<QByteArray> keys;          // line keys stored
+    std::map<QByteArray, int> unkeyed;  // digest: rows stored before lines had keys
+    std::set<QByteArray> elsewhere;     // digests stored from another journal
   };
   std::optional<Known> Look(const QByteArray& exchange, const LogBatch& batch);
   std::optional<qint64> LoadStaged(const QByteArray& copyRows);

@@ -19,8 +19,8 @@ constexpr std::chrono::milliseconds kPollEvery{200};
 
 #if defined(Q_OS_LINUX)
 
-FolderWatch::FolderWatch(QString folder) : m_folder(std::move(folder)) {
-  m_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+FolderWatch::FolderWatch(QString folder)
+    : m_folder(std::move(folder)), m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
   Watch();
 }
 
@@ -30,10 +30,10 @@ FolderWatch::~FolderWatch() {
 
 bool FolderWatch::Watch() {
   if (m_fd < 0) return false;
-  m_watch = inotify_add_watch(m_fd, QFile::encodeName(m_folder).constData(),
-                              IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO |
-                                  IN_MOVED_FROM | IN_DELETE | IN_ATTRIB | IN_DELETE_SELF |
-                                  IN_MOVE_SELF | IN_ONLYDIR);
+  m_watch =
+      inotify_add_watch(m_fd, QFile::encodeName(m_folder).constData(),
+                        IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM |
+                            IN_DELETE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
   return m_watch >= 0;
 }
 
@@ -58,9 +58,12 @@ FolderWatch::Changes FolderWatch::Wait(std::chrono::milliseconds limit, const Wa
     if (got <= 0) break;
     for (ssize_t at = 0; at < got;) {
       inotify_event event{};
-      std::memcpy(&event, buffer + at, sizeof event);  // NOLINT(cppcoreguidelines-pro-bounds-pointer-arithmetic)
+      std::memcpy(&event, buffer + at,
+                  sizeof event);  // NOLINT(cppcoreguidelines-pro-bounds-pointer-arithmetic)
       if (event.len > 0) {
-        changes.names.insert(QFile::decodeName(buffer + at + sizeof event));  // NOLINT(cppcoreguidelines-pro-bounds-pointer-arithmetic)
+        changes.names.insert(QFile::decodeName(
+            buffer + at +
+            sizeof event));  // NOLINT(cppcoreguidelines-pro-bounds-pointer-arithmetic)
       }
       if (event.mask & IN_Q_OVERFLOW) changes.all = true;
       if (event.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
@@ -82,7 +85,8 @@ bool FolderWatch::Watch() { return false; }
 
 FolderWatch::Changes FolderWatch::Wait(std::chrono::milliseconds limit, const WakeUp& wakeUp) {
   if (limit > kPollEvery || limit.count() < 0) limit = kPollEvery;
-  for (auto left = limit; left.count() > 0 && !wakeUp.Raised(); left -= std::chrono::milliseconds(20)) {
+  for (auto left = limit; left.count() > 0 && !wakeUp.Raised();
+       left -= std::chrono::milliseconds(20)) {
     QThread::msleep(20);
   }
   Changes changes;

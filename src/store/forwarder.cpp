@@ -52,8 +52,8 @@ std::optional<QByteArray> Marks(int fd, qint64 offset) {
 Forwarder::Forwarder(ForwarderOptions options, Reporter report)
     : m_options(std::move(options)), m_report(std::move(report)) {
   const QString canonical = QFileInfo(m_options.logsFolder).canonicalFilePath();
-  m_journal =
-      (canonical.isEmpty() ? QFileInfo(m_options.logsFolder).absoluteFilePath() : canonical).toUtf8();
+  m_journal = (canonical.isEmpty() ? QFileInfo(m_options.logsFolder).absoluteFilePath() : canonical)
+                  .toUtf8();
   m_store.SetWakeUp(&m_wakeUp);
   m_store.SetNoticeHandler(
       [this](const QString& text) { m_report(Level::Info, QStringLiteral("store: ") + text); });
@@ -82,7 +82,6 @@ void Forwarder::Run() {
     bool more = false;
     if (!m_store.IsOpen() && Clock::now() >= m_nextTry && Connect()) listAll = true;
     if (listAll) ListFiles();
-    listAll = false;
     if (m_store.IsOpen()) {
       if (Pass(more)) {
         m_retry = kFirstRetry;
@@ -172,8 +171,8 @@ void Forwarder::Failed(const QString& why, bool connecting) {
 
 void Forwarder::ListFiles() {
   std::map<QString, LogFile> files;
-  for (const QFileInfo& file : QDir(m_options.logsFolder)
-                                   .entryInfoList(kLogNames, QDir::Files | QDir::NoSymLinks)) {
+  for (const QFileInfo& file :
+       QDir(m_options.logsFolder).entryInfoList(kLogNames, QDir::Files | QDir::NoSymLinks)) {
     const QString name = file.fileName();
     files[name] = {file.size(), OpenedAt(name, file.lastModified())};
     const auto position = m_positions.find(name);
@@ -198,8 +197,7 @@ bool Forwarder::Pass(bool& more) {
 bool Forwarder::LoadFile(const QString& name, bool& more, bool& finished) {
   const QString path = QDir(m_options.logsFolder).filePath(name);
   QString error;
-  const logging::OpenedFile opened =
-      logging::OpenRegularFile(path, logging::Access::Read, &error);
+  const logging::OpenedFile opened = logging::OpenRegularFile(path, logging::Access::Read, &error);
   QFile file;
   if (opened.fd < 0 || !file.open(opened.fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
     if (opened.fd >= 0) logging::CloseFile(opened.fd);
@@ -267,9 +265,10 @@ void Forwarder::Survey() {
   states.reserve(m_files.size());
   for (const auto& [name, file] : m_files) {
     const auto position = m_positions.find(name);
-    states.push_back({name, file.size,
-                      position == m_positions.end() ? 0 : std::min(position->second.at.offset, file.size),
-                      file.openedAt});
+    states.push_back(
+        {name, file.size,
+         position == m_positions.end() ? 0 : std::min(position->second.at.offset, file.size),
+         file.openedAt});
   }
   m_backlog.Update(states, QDateTime::currentMSecsSinceEpoch());
   const std::lock_guard lock(m_mutex);

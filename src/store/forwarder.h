@@ -39,8 +39,8 @@ struct ForwarderOptions {
 
 // The forwarder's figures, for whoever reports on the collector.
 struct ForwarderStatus {
-  qint64 rowsLoaded = 0;      // since it started
-  qint64 bytesNotLoaded = 0;  // of the log files
+  qint64 rowsLoaded = 0;                       // since it started
+  qint64 bytesNotLoaded = 0;                   // of the log files
   std::optional<qint64> oldestNotLoadedSince;  // ms since the epoch; nothing when all is loaded
   bool storeReachable = false;                 // its last use of the store succeeded
 };
@@ -87,8 +87,8 @@ class Forwarder {
   WakeUp m_wakeUp;  // before m_store, which waits on it
   CallStore m_store;
   std::map<QString, FilePosition> m_positions;
-  std::map<QString, LogFile> m_files;  // every log file known
-  std::set<QString> m_pending;         // those to look at
+  std::map<QString, LogFile> m_files;                               // every log file known
+  std::set<QString> m_pending;                                      // those to look at
   std::optional<std::chrono::steady_clock::time_point> m_settleAt;  // a file's last line then
   std::thread m_thread;
   mutable std::mutex m_mutex;

@@ -30,8 +30,7 @@ LogBatch ReadBatch(logging::LogStream& stream, LogPosition from, bool complete,
       std::memcpy(row.digest.data(), hash.resultView().data(), row.digest.size());
       row.key = stream.Key();
       row.offset = batch.copyRows.size();
-      const QByteArrayView key(reinterpret_cast<const char*>(row.key.data()),
-                               qsizetype(row.key.size()));
+      const QByteArrayView key(row.key.data(), qsizetype(row.key.size()));
       batch.copyRows += CopyRow(exchange, line->bytes, line->markedBad, logFile, line->line, key,
                                 journal, &row.timed);
       row.length = batch.copyRows.size() - row.offset;

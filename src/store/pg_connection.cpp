@@ -45,8 +45,8 @@ QString PgResult::Error() const {
   if (!primary) return Trimmed(PQresultErrorMessage(m_result.get()));
   const QByteArray state = ErrorState();
   // A data exception's message quotes the value it could not take.
-  const QString text = state.startsWith("22") ? QStringLiteral("a value was refused")
-                                              : Trimmed(primary);
+  const QString text =
+      state.startsWith("22") ? QStringLiteral("a value was refused") : Trimmed(primary);
   return state.isEmpty() ? text : QStringLiteral("%1 (SQLSTATE %2)").arg(text, state);
 }
 
@@ -281,7 +281,8 @@ std::optional<qint64> PgConnection::CopyIn(const char* sql, const QByteArray& da
   bool refused = false;
   for (qsizetype at = 0; at < data.size() && !refused;) {
     const qsizetype piece = std::min(kPiece, data.size() - at);
-    const int queued = PQputCopyData(m_conn, QByteArrayView(data).sliced(at, piece).data(), int(piece));
+    const int queued =
+        PQputCopyData(m_conn, QByteArrayView(data).sliced(at, piece).data(), int(piece));
     if (queued < 0) refused = true;
     if (queued == 1) at += piece;
     if (!Flush()) return std::nullopt;
