@@ -42,7 +42,10 @@ bool LogStream::Fill() {
   m_used = 0;
   m_reader.reset();
   const qsizetype before = m_buffer.size();
-  const qint64 wanted = kWindow - before;
+  // A small file or a few new lines take a small read; the window grows to its full size
+  // only for long lines, doubling, so that no byte is searched more than about twice.
+  constexpr qint64 kFirstRead = 64 * 1024;
+  const qint64 wanted = std::min<qint64>(kWindow - before, std::max<qint64>(kFirstRead, before));
   m_buffer.resize(before + wanted);
   // NOLINTNEXTLINE(cppcoreguidelines-pro-bounds-pointer-arithmetic)
   const qint64 got = m_file.read(m_buffer.data() + before, wanted);
