@@ -10,6 +10,7 @@
 
 #include "collect/collector.h"
 #include "collect/event_log.h"
+#include "collect/folder_lock.h"
 #include "collect/metrics.h"
 #include "collect/options.h"
 #include "logging/log_files.h"
@@ -51,6 +52,11 @@ int main(int argc, char* argv[]) {
                   .arg(QDir::toNativeSeparators(options.logsFolder)));
     return collect::kCannotStart;
   }
+  collect::FolderLock folderLock;
+  if (const std::optional<QString> held = folderLock.Take(options.logsFolder)) {
+    log.Error(*held);
+    return collect::kCannotStart;
+  }
 
   // Off by default; a port that cannot be had ends the start rather than leaving a collector
   // that nobody can watch.
@@ -88,9 +94,8 @@ int main(int argc, char* argv[]) {
     forwarder = std::make_unique<store::Forwarder>(
         store::ForwarderOptions{options.store.toUtf8(), options.exchange.toUtf8(), zone,
                                 options.logsFolder},
-        [&app, &log, &metrics](store::Forwarder::Level level, const QString& text) {
-          QMetaObject::invokeMethod(&app, [&log, &metrics, level, text] {
-            if (metrics) metrics->StoreReport(text);
+        [&app, &log](store::Forwarder::Level level, const QString& text) {
+          QMetaObject::invokeMethod(&app, [&log, level, text] {
             if (level == store::Forwarder::Level::Warning) {
               log.Warning(text);
             } else {
@@ -99,6 +104,14 @@ int main(int argc, char* argv[]) {
           });
         });
     forwarder->Start();
+  }
+  if (metrics) {
+    QObject::connect(metricsTick.get(), &Timer::Tick, metrics.get(), [&metrics, &forwarder] {
+      if (!forwarder) return;
+      const store::ForwarderStatus now = forwarder->Status();
+      metrics->SetStore({now.storeReachable, now.rowsLoaded, now.bytesNotLoaded,
+                         now.oldestNotLoadedSince});
+    });
   }
 
   // No lamps here: frames and arrivals go through the session without a pace.

@@ -157,13 +157,14 @@ void Metrics::Follow(session::Session& session, Collector& collector) {
   });
 }
 
-void Metrics::StoreReport(const QString& text) {
+void Metrics::SetStore(const StoreStatus& status) {
   if (!m_withStore) return;
-  const qint64 before = m_store.rowsLoaded;
-  ReadStoreReport(m_store, text, m_now());
-  m_storeUp->Set(m_store.reachable ? 1 : 0);
-  m_rowsLoaded->Increment(double(m_store.rowsLoaded - before));
-  m_backlogBytes->Set(double(m_store.backlogBytes));
+  m_storeUp->Set(status.reachable ? 1 : 0);
+  if (status.rowsLoaded > m_store.rowsLoaded) {
+    m_rowsLoaded->Increment(double(status.rowsLoaded - m_store.rowsLoaded));
+  }
+  m_backlogBytes->Set(double(status.backlogBytes));
+  m_store = status;
   Tick();
 }
 

@@ -34,7 +34,7 @@ inline constexpr int kMetricsRequestTimeoutMs = 5000;
 inline constexpr int kMetricsQueue = 8;
 
 // The collector's health for Prometheus, every series labelled with the exchange's name. It
-// follows the session's and the collector's signals and the forwarder's reports on the event
+// follows the session's and the collector's signals and the forwarder's status on the event
 // loop's thread; the server reads the figures on threads of its own, and every figure is an
 // atomic, so a scrape never waits for the download nor the download for a scrape.
 class Metrics : public QObject {
@@ -53,8 +53,8 @@ class Metrics : public QObject {
   int Port() const;
 
   void Follow(session::Session& session, Collector& collector);
-  // One of the forwarder's reports.
-  void StoreReport(const QString& text);
+  // The forwarder's figures as they are now.
+  void SetStore(const StoreStatus& status);
   // Brings the figures that age with time up to now; called every second.
   void Tick();
 

@@ -34,6 +34,15 @@ void CsvField(QByteArray& line, QByteArrayView utf8) {
   line += "\",";
 }
 
+void CsvTextField(QByteArray& line, QByteArrayView utf8) {
+  static constexpr QByteArrayView kFormulaStarts = "=+-@\t\r";
+  if (!utf8.isEmpty() && kFormulaStarts.contains(utf8.front())) {
+    CsvField(line, "'" + utf8.toByteArray());
+    return;
+  }
+  CsvField(line, utf8);
+}
+
 QByteArray CsvHeader() {
   return "file,line,flagged_now,marked_bad,call_type,start,end,talk_seconds,items,record_hex\r\n";
 }
@@ -62,15 +71,15 @@ QByteArray CsvRow(const CsvRecord& row) {
   const std::optional<CallTimes> times = RecordCallTimes(row.record);
 
   QByteArray line;
-  CsvField(line, row.file.toUtf8());
+  CsvTextField(line, row.file.toUtf8());
   CsvField(line, QByteArray::number(row.line));
   CsvField(line, row.flaggedNow ? (*row.flaggedNow ? "1" : "0") : "");
   CsvField(line, row.markedBad ? "1" : "0");
-  CsvField(line, Latin1(CallType(row.record)));
+  CsvTextField(line, Latin1(CallType(row.record)));
   CsvField(line, times ? IsoTime(times->start) : QByteArray());
   CsvField(line, times ? IsoTime(times->end) : QByteArray());
   CsvField(line, times ? QByteArray::number(times->talkSeconds) : QByteArray());
-  CsvField(line, pairs);
+  CsvTextField(line, pairs);
   CsvField(line, row.record.toByteArray().toHex().toUpper());
   line.chop(1);
   line += "\r\n";

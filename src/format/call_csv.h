@@ -27,6 +27,9 @@ struct CsvRecord {
 // Appends one field, quoted where it must be, and its comma; the caller takes the line's last
 // comma off.
 void CsvField(QByteArray& line, QByteArrayView utf8);
+// A text field as CsvField, neutralised for spreadsheets: text that begins with =, +, -, @, a
+// tab or a CR (which a spreadsheet runs as a formula) gets a leading apostrophe.
+void CsvTextField(QByteArray& line, QByteArrayView utf8);
 
 // One line. start, end and talk_seconds come from the record's last data type 6 item (the one
 // the alarm decides by), times in ISO 8601 without a zone (the stamps carry none), empty where

@@ -143,7 +143,7 @@ QByteArray SummaryCsv(const CallSummary& summary) {
   QByteArray csv = by == Grouping::By::Hour ? "hour" : by == Grouping::By::Day ? "day" : "value";
   csv += ",calls,flagged,total_talk_seconds,longest_talk_seconds\r\n";
   for (const SummaryGroup& group : summary.Groups()) {
-    CsvField(csv, QString::fromLatin1(group.key).toUtf8());
+    CsvTextField(csv, QString::fromLatin1(group.key).toUtf8());
     const SummaryFigures& f = group.figures;
     csv += QByteArray::number(f.calls) + ',' + QByteArray::number(f.flagged) + ',' +
            QByteArray::number(f.totalTalkSeconds) + ',' +

@@ -25,21 +25,41 @@ qsizetype LogReader::NextEtx(qsizetype from) {
 std::optional<LogLine> LogReader::Next() {
   const qsizetype size = m_bytes.size();
   const qsizetype position = m_position;
+  m_undecided = false;
   if (position >= size) return std::nullopt;
-  const bool bad = m_bytes.sliced(position).startsWith(kBadMarker);
+  const QByteArrayView rest = m_bytes.sliced(position);
+  // A marker still being written, or only the marker so far.
+  if (!m_whole && rest.size() <= kBadMarker.size() && kBadMarker.startsWith(rest)) {
+    m_undecided = true;
+    return std::nullopt;
+  }
+  const bool bad = rest.startsWith(kBadMarker);
   const qsizetype stx = position + (bad ? kBadMarker.size() : 0);
   if (stx < size && m_bytes[stx] == kStx) {
     const qsizetype etx = NextEtx(stx + 1);
-    if (etx >= 0 && m_bytes.sliced(etx + 1).startsWith("\r\n")) {
-      const QByteArrayView record = m_bytes.sliced(stx, etx - stx + 1);
-      const LogLine line{m_line, true, bad, record};
-      m_line += std::count(record.begin(), record.end(), '\n') + 1;
-      m_position = etx + 3;
-      return line;
+    if (etx >= 0 && etx - stx < kLongestRecord) {
+      if (!m_whole && etx + 3 > size) {
+        m_undecided = true;
+        return std::nullopt;
+      }
+      if (m_bytes.sliced(etx + 1).startsWith("\r\n")) {
+        const QByteArrayView record = m_bytes.sliced(stx, etx - stx + 1);
+        const LogLine line{m_line, true, bad, record};
+        m_line += std::count(record.begin(), record.end(), '\n') + 1;
+        m_position = etx + 3;
+        return line;
+      }
+    } else if (!m_whole && etx < 0 && size - stx < kLongestRecord) {
+      m_undecided = true;
+      return std::nullopt;
     }
   }
   // Not a record: the line as it stands, up to its LF.
   const qsizetype lf = m_bytes.indexOf('\n', position);
+  if (lf < 0 && !m_whole) {
+    m_undecided = true;
+    return std::nullopt;
+  }
   const qsizetype end = lf < 0 ? size : lf;
   QByteArrayView text = m_bytes.sliced(position, end - position);
   if (text.endsWith('\r')) text.chop(1);

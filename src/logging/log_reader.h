@@ -11,6 +11,11 @@
 // structure, not by splitting at line ends.
 namespace vorlan::logging {
 
+// The longest record a reader takes, STX to ETX: twice what the log writes. An STX with no ETX
+// within this many bytes starts a line that is no record, so that no line needs more than a
+// bounded window of the file to be told apart.
+inline constexpr qsizetype kLongestRecord = qsizetype(2) * 1024 * 1024;
+
 // One line of a log file, a view into the file's bytes.
 struct LogLine {
   qint64 line = 0;         // 1-based line of the file where it starts
@@ -23,14 +28,21 @@ struct LogLine {
 // steps between which the program serves events.
 class LogReader {
  public:
-  explicit LogReader(QByteArrayView bytes) : m_bytes(bytes) {}
+  // `whole`: the bytes run to the file's end and nothing is appended any more. Otherwise a last
+  // line whose kind or end the following bytes would decide is not given: Next() returns
+  // nothing and Undecided() is true.
+  explicit LogReader(QByteArrayView bytes, bool whole = true) : m_bytes(bytes), m_whole(whole) {}
   std::optional<LogLine> Next();
+  // After the last line given; one past the bytes when that line had no line end.
   qsizetype Position() const { return m_position; }
+  bool Undecided() const { return m_undecided; }
 
  private:
   qsizetype NextEtx(qsizetype from);
 
   QByteArrayView m_bytes;
+  bool m_whole = true;
+  bool m_undecided = false;
   qsizetype m_position = 0;
   qint64 m_line = 1;
   // The first ETX at or after m_etxFrom (-1: none up to the end). Lines that start with STX

@@ -88,7 +88,8 @@ QByteArray ItemsJson(QByteArrayView record) {
 }
 
 QByteArray CopyRow(const QByteArray& exchange, QByteArrayView record, bool markedBad,
-                   const QByteArray& logFile, qint64 logLine) {
+                   const QByteArray& logFile, qint64 logLine, QByteArrayView lineKey,
+                   const QByteArray& journal, bool* timed) {
   QByteArray line;
   line.reserve(record.size() * 4 + 128);
   Field(line, exchange);
@@ -97,7 +98,9 @@ QByteArray CopyRow(const QByteArray& exchange, QByteArrayView record, bool marke
   QByteArray callType;
   AppendText(callType, format::CallType(record));
   Field(line, callType);
-  if (const std::optional<format::CallTimes> times = format::RecordCallTimes(record)) {
+  const std::optional<format::CallTimes> times = format::RecordCallTimes(record);
+  if (timed) *timed = times.has_value();
+  if (times) {
     Field(line, Stamp(times->start));
     Field(line, Stamp(times->end));
     Field(line, QByteArray::number(times->talkSeconds));
@@ -109,6 +112,8 @@ QByteArray CopyRow(const QByteArray& exchange, QByteArrayView record, bool marke
   Field(line, ItemsJson(record));
   Field(line, logFile);
   Field(line, QByteArray::number(logLine));
+  line += "\\\\x" + lineKey.toByteArray().toHex() + '\t';
+  Field(line, journal);
   line.back() = '\n';
   return line;
 }

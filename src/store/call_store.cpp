@@ -19,7 +19,8 @@ std::optional<QString> CallStore::Open(const QByteArray& conninfo, const QString
   const QByteArray staging = QByteArray(
       "CREATE TEMP TABLE incoming (exchange text, record bytea, marked_bad boolean,"
       " call_type text, started_at timestamptz, ended_at timestamptz,"
-      " talk_seconds integer, items jsonb, log_file text, log_line integer)");
+      " talk_seconds integer, items jsonb, log_file text, log_line integer, line_key bytea,"
+      " journal text)");
   if (!m_connection.Run("SET client_encoding = 'UTF8'") ||
       !m_connection.Run("SELECT set_config('application_name', $1, false)",
                         {applicationName.toUtf8()}) ||
@@ -29,6 +30,14 @@ std::optional<QString> CallStore::Open(const QByteArray& conninfo, const QString
     m_connection.Close();
     return error;
   }
+  // A role held to its exchanges' rows cannot COPY into the table itself.
+  const PgResult held = m_connection.Exec("SELECT row_security_active('calls')");
+  if (!m_connection.Check(held)) {
+    QString error = m_connection.Error();
+    m_connection.Close();
+    return error;
+  }
+  m_heldToRows = held.Value(0, 0) == "t";
   return std::nullopt;
 }
 
@@ -38,98 +47,103 @@ void AppendInt32(QByteArray& out, quint32 value) {
   for (int shift = 24; shift >= 0; shift -= 8) out += char((value >> shift) & 0xFF);
 }
 
-// The digests as a bytea[] in PostgreSQL's binary format: read by the server at once, where
-// the same array as text (hex) takes longer to parse than the lookup takes to run.
-QByteArray DigestArray(const std::vector<const BatchRow*>& rows) {
+template <typename Bytes>
+QByteArrayView View(const Bytes& bytes) {
+  return {bytes.data(), qsizetype(bytes.size())};
+}
+
+// A bytea[] in PostgreSQL's binary format: read by the server at once, where the same array
+// as text (hex) takes longer to parse than the lookup takes to run.
+QByteArray ByteaArray(const std::vector<QByteArrayView>& values) {
   constexpr quint32 kByteaType = 17;
   QByteArray array;
-  array.reserve(20 + qsizetype(rows.size()) * qsizetype(4 + sizeof(RecordDigest)));
+  array.reserve(20 + qsizetype(values.size()) * 36);
   AppendInt32(array, 1);  // dimensions
   AppendInt32(array, 0);  // no NULLs
   AppendInt32(array, kByteaType);
-  AppendInt32(array, quint32(rows.size()));
+  AppendInt32(array, quint32(values.size()));
   AppendInt32(array, 1);  // the first index
-  for (const BatchRow* row : rows) {
-    AppendInt32(array, quint32(row->digest.size()));
-    array.append(QByteArrayView(row->digest.data(), qsizetype(row->digest.size())));
+  for (const QByteArrayView value : values) {
+    AppendInt32(array, quint32(value.size()));
+    array.append(value);
   }
   return array;
 }
 
+// bytea in its hex output: \x and the digits.
+QByteArray FromHex(const QByteArray& value) { return QByteArray::fromHex(value.mid(2)); }
+
 }  // namespace
 
-std::optional<std::vector<RecordDigest>> CallStore::Stored(
-    const QByteArray& exchange, const std::vector<const BatchRow*>& rows) {
+std::optional<CallStore::Known> CallStore::Look(const QByteArray& exchange, const LogBatch& batch) {
+  std::vector<QByteArrayView> digests;
+  digests.reserve(batch.rows.size());
+  for (const BatchRow& row : batch.rows) digests.push_back(View(row.digest));
+  std::sort(digests.begin(), digests.end());
+  digests.erase(std::unique(digests.begin(), digests.end()), digests.end());
   const PgResult result = m_connection.Exec(
-      "SELECT record_sha256 FROM calls WHERE exchange = $1 AND record_sha256 = ANY($2::bytea[])",
-      {exchange, DigestArray(rows)}, {false, true});
+      "SELECT line_key, journal IS DISTINCT FROM $3, record_sha256 FROM calls"
+      " WHERE exchange = $1 AND record_sha256 = ANY($2::bytea[])",
+      {exchange, ByteaArray(digests), batch.journal}, {false, true, false});
   if (!m_connection.Check(result)) return std::nullopt;
-  std::vector<RecordDigest> stored(size_t(result.Rows()));
+  Known known;
   for (int row = 0; row < result.Rows(); ++row) {
-    // bytea in its hex output: \x and 64 digits.
-    const QByteArray bytes = QByteArray::fromHex(result.Value(row, 0).mid(2));
-    std::copy_n(bytes.constData(), std::min(bytes.size(), qsizetype(stored[row].size())),
-                stored[row].begin());
+    const QByteArray digest = FromHex(result.Value(row, 2));
+    if (result.IsNull(row, 0)) {
+      ++known.unkeyed[digest];
+    } else {
+      known.keys.insert(FromHex(result.Value(row, 0)));
+      if (result.Value(row, 1) == "t") known.elsewhere.insert(digest);
+    }
   }
-  std::sort(stored.begin(), stored.end());
-  return stored;
+  return known;
 }
 
 std::optional<qint64> CallStore::Load(const QByteArray& exchange, const LogBatch& batch) {
   if (batch.rows.empty()) return 0;
-  // In the order of the uniqueness rule's index, each record once (its first line): the index
-  // is then written page after page rather than all over, which is most of a big load's time.
-  std::vector<const BatchRow*> distinct;
-  distinct.reserve(batch.rows.size());
-  for (const BatchRow& row : batch.rows) distinct.push_back(&row);
-  std::stable_sort(distinct.begin(), distinct.end(),
-                   [](const BatchRow* a, const BatchRow* b) { return a->digest < b->digest; });
-  distinct.erase(
-      std::unique(distinct.begin(), distinct.end(),
-                  [](const BatchRow* a, const BatchRow* b) { return a->digest == b->digest; }),
-      distinct.end());
-  // The rows of the records that the lookup did not find.
-  auto fresh = [&](const std::vector<RecordDigest>& stored) {
-    QByteArray rows;
-    rows.reserve(batch.copyRows.size());
-    for (const BatchRow* row : distinct) {
-      if (std::binary_search(stored.begin(), stored.end(), row->digest)) continue;
-      rows.append(QByteArrayView(batch.copyRows).sliced(row->offset, row->length));
-    }
-    return rows;
-  };
-  const QByteArray copy = QByteArray("COPY calls (") + kCopyColumns + ") FROM STDIN";
-  enum class Copied { Done, Stored, Failed };
-  qint64 copied = 0;
-  auto copyIn = [&](const QByteArray& rows) {
-    if (rows.isEmpty()) return Copied::Done;
-    if (!m_connection.Run("SAVEPOINT batch")) return Copied::Failed;
-    if (const std::optional<qint64> count = m_connection.CopyIn(copy.constData(), rows)) {
-      copied = *count;
-      return m_connection.Run("RELEASE SAVEPOINT batch") ? Copied::Done : Copied::Failed;
-    }
-    if (m_connection.ErrorState() != "23505" || !m_connection.Run("ROLLBACK TO SAVEPOINT batch") ||
-        !m_connection.Run("RELEASE SAVEPOINT batch")) {
-      return Copied::Failed;
-    }
-    return Copied::Stored;
-  };
-
-  // A fresh load meets no stored record: its rows go in without a lookup. One that does meets
-  // more, so the lookup goes first until a batch finds none.
+  const std::optional<Known> known = Look(exchange, batch);
+  if (!known) return std::nullopt;
+  std::map<QByteArray, int> unkeyed = known->unkeyed;
   QByteArray rows;
-  Copied result = Copied::Stored;
-  if (!m_lookUpFirst) result = copyIn(fresh({}));
-  if (result == Copied::Stored) {
-    const std::optional<std::vector<RecordDigest>> stored = Stored(exchange, distinct);
-    if (!stored) return std::nullopt;
-    m_lookUpFirst = !stored->empty();
-    rows = fresh(*stored);
-    result = copyIn(rows);
+  rows.reserve(batch.copyRows.size());
+  std::vector<QByteArrayView> adoptKeys;
+  std::vector<QByteArrayView> adoptDigests;
+  for (const BatchRow& row : batch.rows) {
+    const QByteArray digest = View(row.digest).toByteArray();
+    if (known->keys.contains(View(row.key).toByteArray())) continue;  // this very line
+    if (int& left = unkeyed[digest]; left > 0) {
+      // A row stored before lines had keys: the first line with its bytes.
+      --left;
+      adoptKeys.push_back(View(row.key));
+      adoptDigests.push_back(View(row.digest));
+      continue;
+    }
+    // The same call logged by another program's journal of this exchange.
+    if (row.timed && known->elsewhere.contains(digest)) continue;
+    rows.append(QByteArrayView(batch.copyRows).sliced(row.offset, row.length));
   }
-  if (result == Copied::Failed) return std::nullopt;
-  if (result == Copied::Done) return copied;
-  // Another loader of the same exchange stored some of the records since the lookup.
+  if (!adoptKeys.empty() &&
+      !m_connection.Check(m_connection.Exec(
+          "UPDATE calls c SET line_key = u.key, journal = $4 FROM unnest($2::bytea[], $3::bytea[])"
+          " AS u(key, digest) WHERE c.id = (SELECT id FROM calls WHERE exchange = $1"
+          " AND record_sha256 = u.digest AND line_key IS NULL LIMIT 1)",
+          {exchange, ByteaArray(adoptKeys), ByteaArray(adoptDigests), batch.journal},
+          {false, true, true, false}))) {
+    return std::nullopt;
+  }
+  if (rows.isEmpty()) return 0;
+  if (m_heldToRows) return LoadStaged(rows);
+  const QByteArray copy = QByteArray("COPY calls (") + kCopyColumns + ") FROM STDIN";
+  if (!m_connection.Run("SAVEPOINT batch")) return std::nullopt;
+  if (const std::optional<qint64> count = m_connection.CopyIn(copy.constData(), rows)) {
+    if (!m_connection.Run("RELEASE SAVEPOINT batch")) return std::nullopt;
+    return count;
+  }
+  if (m_connection.ErrorState() != "23505" || !m_connection.Run("ROLLBACK TO SAVEPOINT batch") ||
+      !m_connection.Run("RELEASE SAVEPOINT batch")) {
+    return std::nullopt;
+  }
+  // Another loader of the same exchange stored some of the lines since the lookup.
   return LoadStaged(rows);
 }
 
@@ -138,34 +152,47 @@ std::optional<qint64> CallStore::LoadStaged(const QByteArray& copyRows) {
   if (!m_connection.CopyIn(copy.constData(), copyRows)) return std::nullopt;
   const QByteArray move = QByteArray("INSERT INTO calls (") + kCopyColumns + ") SELECT " +
                           kCopyColumns +
-                          " FROM incoming ON CONFLICT ON CONSTRAINT calls_once DO NOTHING";
+                          " FROM incoming ON CONFLICT ON CONSTRAINT calls_line_once DO NOTHING";
   const PgResult result = m_connection.Exec(move.constData());
   if (!m_connection.Check(result) || !m_connection.Run("TRUNCATE incoming")) return std::nullopt;
   return result.AffectedRows();
 }
 
-std::optional<std::map<QString, LogPosition>> CallStore::Positions(const QByteArray& exchange) {
+std::optional<std::map<QString, FilePosition>> CallStore::Positions(const QByteArray& exchange) {
   const PgResult result = m_connection.Exec(
-      "SELECT log_file, byte_offset, next_line FROM store_positions WHERE exchange = $1",
+      "SELECT log_file, byte_offset, next_line, line_key, file_id, head FROM store_positions"
+      " WHERE exchange = $1",
       {exchange});
   if (!m_connection.Check(result)) return std::nullopt;
-  std::map<QString, LogPosition> positions;
+  std::map<QString, FilePosition> positions;
   for (int row = 0; row < result.Rows(); ++row) {
-    positions[QString::fromUtf8(result.Value(row, 0))] = {result.Value(row, 1).toLongLong(),
-                                                          result.Value(row, 2).toLongLong()};
+    // One stored before positions named their file is no use: its file is read again.
+    if (result.IsNull(row, 3)) continue;
+    FilePosition& position = positions[QString::fromUtf8(result.Value(row, 0))];
+    position.at.offset = result.Value(row, 1).toLongLong();
+    position.at.line = result.Value(row, 2).toLongLong();
+    const QByteArray key = FromHex(result.Value(row, 3));
+    std::copy_n(key.constData(), std::min(key.size(), qsizetype(position.at.key.size())),
+                position.at.key.begin());
+    position.fileId = result.Value(row, 4);
+    position.head = FromHex(result.Value(row, 5));
   }
   return positions;
 }
 
 bool CallStore::SavePosition(const QByteArray& exchange, const QString& logFile,
-                             LogPosition position) {
-  return m_connection.Run(
-      "INSERT INTO store_positions (exchange, log_file, byte_offset, next_line)"
-      " VALUES ($1, $2, $3, $4) ON CONFLICT (exchange, log_file) DO UPDATE"
-      " SET byte_offset = excluded.byte_offset, next_line = excluded.next_line,"
+                             const FilePosition& position) {
+  const PgResult result = m_connection.Exec(
+      "INSERT INTO store_positions (exchange, log_file, byte_offset, next_line, line_key,"
+      " file_id, head) VALUES ($1, $2, $3, $4, $5, $6, $7) ON CONFLICT (exchange, log_file)"
+      " DO UPDATE SET byte_offset = excluded.byte_offset, next_line = excluded.next_line,"
+      " line_key = excluded.line_key, file_id = excluded.file_id, head = excluded.head,"
       " updated_at = now()",
-      {exchange, logFile.toUtf8(), QByteArray::number(position.offset),
-       QByteArray::number(position.line)});
+      {exchange, logFile.toUtf8(), QByteArray::number(position.at.offset),
+       QByteArray::number(position.at.line), View(position.at.key).toByteArray(), position.fileId,
+       position.head},
+      {false, false, false, false, true, false, true});
+  return m_connection.Check(result);
 }
 
 QString LocalTimeZone() { return QString::fromLatin1(QTimeZone::systemTimeZoneId()); }

@@ -5,17 +5,29 @@
 
 #include <map>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "store/log_batch.h"
 #include "store/pg_connection.h"
 
 // A session with the call store: the schema brought up to date and the exchange's time zone
-// set. A batch's rows are copied straight into calls; the records of it already stored are
-// looked up by their digests when the copy meets one. A staging table, from which one
-// statement moves the rows that are not there yet, is only for records that another loader
-// stored after the lookup.
+// set. A row is a line of a log file, known by its line key: a line read again is not stored
+// again, two lines with the same bytes are two rows. A record whose start can be read and
+// whose bytes are stored from another journal (log folder) of the exchange is that row's
+// call, logged by another program too, and not stored again. A batch's records are looked up
+// by their digests, then the new ones copied; a staging table, from which one statement
+// moves the rows that are not there yet, is only for lines that another loader stored after
+// the lookup.
 namespace vorlan::store {
+
+// Where a forwarder stands in a log file, and which file that is: what the file system calls
+// it and its first bytes.
+struct FilePosition {
+  LogPosition at;
+  QByteArray fileId;
+  QByteArray head;
+};
 
 class CallStore {
  public:
@@ -24,6 +36,9 @@ class CallStore {
                               const QString& applicationName);
   // Ends the call in progress at once when raised (see PgConnection::SetWakeUp).
   void SetWakeUp(const WakeUp* wakeUp) { m_connection.SetWakeUp(wakeUp); }
+  void SetNoticeHandler(std::function<void(const QString&)> handler) {
+    m_connection.SetNoticeHandler(std::move(handler));
+  }
   void Close() { m_connection.Close(); }
   bool IsOpen() const { return m_connection.IsOpen(); }
 
@@ -31,24 +46,30 @@ class CallStore {
   bool Commit() { return m_connection.Run("COMMIT"); }
   void Rollback() { m_connection.Run("ROLLBACK"); }
 
-  // Stores the batch's records that the exchange's rows do not hold yet, each once: how many
-  // were new, nothing on failure. Inside a transaction (Begin).
+  // Stores the batch's lines that the exchange's rows do not hold yet: how many were new,
+  // nothing on failure. Inside a transaction (Begin).
   std::optional<qint64> Load(const QByteArray& exchange, const LogBatch& batch);
 
   // Where the exchange's forwarder stands in each log file it has read.
-  std::optional<std::map<QString, LogPosition>> Positions(const QByteArray& exchange);
-  bool SavePosition(const QByteArray& exchange, const QString& logFile, LogPosition position);
+  std::optional<std::map<QString, FilePosition>> Positions(const QByteArray& exchange);
+  bool SavePosition(const QByteArray& exchange, const QString& logFile,
+                    const FilePosition& position);
 
   QString Error() const { return m_connection.Error(); }
+  PgConnection& Connection() { return m_connection; }
 
  private:
-  // Of the digests, those the exchange's rows hold, sorted.
-  std::optional<std::vector<RecordDigest>> Stored(const QByteArray& exchange,
-                                                  const std::vector<const BatchRow*>& rows);
+  // What the exchange's rows hold of the batch's records.
+  struct Known {
+    std::set<QByteArray> keys;          // line keys stored
+    std::map<QByteArray, int> unkeyed;  // digest: rows stored before lines had keys
+    std::set<QByteArray> elsewhere;     // digests stored from another journal
+  };
+  std::optional<Known> Look(const QByteArray& exchange, const LogBatch& batch);
   std::optional<qint64> LoadStaged(const QByteArray& copyRows);
 
   PgConnection m_connection;
-  bool m_lookUpFirst = false;  // the last batch met records already stored
+  bool m_heldToRows = false;  // row-level security applies: rows go through the staging table
 };
 
 // The collector's own zone, as PostgreSQL names zones.

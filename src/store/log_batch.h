@@ -6,24 +6,30 @@
 #include <array>
 #include <vector>
 
-// Cuts the next batch of rows out of a log file's bytes from a known position. Pure.
-//
-// The bytes after the last whole record may be a line still being written, or the start of a
-// record cut off by the reader's chunk: only a record's ETX CR LF proves a line whole, so a
-// batch ends after its last record, unless the file is known to be complete.
+#include "logging/log_stream.h"
+
+// Reads the next batch of rows from a log file. Only whole lines go into a batch: the reader
+// gives no line that bytes still to be written could change.
 namespace vorlan::store {
+
+using logging::LineKey;
 
 struct LogPosition {
   qint64 offset = 0;  // bytes of the file already loaded; always the start of a line
   qint64 line = 1;    // the line that starts there
+  LineKey key{};      // of the line before it (see logging::LineKey)
 };
 
-// The SHA-256 of a record's bytes, as the table's uniqueness rule computes it. Compared as
-// unsigned bytes, so that its order is the order of the rule's index.
+// Where a file's reading starts.
+LogPosition FileStart(const QString& fileName);
+
+// The SHA-256 of a record's bytes, as the table computes it. Compared as unsigned bytes.
 using RecordDigest = std::array<unsigned char, 32>;
 
 struct BatchRow {
   RecordDigest digest{};
+  LineKey key{};
+  bool timed = false;    // its start can be read
   qsizetype offset = 0;  // of its line in copyRows
   qsizetype length = 0;  // with its LF
 };
@@ -34,13 +40,17 @@ struct LogBatch {
   qint64 records = 0;
   qint64 others = 0;  // lines that are not records
   LogPosition end;    // where the next batch starts
+  QByteArray journal;
+  bool exhausted = false;  // the reader had no more lines to give
 };
 
-// `chunk` is the file's bytes from `from.offset` on. `complete`: the chunk runs to the end of
-// a file that nobody appends to any more, so its last lines are whole whatever they are. A
-// chunk that is full (the reader's limit) and holds no record is taken up to its last line
-// end, so that a run of lines that are not records cannot stop the reader.
-LogBatch CutBatch(QByteArrayView chunk, LogPosition from, bool complete, bool full,
-                  const QByteArray& exchange, const QByteArray& logFile);
+// Log bytes read into one batch at most (a little more for its last line).
+inline constexpr qint64 kBatchBytes = qint64(4) * 1024 * 1024;
+
+// The next lines of `stream`, which stands at `from`. `complete`: nobody appends to the file
+// any more, so its last line is taken as it stands. `journal` names the log folder.
+LogBatch ReadBatch(logging::LogStream& stream, LogPosition from, bool complete,
+                   const QByteArray& exchange, const QByteArray& logFile,
+                   const QByteArray& journal);
 
 }  // namespace vorlan::store

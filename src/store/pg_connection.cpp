@@ -37,8 +37,17 @@ qint64 PgResult::AffectedRows() const {
   return QByteArray(PQcmdTuples(m_result.get())).toLongLong();
 }
 
+// The server's primary message and SQLSTATE only: its detail and context quote the row that
+// failed ("Failing row contains ..."), which is call data and stays out of the event log.
 QString PgResult::Error() const {
-  return m_result ? Trimmed(PQresultErrorMessage(m_result.get())) : QString();
+  if (!m_result) return {};
+  const char* primary = PQresultErrorField(m_result.get(), PG_DIAG_MESSAGE_PRIMARY);
+  if (!primary) return Trimmed(PQresultErrorMessage(m_result.get()));
+  const QByteArray state = ErrorState();
+  // A data exception's message quotes the value it could not take.
+  const QString text =
+      state.startsWith("22") ? QStringLiteral("a value was refused") : Trimmed(primary);
+  return state.isEmpty() ? text : QStringLiteral("%1 (SQLSTATE %2)").arg(text, state);
 }
 
 QByteArray PgResult::ErrorState() const {
@@ -116,6 +125,19 @@ bool PgConnection::Open(const QByteArray& conninfo) {
     polling = PQconnectPoll(m_conn);
   }
   if (PQsetnonblocking(m_conn, 1) != 0) return Fail(Trimmed(PQerrorMessage(m_conn)));
+  // Not printed raw on standard error: handed to the program's own log, without the detail
+  // and context that may quote a row.
+  PQsetNoticeReceiver(
+      m_conn,
+      [](void* self, const pg_result* notice) {
+        const auto* connection = static_cast<const PgConnection*>(self);
+        if (!connection->m_notice) return;
+        const char* severity = PQresultErrorField(notice, PG_DIAG_SEVERITY);
+        const char* primary = PQresultErrorField(notice, PG_DIAG_MESSAGE_PRIMARY);
+        connection->m_notice(QStringLiteral("%1: %2").arg(
+            Trimmed(severity ? severity : "NOTICE").toLower(), Trimmed(primary ? primary : "")));
+      },
+      this);
   // The server's notices (a table that already exists) are for a person at psql.
   return Run("SET client_min_messages = warning");
 }
@@ -259,7 +281,8 @@ std::optional<qint64> PgConnection::CopyIn(const char* sql, const QByteArray& da
   bool refused = false;
   for (qsizetype at = 0; at < data.size() && !refused;) {
     const qsizetype piece = std::min(kPiece, data.size() - at);
-    const int queued = PQputCopyData(m_conn, QByteArrayView(data).sliced(at, piece).data(), int(piece));
+    const int queued =
+        PQputCopyData(m_conn, QByteArrayView(data).sliced(at, piece).data(), int(piece));
     if (queued < 0) refused = true;
     if (queued == 1) at += piece;
     if (!Flush()) return std::nullopt;

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -46,6 +47,10 @@ class PgConnection {
   // Every wait of this connection ends once `wakeUp` is raised: the call in progress fails
   // and the connection is closed. Set before Open; it must outlive the connection.
   void SetWakeUp(const WakeUp* wakeUp) { m_wakeUp = wakeUp; }
+  // Where the server's notices and warnings go (nowhere by default). Set before Open.
+  void SetNoticeHandler(std::function<void(const QString&)> handler) {
+    m_notice = std::move(handler);
+  }
 
   // Connects with a connection string or URI as psql takes it; passwords come from where
   // libpq finds them (~/.pgpass, PGPASSFILE, the service file). The connection string's
@@ -90,6 +95,7 @@ class PgConnection {
 
   pg_conn* m_conn = nullptr;
   const WakeUp* m_wakeUp = nullptr;
+  std::function<void(const QString&)> m_notice;
   QString m_error;
   QByteArray m_errorState;
 };

@@ -50,4 +50,33 @@ std::optional<QString> EnsureSchema(PgConnection& connection) {
   return std::nullopt;
 }
 
+std::optional<QString> GrantCollector(PgConnection& connection, const QByteArray& role,
+                                      const QByteArray& exchange) {
+  // The statements with the role's name quoted by the server.
+  const PgResult statements = connection.Exec(
+      "SELECT format('GRANT CONNECT, TEMPORARY ON DATABASE %1$I TO %2$I;"
+      " GRANT USAGE ON SCHEMA %3$I TO %2$I;"
+      " GRANT SELECT, INSERT ON calls TO %2$I;"
+      " GRANT UPDATE (line_key, journal) ON calls TO %2$I;"
+      " GRANT SELECT, INSERT, UPDATE ON store_positions TO %2$I;"
+      " GRANT SELECT ON schema_version TO %2$I',"
+      " current_database(), $1::text, current_schema())"
+      " FROM pg_roles WHERE rolname = $1",
+      {role});
+  if (!connection.Check(statements)) return connection.Error();
+  if (statements.Rows() != 1) {
+    return QStringLiteral("there is no role %1: create it first (CREATE ROLE ... LOGIN)")
+        .arg(QString::fromUtf8(role));
+  }
+  if (!connection.Run("BEGIN") || !connection.Run(statements.Value(0, 0).constData()) ||
+      !connection.Run("INSERT INTO collector_exchanges VALUES ($1, $2) ON CONFLICT DO NOTHING",
+                      {role, exchange}) ||
+      !connection.Run("COMMIT")) {
+    QString error = connection.Error();
+    connection.Run("ROLLBACK");
+    return error;
+  }
+  return std::nullopt;
+}
+
 }  // namespace vorlan::store

@@ -73,44 +73,11 @@ TEST_P(ConfigFile, IsReadOrRefusedNamingFileAndLine) {
 INSTANTIATE_TEST_SUITE_P(Collector, ConfigFile, ::testing::ValuesIn(kFiles),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(StoreStatus, FollowsTheForwardersReports) {
-  StoreStatus status;
-  const qint64 now = 1'000'000'000;
-  ReadStoreReport(status, "connected to the store as exchange north (time zone UTC)", now);
-  EXPECT_TRUE(status.reachable);
-  ReadStoreReport(status,
-                  "store: 120 rows loaded in the last minute (3 records already there); 4096 "
-                  "bytes of the log files not yet loaded, the oldest record among them logged "
-                  "1 h 5 min ago",
-                  now);
-  EXPECT_EQ(status.rowsLoaded, 120);
-  EXPECT_EQ(status.backlogBytes, 4096);
-  EXPECT_EQ(status.oldestSince, now - 65 * 60000);
-  ReadStoreReport(status, "cannot reach the store (timeout); the log files keep every record", now);
-  EXPECT_FALSE(status.reachable);
-  ReadStoreReport(status,
-                  "store: 0 rows loaded in the last minute (0 records already there); 10 bytes "
-                  "of the log files not yet loaded, the oldest record among them logged 12.5 s ago",
-                  now);
-  EXPECT_EQ(status.oldestSince, now - 12500);
-  ReadStoreReport(status,
-                  "store: 7 rows loaded in the last minute (0 records already there); all logged "
-                  "records stored",
-                  now);
-  EXPECT_EQ(status.rowsLoaded, 127);
-  EXPECT_EQ(status.backlogBytes, 0);
-  EXPECT_FALSE(status.oldestSince);
-  ReadStoreReport(status, "store: something else entirely", now);
-  EXPECT_EQ(status.rowsLoaded, 127);
-}
-
 TEST(Metrics, StoreFiguresAgeWithTheClock) {
   qint64 now = 1'700'000'000'000;
   Metrics metrics("north", "1.0.0", true, [&now] { return now; });
-  metrics.StoreReport("connected to the store as exchange north (time zone UTC)");
-  metrics.StoreReport(
-      "store: 5 rows loaded in the last minute (0 records already there); 300 bytes of the log "
-      "files not yet loaded, the oldest record among them logged 2 min ago");
+  metrics.SetStore({true, 2, 300, now - 120000});
+  metrics.SetStore({true, 5, 300, now - 120000});  // the counter follows the forwarder's total
   now += 30000;
   metrics.Tick();
   const std::string text = metrics.Scrape();

@@ -35,6 +35,10 @@ const RowCase kRows[] = {
      "f.log,7,0,0,\"0\"\"\",,,,\"1:a,b;2:x\r\ny\""},
     {"HighBytesAsLatin1", Record("04", Item(5, "FRAN\xC7OIS")), false, false,
      "f.log,7,0,0,04,,,,5:FRAN\xC3\x87OIS"},
+    // A spreadsheet would run these as formulas.
+    {"FormulaNeutralised", Record("=1", Item(4, "x")), false, false, "f.log,7,0,0,'=1,,,,4:x"},
+    {"TabAndCrNeutralised", Record("\t\r", Item(4, "x")), false, false,
+     "f.log,7,0,0,\"'\t\r\",,,,4:x"},
 };
 
 class CsvRows : public ::testing::TestWithParam<RowCase> {};

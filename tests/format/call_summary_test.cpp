@@ -62,6 +62,18 @@ INSTANTIATE_TEST_SUITE_P(Summary, SummaryCsvs, ::testing::ValuesIn(kCsvs), [](co
   return std::string(info.param.grouping).substr(0, 4);
 });
 
+// Values the exchange sends that a spreadsheet would run as formulas open as text.
+TEST(CallSummary, ValuesThatLookLikeFormulasAreNeutralised) {
+  CallSummary summary(*Grouping::Parse("type:01"));
+  for (const char* value : {"=HYPERLINK(\"http://x\")", "+1-2+3A", "@SUM(A1)", "-2", "12"}) {
+    summary.Add(SummaryCallOf(Record("01", Item(1, value)), false, "100"));
+  }
+  EXPECT_EQ(SummaryCsv(summary).toStdString(),
+            "value,calls,flagged,total_talk_seconds,longest_talk_seconds\r\n"
+            "12,1,0,0,\r\n'+1-2+3A,1,0,0,\r\n'-2,1,0,0,\r\n\"'=HYPERLINK(\"\"http://x\"\")\",1,0,0,\r\n"
+            "'@SUM(A1),1,0,0,\r\n");
+}
+
 TEST(CallSummary, TotalsTypesAndHistogram) {
   const CallSummary summary = Summary("hour", "");
   const SummaryTotals& totals = summary.Totals();

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -11,6 +12,7 @@
 #include "store/call_store.h"
 #include "store/forwarder.h"
 #include "store/log_batch.h"
+#include "store/migrations.h"
 #include "store/schema.h"
 #include "support/pg_server.h"
 
@@ -36,10 +38,15 @@ class CallStoreTest : public ::testing::Test {
   PgConnection m_admin;
 };
 
-LogBatch Rows(const std::vector<QByteArray>& records, const QByteArray& exchange) {
+LogBatch Rows(const std::vector<QByteArray>& records, const QByteArray& exchange,
+              const QString& file = "f.log", const QByteArray& journal = "/logs") {
   QByteArray log;
   for (const QByteArray& record : records) log += record + "\r\n";
-  return CutBatch(log, {}, true, false, exchange, "f.log");
+  QBuffer device(&log);
+  device.open(QIODevice::ReadOnly);
+  const LogPosition start = FileStart(file);
+  logging::LogStream stream(device, 0, 1, start.key);
+  return ReadBatch(stream, start, true, exchange, file.toUtf8(), journal);
 }
 
 // Records whose bytes COPY's text format and PostgreSQL's text types must carry unchanged.
@@ -53,16 +60,17 @@ TEST_F(CallStoreTest, StoresEveryRecordOnceWithItsFields) {
   CallStore store;
   ASSERT_EQ(store.Open(PgServer::Shared().Conninfo(), "Europe/Berlin", "test"), std::nullopt);
   ASSERT_TRUE(store.Begin());
-  // Twice in one batch, then the whole batch again, then under another exchange.
-  EXPECT_EQ(store.Load("north", Rows({kPlain, kAwkward, kNoTimes, kPlain}, "north")), 3);
-  EXPECT_EQ(store.Load("north", Rows({kPlain, kAwkward, kNoTimes}, "north")), 0);
+  // Twice in one file, then the whole file again, then under another exchange.
+  EXPECT_EQ(store.Load("north", Rows({kPlain, kAwkward, kNoTimes, kPlain}, "north")), 4);
+  EXPECT_EQ(store.Load("north", Rows({kPlain, kAwkward, kNoTimes, kPlain}, "north")), 0);
   EXPECT_EQ(store.Load("south", Rows({kPlain}, "south")), 1);
   ASSERT_TRUE(store.Commit()) << store.Error().toStdString();
 
-  EXPECT_EQ(Query("SELECT count(*) FROM calls"), "4");
+  EXPECT_EQ(Query("SELECT count(*) FROM calls WHERE exchange IN ('north', 'south')"), "5");
   EXPECT_EQ(Query("SELECT string_agg(encode(record, 'hex'), ',' ORDER BY log_line) FROM calls"
                   " WHERE exchange = 'north'"),
-            (kPlain.toHex() + ',' + kAwkward.toHex() + ',' + kNoTimes.toHex()));
+            (kPlain.toHex() + ',' + kAwkward.toHex() + ',' + kNoTimes.toHex() + ',' +
+             kPlain.toHex()));
   Query("SET TimeZone = 'UTC'");
   // The stamps are read in the exchange's zone: 08:30 in Berlin in winter is 07:30 UTC. The
   // second call runs over the change to summer time: 2 s apart, though its stamps read 3602.
@@ -70,18 +78,19 @@ TEST_F(CallStoreTest, StoresEveryRecordOnceWithItsFields) {
                   " talk_seconds, call_type), ',' ORDER BY log_line) FROM calls"
                   " WHERE exchange = 'north'"),
             "2024-01-15 07:30:00+00/00:01:30/90/AB,"
-            "2024-03-31 00:59:59+00/00:00:02/3602/\uFFFD\u00FF,EF");
+            "2024-03-31 00:59:59+00/00:00:02/3602/\uFFFD\u00FF,EF,"
+            "2024-01-15 07:30:00+00/00:01:30/90/AB");
   EXPECT_EQ(Query("SELECT items FROM calls WHERE log_line = 2"),
             R"([{"data": "\\N\t\r\n)" "\uFFFD\u00E9" R"(\"", "type": 1}, )"
             R"({"data": "20240331015959...20240331030001", "type": 6}])");
   EXPECT_EQ(Query("SELECT calls || '/' || total_talk_seconds FROM calls_per_hour WHERE "
                   "exchange = 'north' AND hour = '2024-01-15 07:00+00'"),
-            "1/90");
-  EXPECT_EQ(Query("SELECT count(*) FROM long_calls(90)"), "1");
+            "2/180");
+  EXPECT_EQ(Query("SELECT count(*) FROM long_calls(90) WHERE exchange = 'north'"), "1");
 }
 
-// Two loaders of one exchange at once: a record the other stored after the lookup is a unique
-// violation, after which the batch goes in through the staging table, each record once.
+// Two loaders of one exchange at once: a line the other stored after the lookup is a unique
+// violation, after which the batch goes in through the staging table, each line once.
 TEST_F(CallStoreTest, ConcurrentLoadersStoreEachRecordOnce) {
   CallStore first;
   CallStore second;
@@ -138,13 +147,133 @@ TEST_F(CallStoreTest, SchemaIsCreatedOnceAndANewerOneRefused) {
             std::nullopt);
   ASSERT_TRUE(limited.Begin());
   EXPECT_EQ(limited.Load("east", Rows({kPlain}, "east")), 1) << limited.Error().toStdString();
-  EXPECT_TRUE(limited.SavePosition("east", "f.log", {10, 2})) << limited.Error().toStdString();
-  EXPECT_TRUE(limited.SavePosition("east", "f.log", {20, 3})) << limited.Error().toStdString();
+  EXPECT_TRUE(limited.SavePosition("east", "f.log", {{10, 2}, "1:2", "ab"}))
+      << limited.Error().toStdString();
+  EXPECT_TRUE(limited.SavePosition("east", "f.log", {{20, 3}, "1:2", "abcd"}))
+      << limited.Error().toStdString();
   EXPECT_TRUE(limited.Commit());
-  EXPECT_EQ(limited.Positions("east")->at("f.log").offset, 20);
+  EXPECT_EQ(limited.Positions("east")->at("f.log").at.offset, 20);
 
   CallStore badZone;
   EXPECT_TRUE(badZone.Open(PgServer::Shared().Conninfo(), "Nowhere/Atlantis", "test"));
+}
+
+// What is one row: a line read again is one, two lines are two even with the same bytes; a
+// call with a start that another journal (log folder) of the exchange holds is not doubled.
+struct Load {
+  const char* file;
+  const char* journal;
+  std::vector<QByteArray> records;
+  qint64 inserted;
+};
+struct IdentityCase {
+  const char* name;
+  std::vector<Load> loads;
+};
+void PrintTo(const IdentityCase& c, std::ostream* out) { *out << c.name; }
+
+class LineIdentityTest : public CallStoreTest, public ::testing::WithParamInterface<IdentityCase> {};
+
+TEST_P(LineIdentityTest, StoresEachLineOnce) {
+  CallStore store;
+  ASSERT_EQ(store.Open(PgServer::Shared().Conninfo(), "UTC", "test"), std::nullopt);
+  const QByteArray exchange = QByteArray("identity-") + GetParam().name;
+  for (const Load& load : GetParam().loads) {
+    ASSERT_TRUE(store.Begin());
+    EXPECT_EQ(store.Load(exchange, Rows(load.records, exchange, load.file, load.journal)),
+              load.inserted)
+        << load.file << " " << store.Error().toStdString();
+    ASSERT_TRUE(store.Commit());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LineIdentityTest,
+    ::testing::Values(
+        IdentityCase{"TwoRepliesWithTheSameBytes", {{"a.log", "/j", {kNoTimes, kPlain, kNoTimes, kPlain}, 4}}},
+        IdentityCase{"Reload", {{"a.log", "/j", {kNoTimes, kNoTimes}, 2}, {"a.log", "/j", {kNoTimes, kNoTimes}, 0}}},
+        IdentityCase{"FileGrownSinceTheLastLoad", {{"a.log", "/j", {kNoTimes}, 1}, {"a.log", "/j", {kNoTimes, kNoTimes}, 1}}},
+        IdentityCase{"CopiedElsewhereAndReloaded", {{"a.log", "/j", {kNoTimes, kPlain}, 2}, {"a.log", "/copy", {kNoTimes, kPlain}, 0}}},
+        IdentityCase{"AnotherFileOfTheSameJournal", {{"a.log", "/j", {kPlain, kNoTimes}, 2}, {"b.log", "/j", {kPlain, kNoTimes}, 2}}},
+        // The desktop tool's and the collector's folders: a call with a start is stored once.
+        IdentityCase{"AnotherProgramsJournal", {{"a.log", "/desk", {kPlain, kNoTimes}, 2}, {"b.log", "/coll", {kPlain, kNoTimes}, 1}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A database of the first schema, where the same bytes were one row: the upgrade keeps every
+// row, a reload gives them their lines' keys, and the lines the old rule merged come in.
+TEST_F(CallStoreTest, UpgradeKeepsEveryRowAndAdoptsThemOnReload) {
+  Query("CREATE DATABASE legacy");
+  const QByteArray conninfo = PgServer::Shared().Conninfo("legacy");
+  PgConnection old;
+  ASSERT_TRUE(old.Open(conninfo));
+  ASSERT_TRUE(old.Run("CREATE TABLE schema_version (version integer PRIMARY KEY,"
+                      " applied_at timestamptz NOT NULL DEFAULT now())"));
+  ASSERT_TRUE(old.Run(Migrations().front().sql));
+  ASSERT_TRUE(old.Run("INSERT INTO schema_version (version) VALUES (1)"));
+  ASSERT_TRUE(old.Run("INSERT INTO calls (exchange, record, marked_bad, call_type, items, log_file,"
+                      " log_line) VALUES ('old', $1, false, 'AB', '[]', 'a.log', 1),"
+                      " ('old', $2, false, 'EF', '[]', 'a.log', 2)",
+                      {kPlain, kNoTimes}));
+  ASSERT_TRUE(old.Run("INSERT INTO store_positions VALUES ('old', 'a.log', 40, 3)"));
+  CallStore store;
+  ASSERT_EQ(store.Open(conninfo, "UTC", "test"), std::nullopt);
+  EXPECT_EQ(old.Exec("SELECT count(*) FROM calls").Value(0, 0), "2");
+  EXPECT_TRUE(store.Positions("old")->empty());  // its file is read again from the start
+  ASSERT_TRUE(store.Begin());
+  EXPECT_EQ(store.Load("old", Rows({kPlain, kNoTimes, kNoTimes}, "old", "a.log")), 1)
+      << store.Error().toStdString();
+  EXPECT_EQ(store.Load("old", Rows({kPlain, kNoTimes, kNoTimes}, "old", "a.log")), 0);
+  ASSERT_TRUE(store.Commit());
+  EXPECT_EQ(old.Exec("SELECT count(*) || '/' || count(line_key) || '/' || min(id) FROM calls")
+                .Value(0, 0),
+            "3/3/1");
+}
+
+// A collector's role, given its exchange by vorlan-load --grant-collector, reads and writes
+// that exchange's rows and positions, and is refused another's.
+TEST_F(CallStoreTest, GrantedCollectorIsRefusedAnotherExchange) {
+  Query("CREATE DATABASE granted");
+  const QByteArray conninfo = PgServer::Shared().Conninfo("granted");
+  CallStore owner;
+  ASSERT_EQ(owner.Open(conninfo, "UTC", "test"), std::nullopt);
+  ASSERT_TRUE(owner.Begin());
+  ASSERT_EQ(owner.Load("west", Rows({kPlain}, "west")), 1);
+  ASSERT_TRUE(owner.SavePosition("west", "f.log", {{10, 2}, "1:2", "ab"}));
+  ASSERT_TRUE(owner.Commit());
+  ASSERT_TRUE(owner.Connection().Run("CREATE ROLE east_collector LOGIN"));
+  QProcess grant;
+  grant.start(VORLAN_LOAD_PATH, {"--store", QString::fromUtf8(conninfo), "--grant-collector",
+                                 "east_collector", "--exchange", "east"});
+  ASSERT_TRUE(grant.waitForFinished(60000));
+  ASSERT_EQ(grant.exitCode(), 0) << grant.readAllStandardError().toStdString();
+
+  CallStore east;
+  ASSERT_EQ(east.Open(QByteArray(conninfo).replace("user=postgres", "user=east_collector"), "UTC",
+                      "test"),
+            std::nullopt);
+  ASSERT_TRUE(east.Begin());
+  EXPECT_EQ(east.Load("east", Rows({kPlain, kNoTimes}, "east")), 2) << east.Error().toStdString();
+  EXPECT_TRUE(east.SavePosition("east", "f.log", {{20, 3}, "1:2", "ab"}));
+  ASSERT_TRUE(east.Commit());
+  // Another exchange's rows and positions: not seen, not written, not moved.
+  PgConnection& connection = east.Connection();
+  EXPECT_EQ(connection.Exec("SELECT count(*) FROM calls").Value(0, 0), "2");
+  EXPECT_TRUE(east.Positions("west")->empty());
+  EXPECT_EQ(connection.Exec("UPDATE store_positions SET byte_offset = 0 WHERE exchange = 'west'")
+                .AffectedRows(),
+            0);
+  ASSERT_TRUE(east.Begin());
+  EXPECT_EQ(east.Load("west", Rows({kAwkward}, "west")), std::nullopt);
+  EXPECT_TRUE(east.Error().contains("row-level security")) << east.Error().toStdString();
+  east.Rollback();
+  EXPECT_FALSE(east.SavePosition("west", "g.log", {{20, 3}, "1:2", "ab"}));
+  EXPECT_FALSE(connection.Run("CREATE TABLE mine (x integer)"));
+  EXPECT_EQ(Query("SELECT 1") , "1");
+  PgConnection check;
+  ASSERT_TRUE(check.Open(conninfo));
+  EXPECT_EQ(check.Exec("SELECT string_agg(exchange || ':' || byte_offset, ',' ORDER BY exchange)"
+                       " FROM store_positions").Value(0, 0),
+            "east:20,west:10");
 }
 
 TEST_F(CallStoreTest, VorlanLoadCountsAndExitCodes) {
@@ -165,14 +294,15 @@ TEST_F(CallStoreTest, VorlanLoadCountsAndExitCodes) {
                      (process.readAllStandardOutput() + process.readAllStandardError()).toStdString());
   };
   const QStringList store{"--store", QString::fromUtf8(PgServer::Shared().Conninfo()), "--exchange", "west"};
+  // Every line its own row, also two lines with the same bytes; a reload stores nothing.
   EXPECT_EQ(load(store + QStringList{first, second}),
-            std::pair(0, std::string("3 inserted, 1 already stored, 1 lines not records\n")));
+            std::pair(0, std::string("4 inserted, 0 already stored, 1 lines not records\n")));
   EXPECT_EQ(load(store + QStringList{second, first}),
             std::pair(0, std::string("0 inserted, 4 already stored, 1 lines not records\n")));
   EXPECT_EQ(load(store + QStringList{binary}).first, 1);
   EXPECT_EQ(Query("SELECT count(*) || '/' || count(*) FILTER (WHERE marked_bad) FROM calls WHERE "
                   "exchange = 'west'"),
-            "3/1");
+            "4/1");
   EXPECT_EQ(load({"--store", "host=/nowhere password=secret", "--exchange", "w", first}).first, 2);
   EXPECT_EQ(load({"--store", "host=/nowhere", "--exchange", "w", first}).first, 3);
 }

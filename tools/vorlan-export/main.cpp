@@ -13,6 +13,7 @@
 #include "format/call_summary.h"
 #include "logging/file_access.h"
 #include "logging/log_reader.h"
+#include "logging/log_stream.h"
 
 namespace {
 
@@ -148,19 +149,24 @@ int main(int argc, char* argv[]) {
       status = kUnreadable;
       continue;
     }
-    const QByteArray bytes = file.readAll();
-    // Counted first, and only the first line numbers kept: a file of millions of lines that
-    // are not records must not take millions of entries to say so.
+    // Read twice through a bounded window: counted first, and only the first line numbers
+    // kept, so that neither a file of millions of lines that are not records nor one long
+    // line takes memory to say so.
     size_t records = 0;
     size_t others = 0;
     std::vector<qint64> listed;
-    vorlan::logging::LogReader count(bytes);
-    while (const std::optional<vorlan::logging::LogLine> line = count.Next()) {
+    vorlan::logging::LogStream count(file, 0, 1);
+    while (const std::optional<vorlan::logging::LogLine> line = count.Next(true)) {
       if (line->isRecord) {
         ++records;
       } else if (++others <= kOtherLinesListed) {
         listed.push_back(line->line);
       }
+    }
+    if (!count.Error().isEmpty()) {
+      std::fprintf(stderr, "vorlan-export: %s: %s\n", qPrintable(name), qPrintable(count.Error()));
+      status = kUnreadable;
+      continue;
     }
     if (!vorlan::logging::IsLogFile(records, others)) {
       std::fprintf(stderr, "vorlan-export: %s: not a log file (%zu records, %zu other lines)\n",
@@ -168,8 +174,8 @@ int main(int argc, char* argv[]) {
       status = kUnreadable;
       continue;
     }
-    vorlan::logging::LogReader reader(bytes);
-    while (const std::optional<vorlan::logging::LogLine> line = reader.Next()) {
+    vorlan::logging::LogStream reader(file, 0, 1);
+    while (const std::optional<vorlan::logging::LogLine> line = reader.Next(true)) {
       if (!line->isRecord) continue;
       if (summary) {
         summary->Add(vorlan::format::SummaryCallOf(line->bytes, line->markedBad,

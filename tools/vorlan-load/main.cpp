@@ -21,6 +21,7 @@ constexpr int kNoStore = 3;  // the store could not be reached or refused the ro
 const char* const kHelp =
     "Usage: vorlan-load --store CONNINFO --exchange NAME [--time-zone TZ] LOGFILE...\n"
     "       vorlan-load --store CONNINFO --upgrade-schema\n"
+    "       vorlan-load --store CONNINFO --grant-collector ROLE --exchange NAME\n"
     "\n"
     "Loads the call records of the log files into the call store (PostgreSQL), each record\n"
     "once per exchange: a record already there, or twice in the files, is stored once.\n"
@@ -33,6 +34,10 @@ const char* const kHelp =
     "  --time-zone TZ    the zone the exchange's stamps are in (default: this machine's)\n"
     "  --upgrade-schema  only create or upgrade the schema (as the database's owner,\n"
     "                    so that collectors can run with fewer rights)\n"
+    "  --grant-collector ROLE\n"
+    "                    as the database's owner: give the role what a collector of\n"
+    "                    --exchange needs and no more (that exchange's calls and\n"
+    "                    positions only, nothing of the schema); repeat for more exchanges\n"
     "  --help            show this text\n"
     "\n"
     "Prints how many records were inserted, how many were already there and how many\n"
@@ -76,6 +81,7 @@ std::optional<int> LoadFiles(vorlan::store::CallStore& store, const QByteArray& 
     open = !piece->last;
     if (piece->error) {
       store.Rollback();
+      open = false;
       std::fprintf(stderr, "vorlan-load: %s: %s\n", path, qPrintable(*piece->error));
       status = kUnreadable;
       file = {};
@@ -87,7 +93,7 @@ std::optional<int> LoadFiles(vorlan::store::CallStore& store, const QByteArray& 
       file.inserted += *inserted;
     }
     file.records += piece->batch.records;
-    file.others += piece->batch.others + (piece->stuck ? 1 : 0);
+    file.others += piece->batch.others;
     if (!piece->last) continue;
     if (!vorlan::logging::IsLogFile(size_t(file.records), size_t(file.others))) {
       store.Rollback();
@@ -127,6 +133,7 @@ int main(int argc, char* argv[]) {
   QString timeZone = vorlan::store::LocalTimeZone();
   QStringList files;
   bool schemaOnly = false;
+  QString grantee;
   for (qsizetype i = 0; i < arguments.size(); ++i) {
     const QString& argument = arguments[i];
     QString error;
@@ -138,6 +145,9 @@ int main(int argc, char* argv[]) {
       schemaOnly = true;
     } else if (const auto value = OptionValue(arguments, i, "--store", error)) {
       conninfo = *value;
+    } else if (const auto value = OptionValue(arguments, i, "--grant-collector", error)) {
+      grantee = *value;
+      schemaOnly = true;
     } else if (const auto value = OptionValue(arguments, i, "--exchange", error)) {
       exchange = *value;
     } else if (const auto value = OptionValue(arguments, i, "--time-zone", error)) {
@@ -150,7 +160,7 @@ int main(int argc, char* argv[]) {
     if (!error.isEmpty()) return BadArguments(error);
   }
   if (conninfo.isEmpty()) return BadArguments(QStringLiteral("--store is needed"));
-  if (!schemaOnly && exchange.isEmpty())
+  if ((!schemaOnly || !grantee.isEmpty()) && exchange.isEmpty())
     return BadArguments(QStringLiteral("--exchange is needed"));
   if (!schemaOnly && files.isEmpty()) return BadArguments(QStringLiteral("no log file given"));
   if (const auto error = vorlan::store::PgConnection::CheckConninfo(conninfo.toUtf8())) {
@@ -158,9 +168,23 @@ int main(int argc, char* argv[]) {
   }
 
   vorlan::store::CallStore store;
+  store.SetNoticeHandler([](const QString& text) {
+    std::fprintf(stderr, "vorlan-load: store: %s\n", qPrintable(text));
+  });
   if (const auto error = store.Open(conninfo.toUtf8(), timeZone, QStringLiteral("vorlan-load"))) {
     std::fprintf(stderr, "vorlan-load: cannot use the store: %s\n", qPrintable(*error));
     return kNoStore;
+  }
+  if (!grantee.isEmpty()) {
+    if (const auto error = vorlan::store::GrantCollector(store.Connection(), grantee.toUtf8(),
+                                                         exchange.toUtf8())) {
+      std::fprintf(stderr, "vorlan-load: cannot grant %s: %s\n", qPrintable(grantee),
+                   qPrintable(*error));
+      return kNoStore;
+    }
+    std::printf("%s may now collect exchange %s, and no other\n", qPrintable(grantee),
+                qPrintable(exchange));
+    return kDone;
   }
   if (schemaOnly) {
     std::printf("schema at version %d\n", vorlan::store::KnownSchemaVersion());

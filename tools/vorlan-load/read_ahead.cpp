@@ -2,7 +2,10 @@
 
 #include <QFileInfo>
 
-#include "store/log_source.h"
+#include <QFile>
+
+#include "logging/file_access.h"
+#include "logging/log_stream.h"
 
 using namespace vorlan::store;
 
@@ -38,21 +41,37 @@ bool ReadAhead::Hand(Piece piece) {
 
 void ReadAhead::Run(const QStringList& files, const QByteArray& exchange) {
   for (qsizetype file = 0; file < files.size(); ++file) {
-    const QByteArray name = QFileInfo(files[file]).fileName().toUtf8();
-    LogPosition position;
+    const QFileInfo info(files[file]);
+    const QByteArray name = info.fileName().toUtf8();
+    // The folder names the journal, as the collector's forwarder names its own.
+    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    const QByteArray journal = (folder.isEmpty() ? info.absolutePath() : folder).toUtf8();
+    QString error;
+    const vorlan::logging::OpenedFile opened =
+        vorlan::logging::OpenRegularFile(files[file], vorlan::logging::Access::Read, &error);
+    QFile device;
+    if (opened.fd < 0 ||
+        !device.open(opened.fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+      if (opened.fd >= 0) {
+        vorlan::logging::CloseFile(opened.fd);
+        error = device.errorString();
+      }
+      Piece piece;
+      piece.file = file;
+      piece.error = error;
+      piece.last = true;
+      if (!Hand(std::move(piece))) return;
+      continue;
+    }
+    LogPosition position = FileStart(info.fileName());
+    vorlan::logging::LogStream stream(device, position.offset, position.line, position.key);
     for (bool last = false; !last;) {
       Piece piece;
       piece.file = file;
-      QString error;
-      const std::optional<Chunk> chunk = ReadChunk(files[file], position.offset, error);
-      if (chunk) {
-        piece.batch = CutBatch(chunk->bytes, position, chunk->toEnd, !chunk->toEnd, exchange, name);
-        piece.stuck = !chunk->toEnd && piece.batch.end.offset == position.offset;
-        position = piece.batch.end;
-      } else {
-        piece.error = error;
-      }
-      last = piece.last = !chunk || chunk->toEnd || piece.stuck;
+      piece.batch = ReadBatch(stream, position, true, exchange, name, journal);
+      position = piece.batch.end;
+      if (!stream.Error().isEmpty()) piece.error = stream.Error();
+      last = piece.last = piece.batch.exhausted || piece.error.has_value();
       if (!Hand(std::move(piece))) return;
     }
   }

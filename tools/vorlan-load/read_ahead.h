@@ -17,8 +17,7 @@ class ReadAhead {
   struct Piece {
     qsizetype file = 0;  // its index among the files
     vorlan::store::LogBatch batch;
-    bool last = false;   // the file's last piece
-    bool stuck = false;  // a full chunk with no line end in it, which no log file has: the last
+    bool last = false;             // the file's last piece
     std::optional<QString> error;  // the file could not be read: the last, with no batch
   };
 
