@@ -27,6 +27,15 @@ constexpr int kFirst = 300;  // records of the first simulator
 constexpr int kSecond = 60;  // of the one that comes back while the store is down
 const char* const kExchange = "127.0.5.1";
 
+// What the collector's resident memory may grow by while clients misuse the endpoint: less
+// than the 16 MiB they send. Under the sanitizers, whose allocator keeps freed blocks aside and
+// whose shadow memory grows with the download itself, only a runaway is caught.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr qint64 kResidentGrowthKiB = 64 * 1024;
+#else
+constexpr qint64 kResidentGrowthKiB = 8 * 1024;
+#endif
+
 // The collector's resident memory in KiB, from the kernel's view of it.
 qint64 ResidentKiB(qint64 pid) {
   QFile status(QStringLiteral("/proc/%1/status").arg(pid));
@@ -169,7 +178,7 @@ TEST_F(MetricsEndToEnd, FiguresFollowDownloadCutLinkAndStoppedStore) {
     return double(logged.size()) > loggedBefore + 20 || logged.size() == size_t(kFirst);
   }, 20s)) << "the download stalled\n" << Context();
   const qint64 residentAfter = ResidentKiB(m_collector.processId());
-  EXPECT_LT(residentAfter - residentBefore, 8 * 1024)
+  EXPECT_LT(residentAfter - residentBefore, kResidentGrowthKiB)
       << residentBefore << " KiB before, " << residentAfter << " KiB after";
   std::printf("collector resident: %lld KiB, after 30 idle clients and 16 MiB sent: %lld KiB\n",
               residentBefore, residentAfter);
@@ -203,8 +212,7 @@ TEST_F(MetricsEndToEnd, FiguresFollowDownloadCutLinkAndStoppedStore) {
   ASSERT_TRUE(WaitFor([&] { return sim->Delivered().size() == size_t(kSecond); }, 120s))
       << Context();
   EXPECT_TRUE(WaitForValue("vorlan_store_up", [](double up) { return up == 0; }, 30s)) << Context();
-  // The backlog comes with the forwarder's report, once a minute.
-  EXPECT_TRUE(WaitForValue("vorlan_store_backlog_bytes", [](double b) { return b > 0; }, 90s))
+  EXPECT_TRUE(WaitForValue("vorlan_store_backlog_bytes", [](double b) { return b > 0; }, 60s))
       << Context();
   EXPECT_GT(Value("vorlan_store_backlog_age_seconds"), 0);
 
