@@ -44,7 +44,11 @@ class CallStore {
 
   bool Begin() { return m_connection.Run("BEGIN"); }
   bool Commit() { return m_connection.Run("COMMIT"); }
-  void Rollback() { m_connection.Run("ROLLBACK"); }
+  // The months it made are made no more.
+  void Rollback() {
+    m_connection.Run("ROLLBACK");
+    m_months.clear();
+  }
 
   // Stores the batch's lines that the exchange's rows do not hold yet: how many were new,
   // nothing on failure. Inside a transaction (Begin).
@@ -67,8 +71,13 @@ class CallStore {
   };
   std::optional<Known> Look(const QByteArray& exchange, const LogBatch& batch);
   std::optional<qint64> LoadStaged(const QByteArray& copyRows);
+  // The partitions of the rows' months, made where missing.
+  bool MakeMonths(const std::vector<const BatchRow*>& rows);
+  // The hourly figures of the rows copied, in the same transaction.
+  bool AddFigures(const QByteArray& exchange, const std::vector<const BatchRow*>& rows);
 
   PgConnection m_connection;
+  std::set<qint64> m_months;  // yyyyMM with a partition, as far as this session knows
   bool m_heldToRows = false;  // row-level security applies: rows go through the staging table
 };
 
