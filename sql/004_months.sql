@@ -46,7 +46,13 @@ CREATE INDEX calls_id ON calls (id);
 CREATE INDEX calls_by_record ON calls (exchange, record_sha256);
 CREATE INDEX calls_started_at ON calls (started_at);
 CREATE INDEX calls_exchange_started ON calls (exchange, started_at);
-CREATE INDEX calls_items ON calls USING gin (items jsonb_path_ops);
+-- A call's items as type:data, but the times, each call's own, which no one looks up and
+-- which would double the index's work at every insert.
+CREATE FUNCTION call_items(items jsonb) RETURNS text[]
+  LANGUAGE sql IMMUTABLE PARALLEL SAFE
+  AS $$ SELECT array_agg((e ->> 'type') || ':' || (e ->> 'data'))
+          FROM jsonb_array_elements(items) AS e WHERE e ->> 'type' <> '6' $$;
+CREATE INDEX calls_items ON calls USING gin (call_items(items));
 CREATE TABLE calls_no_start PARTITION OF calls FOR VALUES IN (NULL);
 ALTER TABLE calls_no_start ADD CONSTRAINT calls_no_start_line_once UNIQUE (exchange, line_key);
 ALTER TABLE calls ENABLE ROW LEVEL SECURITY;
@@ -240,15 +246,15 @@ CREATE FUNCTION long_calls(max_seconds integer, from_at timestamptz, to_at times
            AND c.start_month <= date_trunc('month', to_at + interval '1 day')::date
          ORDER BY c.started_at $$;
 
--- The calls with an item of the given data type and data (an extension, a trunk), started
+-- The calls with an item of the given data type and data (an extension, a trunk; not the
+-- times, type 6), started
 -- in [from_at, to_at), of one exchange or (NULL) of all.
 CREATE FUNCTION calls_with_item(item_type integer, item_data text, from_at timestamptz,
                                 to_at timestamptz, of_exchange text DEFAULT NULL)
   RETURNS SETOF calls
   LANGUAGE sql STABLE
   AS $$ SELECT * FROM calls c
-         WHERE c.items @> jsonb_build_array(jsonb_build_object('type', item_type,
-                                                               'data', item_data))
+         WHERE call_items(c.items) @> ARRAY[item_type || ':' || item_data]
            AND c.started_at >= from_at AND c.started_at < to_at
            AND (of_exchange IS NULL OR c.exchange = of_exchange)
            AND c.start_month >= date_trunc('month', from_at - interval '1 day')::date
