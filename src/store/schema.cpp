@@ -100,6 +100,7 @@ std::optional<std::vector<DroppedMonth>> DropMonthsBefore(PgConnection& connecti
     return std::nullopt;
   }
   std::vector<DroppedMonth> dropped;
+  dropped.reserve(size_t(result.Rows()));
   for (int row = 0; row < result.Rows(); ++row) {
     dropped.push_back({QString::fromUtf8(result.Value(row, 0)), result.Value(row, 1).toLongLong()});
   }

@@ -174,7 +174,7 @@ TEST_F(MonthsTest, UpgradeMovesEveryRowAndResumes) {
 TEST_F(MonthsTest, DropBeforeDropsWholeMonthsForTheOwnerOnly) {
   Use("retention");
   EXPECT_EQ(Load("Europe/Berlin", "north", kLog), 5);
-  auto drop = [this](const QByteArray& conninfo, const QString& month) {
+  auto drop = [](const QByteArray& conninfo, const QString& month) {
     QProcess process;
     process.start(VORLAN_LOAD_PATH, {"--store", QString::fromUtf8(conninfo), "--drop-before", month});
     process.waitForFinished(60000);
