@@ -70,8 +70,9 @@ rows=$(psql -c "SELECT count(*) FROM calls")
 echo "load: $rows calls in $seconds s: $(echo "$rows / $seconds" | bc) calls/s"
 psql -c "VACUUM ANALYZE"
 bytes=$(psql -c "SELECT pg_database_size(current_database())")
-psql -c "SELECT 'tables ' || sum(pg_table_size(c.oid)) * 1000000 / $rows / 1048576 || ' MiB, indexes '
-  || sum(pg_indexes_size(c.oid)) * 1000000 / $rows / 1048576 || ' MiB per million calls'
+psql -c "SELECT 'tables ' || round(sum(pg_table_size(c.oid)) * 1000000 / $rows / 1048576, 1)
+  || ' MiB, indexes ' || round(sum(pg_indexes_size(c.oid)) * 1000000 / $rows / 1048576, 1)
+  || ' MiB per million calls'
   FROM pg_class c WHERE c.relkind = 'r' AND c.relnamespace = 'public'::regnamespace"
 echo "size: $((bytes / 1048576)) MiB, $(echo "scale=1; $bytes * 1000000 / $rows / 1048576" | bc) MiB per million calls"
 
