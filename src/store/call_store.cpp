@@ -13,6 +13,7 @@ namespace vorlan::store {
 
 std::optional<QString> CallStore::Open(const QByteArray& conninfo, const QString& timeZone,
                                        const QString& applicationName) {
+  m_conninfo = conninfo;
   if (!m_connection.Open(conninfo)) return m_connection.Error();
   if (std::optional<QString> error = EnsureSchema(m_connection)) {
     m_connection.Close();
@@ -211,7 +212,13 @@ bool CallStore::MakeMonths(const std::vector<const BatchRow*>& rows) {
     month = m_months.contains(*month) ? months.erase(month) : std::next(month);
   }
   if (months.empty()) return true;
-  if (!m_connection.Run("SELECT make_call_months($1::date[])", {MonthsArray(months)})) {
+  if (!m_months_connection.IsOpen() && !m_months_connection.Open(m_conninfo)) {
+    m_connection.SetError(m_months_connection.Error());
+    return false;
+  }
+  if (!m_months_connection.Run("SELECT make_call_months($1::date[])", {MonthsArray(months)})) {
+    m_connection.SetError(m_months_connection.Error());
+    m_months_connection.Close();
     return false;
   }
   m_months.insert(months.begin(), months.end());

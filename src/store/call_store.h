@@ -35,20 +35,22 @@ class CallStore {
   std::optional<QString> Open(const QByteArray& conninfo, const QString& timeZone,
                               const QString& applicationName);
   // Ends the call in progress at once when raised (see PgConnection::SetWakeUp).
-  void SetWakeUp(const WakeUp* wakeUp) { m_connection.SetWakeUp(wakeUp); }
+  void SetWakeUp(const WakeUp* wakeUp) {
+    m_connection.SetWakeUp(wakeUp);
+    m_months_connection.SetWakeUp(wakeUp);
+  }
   void SetNoticeHandler(std::function<void(const QString&)> handler) {
     m_connection.SetNoticeHandler(std::move(handler));
   }
-  void Close() { m_connection.Close(); }
+  void Close() {
+    m_connection.Close();
+    m_months_connection.Close();
+  }
   bool IsOpen() const { return m_connection.IsOpen(); }
 
   bool Begin() { return m_connection.Run("BEGIN"); }
   bool Commit() { return m_connection.Run("COMMIT"); }
-  // The months it made are made no more.
-  void Rollback() {
-    m_connection.Run("ROLLBACK");
-    m_months.clear();
-  }
+  void Rollback() { m_connection.Run("ROLLBACK"); }
 
   // Stores the batch's lines that the exchange's rows do not hold yet: how many were new,
   // nothing on failure. Inside a transaction (Begin).
@@ -77,6 +79,10 @@ class CallStore {
   bool AddFigures(const QByteArray& exchange, const std::vector<const BatchRow*>& rows);
 
   PgConnection m_connection;
+  // Makes the months' partitions, each committed at once: attaching one holds up the other
+  // loaders' attaching until it commits, which must not wait for a file's transaction.
+  PgConnection m_months_connection;
+  QByteArray m_conninfo;
   std::set<qint64> m_months;  // yyyyMM with a partition, as far as this session knows
   bool m_heldToRows = false;  // row-level security applies: rows go through the staging table
 };
