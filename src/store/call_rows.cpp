@@ -89,7 +89,7 @@ QByteArray ItemsJson(QByteArrayView record) {
 
 QByteArray CopyRow(const QByteArray& exchange, QByteArrayView record, bool markedBad,
                    const QByteArray& logFile, qint64 logLine, QByteArrayView lineKey,
-                   const QByteArray& journal, bool* timed) {
+                   const QByteArray& journal, RowFacts* facts) {
   QByteArray line;
   line.reserve(record.size() * 4 + 128);
   Field(line, exchange);
@@ -99,7 +99,15 @@ QByteArray CopyRow(const QByteArray& exchange, QByteArrayView record, bool marke
   AppendText(callType, format::CallType(record));
   Field(line, callType);
   const std::optional<format::CallTimes> times = format::RecordCallTimes(record);
-  if (timed) *timed = times.has_value();
+  if (facts) {
+    facts->timed = times.has_value();
+    if (times) {
+      const QDate day = times->start.date();
+      facts->hour = ((qint64(day.year()) * 100 + day.month()) * 100 + day.day()) * 100 +
+                    times->start.time().hour();
+      facts->talkSeconds = times->talkSeconds;
+    }
+  }
   if (times) {
     Field(line, Stamp(times->start));
     Field(line, Stamp(times->end));
@@ -114,6 +122,11 @@ QByteArray CopyRow(const QByteArray& exchange, QByteArrayView record, bool marke
   Field(line, QByteArray::number(logLine));
   line += "\\\\x" + lineKey.toByteArray().toHex() + '\t';
   Field(line, journal);
+  if (times) {
+    Field(line, Stamp(times->start).left(8) + "01");
+  } else {
+    Null(line);
+  }
   line.back() = '\n';
   return line;
 }

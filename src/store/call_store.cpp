@@ -3,6 +3,8 @@
 #include <QTimeZone>
 
 #include <algorithm>
+#include <array>
+#include <set>
 
 #include "store/call_rows.h"
 #include "store/schema.h"
@@ -11,6 +13,7 @@ namespace vorlan::store {
 
 std::optional<QString> CallStore::Open(const QByteArray& conninfo, const QString& timeZone,
                                        const QString& applicationName) {
+  m_conninfo = conninfo;
   if (!m_connection.Open(conninfo)) return m_connection.Error();
   if (std::optional<QString> error = EnsureSchema(m_connection)) {
     m_connection.Close();
@@ -20,7 +23,7 @@ std::optional<QString> CallStore::Open(const QByteArray& conninfo, const QString
       "CREATE TEMP TABLE incoming (exchange text, record bytea, marked_bad boolean,"
       " call_type text, started_at timestamptz, ended_at timestamptz,"
       " talk_seconds integer, items jsonb, log_file text, log_line integer, line_key bytea,"
-      " journal text)");
+      " journal text, start_month date)");
   if (!m_connection.Run("SET client_encoding = 'UTF8'") ||
       !m_connection.Run("SELECT set_config('application_name', $1, false)",
                         {applicationName.toUtf8()}) ||
@@ -38,6 +41,12 @@ std::optional<QString> CallStore::Open(const QByteArray& conninfo, const QString
     return error;
   }
   m_heldToRows = held.Value(0, 0) == "t";
+  // Rows of the schema before, not yet in their months, would be missed by the lookups.
+  if (std::optional<QString> error = MoveOldCalls(m_connection)) {
+    m_connection.Close();
+    return error;
+  }
+  m_months.clear();
   return std::nullopt;
 }
 
@@ -73,18 +82,62 @@ QByteArray ByteaArray(const std::vector<QByteArrayView>& values) {
 // bytea in its hex output: \x and the digits.
 QByteArray FromHex(const QByteArray& value) { return QByteArray::fromHex(value.mid(2)); }
 
+// The months of the rows' starts as a date[] in text, and whether a row has none.
+QByteArray MonthsArray(const std::set<qint64>& months) {
+  QByteArray array = "{";
+  for (const qint64 month : months) {
+    if (array.size() > 1) array += ',';
+    array += QByteArray::number(month / 100) + '-' +
+             QByteArray::number(month % 100).rightJustified(2, '0') + "-01";
+  }
+  return array + '}';
+}
+
+std::set<qint64> MonthsOf(const std::vector<const BatchRow*>& rows, bool& untimed) {
+  std::set<qint64> months;
+  untimed = false;
+  for (const BatchRow* row : rows) {
+    if (row->facts.timed) {
+      months.insert(row->facts.hour / 10000);
+    } else {
+      untimed = true;
+    }
+  }
+  return months;
+}
+
+// The figures of the hours that stored calls count, added to those there.
+constexpr const char* kAddFigures =
+    " ON CONFLICT (exchange, hour, start_month) DO UPDATE SET calls = h.calls + excluded.calls,"
+    " flagged = h.flagged + excluded.flagged,"
+    " total_talk_seconds = h.total_talk_seconds + excluded.total_talk_seconds,"
+    " longest_talk_seconds = greatest(h.longest_talk_seconds, excluded.longest_talk_seconds)";
+
 }  // namespace
 
 std::optional<CallStore::Known> CallStore::Look(const QByteArray& exchange, const LogBatch& batch) {
   std::vector<QByteArrayView> digests;
+  std::vector<const BatchRow*> all;
   digests.reserve(batch.rows.size());
-  for (const BatchRow& row : batch.rows) digests.push_back(View(row.digest));
+  all.reserve(batch.rows.size());
+  for (const BatchRow& row : batch.rows) {
+    digests.push_back(View(row.digest));
+    all.push_back(&row);
+  }
   std::sort(digests.begin(), digests.end());
   digests.erase(std::unique(digests.begin(), digests.end()), digests.end());
-  const PgResult result = m_connection.Exec(
-      "SELECT line_key, journal IS DISTINCT FROM $3, record_sha256 FROM calls"
-      " WHERE exchange = $1 AND record_sha256 = ANY($2::bytea[])",
-      {exchange, ByteaArray(digests), batch.journal}, {false, true, false});
+  // A record's month is read from its bytes, so the rows with its digest are in that month's
+  // partition: only the batch's months are looked at.
+  bool untimed = false;
+  const QByteArray months = MonthsArray(MonthsOf(all, untimed));
+  const QByteArray look =
+      QByteArray("SELECT line_key, journal IS DISTINCT FROM $3, record_sha256 FROM calls"
+                 " WHERE exchange = $1 AND record_sha256 = ANY($2::bytea[])"
+                 " AND (start_month = ANY($4::date[])") +
+      (untimed ? " OR start_month IS NULL)" : ")");
+  const PgResult result = m_connection.Exec(look.constData(),
+                                            {exchange, ByteaArray(digests), batch.journal, months},
+                                            {false, true, false, false});
   if (!m_connection.Check(result)) return std::nullopt;
   Known known;
   for (int row = 0; row < result.Rows(); ++row) {
@@ -106,6 +159,7 @@ std::optional<qint64> CallStore::Load(const QByteArray& exchange, const LogBatch
   std::map<QByteArray, int> unkeyed = known->unkeyed;
   QByteArray rows;
   rows.reserve(batch.copyRows.size());
+  std::vector<const BatchRow*> copied;
   std::vector<QByteArrayView> adoptKeys;
   std::vector<QByteArrayView> adoptDigests;
   for (const BatchRow& row : batch.rows) {
@@ -119,8 +173,9 @@ std::optional<qint64> CallStore::Load(const QByteArray& exchange, const LogBatch
       continue;
     }
     // The same call logged by another program's journal of this exchange.
-    if (row.timed && known->elsewhere.contains(digest)) continue;
+    if (row.facts.timed && known->elsewhere.contains(digest)) continue;
     rows.append(QByteArrayView(batch.copyRows).sliced(row.offset, row.length));
+    copied.push_back(&row);
   }
   if (!adoptKeys.empty() &&
       !m_connection.Check(m_connection.Exec(
@@ -132,11 +187,14 @@ std::optional<qint64> CallStore::Load(const QByteArray& exchange, const LogBatch
     return std::nullopt;
   }
   if (rows.isEmpty()) return 0;
+  if (!MakeMonths(copied)) return std::nullopt;
   if (m_heldToRows) return LoadStaged(rows);
   const QByteArray copy = QByteArray("COPY calls (") + kCopyColumns + ") FROM STDIN";
   if (!m_connection.Run("SAVEPOINT batch")) return std::nullopt;
   if (const std::optional<qint64> count = m_connection.CopyIn(copy.constData(), rows)) {
-    if (!m_connection.Run("RELEASE SAVEPOINT batch")) return std::nullopt;
+    if (!AddFigures(exchange, copied) || !m_connection.Run("RELEASE SAVEPOINT batch")) {
+      return std::nullopt;
+    }
     return count;
   }
   if (m_connection.ErrorState() != "23505" || !m_connection.Run("ROLLBACK TO SAVEPOINT batch") ||
@@ -147,15 +205,84 @@ std::optional<qint64> CallStore::Load(const QByteArray& exchange, const LogBatch
   return LoadStaged(rows);
 }
 
+bool CallStore::MakeMonths(const std::vector<const BatchRow*>& rows) {
+  bool untimed = false;
+  std::set<qint64> months = MonthsOf(rows, untimed);
+  for (auto month = months.begin(); month != months.end();) {
+    month = m_months.contains(*month) ? months.erase(month) : std::next(month);
+  }
+  if (months.empty()) return true;
+  if (!m_months_connection.IsOpen() && !m_months_connection.Open(m_conninfo)) {
+    m_connection.SetError(m_months_connection.Error());
+    return false;
+  }
+  if (!m_months_connection.Run("SELECT make_call_months($1::date[])", {MonthsArray(months)})) {
+    m_connection.SetError(m_months_connection.Error());
+    m_months_connection.Close();
+    return false;
+  }
+  m_months.insert(months.begin(), months.end());
+  return true;
+}
+
+bool CallStore::AddFigures(const QByteArray& exchange, const std::vector<const BatchRow*>& rows) {
+  struct Figures {
+    qint64 calls = 0;
+    qint64 flagged = 0;
+    qint64 total = 0;
+    qint64 longest = 0;
+  };
+  std::map<qint64, Figures> hours;
+  for (const BatchRow* row : rows) {
+    if (!row->facts.timed) continue;
+    Figures& hour = hours[row->facts.hour];
+    hour.longest = hour.calls == 0 ? row->facts.talkSeconds
+                                   : std::max(hour.longest, row->facts.talkSeconds);
+    ++hour.calls;
+    hour.flagged += row->flagged ? 1 : 0;
+    hour.total += row->facts.talkSeconds;
+  }
+  if (hours.empty()) return true;
+  std::array<QByteArray, 5> arrays;
+  for (const auto& [at, figures] : hours) {
+    const qint64 day = at / 100;
+    arrays[0] += QByteArray::number(day / 10000) + '-' +
+                 QByteArray::number(day / 100 % 100).rightJustified(2, '0') + '-' +
+                 QByteArray::number(day % 100).rightJustified(2, '0') + ' ' +
+                 QByteArray::number(at % 100).rightJustified(2, '0') + ":00:00,";
+    arrays[1] += QByteArray::number(figures.calls) + ',';
+    arrays[2] += QByteArray::number(figures.flagged) + ',';
+    arrays[3] += QByteArray::number(figures.total) + ',';
+    arrays[4] += QByteArray::number(figures.longest) + ',';
+  }
+  for (QByteArray& array : arrays) array = '{' + array.chopped(1) + '}';
+  const QByteArray add = QByteArray(
+      "INSERT INTO calls_hourly AS h SELECT $1, date_trunc('hour', u.at::timestamptz),"
+      " (left(u.at, 7) || '-01')::date, sum(u.calls), sum(u.flagged), sum(u.total),"
+      " max(u.longest) FROM unnest($2::text[], $3::bigint[], $4::bigint[], $5::bigint[],"
+      " $6::integer[]) AS u(at, calls, flagged, total, longest) GROUP BY 2, 3 ORDER BY 2, 3") +
+      kAddFigures;
+  return m_connection.Run(add.constData(),
+                          {exchange, arrays[0], arrays[1], arrays[2], arrays[3], arrays[4]});
+}
+
 std::optional<qint64> CallStore::LoadStaged(const QByteArray& copyRows) {
   const QByteArray copy = QByteArray("COPY incoming (") + kCopyColumns + ") FROM STDIN";
   if (!m_connection.CopyIn(copy.constData(), copyRows)) return std::nullopt;
-  const QByteArray move = QByteArray("INSERT INTO calls (") + kCopyColumns + ") SELECT " +
-                          kCopyColumns +
-                          " FROM incoming ON CONFLICT ON CONSTRAINT calls_line_once DO NOTHING";
+  // Any unique index is the arbiter: calls without a start have theirs in their partition.
+  const QByteArray move =
+      QByteArray("WITH stored AS (INSERT INTO calls (") + kCopyColumns + ") SELECT " +
+      kCopyColumns +
+      " FROM incoming ON CONFLICT DO NOTHING"
+      " RETURNING exchange, started_at, start_month, marked_bad, talk_seconds),"
+      " figures AS (INSERT INTO calls_hourly AS h SELECT exchange,"
+      " date_trunc('hour', started_at), start_month, count(*), count(*) FILTER (WHERE marked_bad),"
+      " coalesce(sum(talk_seconds), 0), coalesce(max(talk_seconds), 0) FROM stored"
+      " WHERE started_at IS NOT NULL GROUP BY 1, 2, 3 ORDER BY 2, 3" +
+      kAddFigures + ") SELECT count(*) FROM stored";
   const PgResult result = m_connection.Exec(move.constData());
   if (!m_connection.Check(result) || !m_connection.Run("TRUNCATE incoming")) return std::nullopt;
-  return result.AffectedRows();
+  return result.Value(0, 0).toLongLong();
 }
 
 std::optional<std::map<QString, FilePosition>> CallStore::Positions(const QByteArray& exchange) {

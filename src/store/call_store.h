@@ -35,11 +35,17 @@ class CallStore {
   std::optional<QString> Open(const QByteArray& conninfo, const QString& timeZone,
                               const QString& applicationName);
   // Ends the call in progress at once when raised (see PgConnection::SetWakeUp).
-  void SetWakeUp(const WakeUp* wakeUp) { m_connection.SetWakeUp(wakeUp); }
+  void SetWakeUp(const WakeUp* wakeUp) {
+    m_connection.SetWakeUp(wakeUp);
+    m_months_connection.SetWakeUp(wakeUp);
+  }
   void SetNoticeHandler(std::function<void(const QString&)> handler) {
     m_connection.SetNoticeHandler(std::move(handler));
   }
-  void Close() { m_connection.Close(); }
+  void Close() {
+    m_connection.Close();
+    m_months_connection.Close();
+  }
   bool IsOpen() const { return m_connection.IsOpen(); }
 
   bool Begin() { return m_connection.Run("BEGIN"); }
@@ -67,8 +73,17 @@ class CallStore {
   };
   std::optional<Known> Look(const QByteArray& exchange, const LogBatch& batch);
   std::optional<qint64> LoadStaged(const QByteArray& copyRows);
+  // The partitions of the rows' months, made where missing.
+  bool MakeMonths(const std::vector<const BatchRow*>& rows);
+  // The hourly figures of the rows copied, in the same transaction.
+  bool AddFigures(const QByteArray& exchange, const std::vector<const BatchRow*>& rows);
 
   PgConnection m_connection;
+  // Makes the months' partitions, each committed at once: attaching one holds up the other
+  // loaders' attaching until it commits, which must not wait for a file's transaction.
+  PgConnection m_months_connection;
+  QByteArray m_conninfo;
+  std::set<qint64> m_months;  // yyyyMM with a partition, as far as this session knows
   bool m_heldToRows = false;  // row-level security applies: rows go through the staging table
 };
 

@@ -32,7 +32,8 @@ LogBatch ReadBatch(logging::LogStream& stream, LogPosition from, bool complete,
       row.offset = batch.copyRows.size();
       const QByteArrayView key(row.key.data(), qsizetype(row.key.size()));
       batch.copyRows += CopyRow(exchange, line->bytes, line->markedBad, logFile, line->line, key,
-                                journal, &row.timed);
+                                journal, &row.facts);
+      row.flagged = line->markedBad;
       row.length = batch.copyRows.size() - row.offset;
       batch.rows.push_back(row);
       ++batch.records;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "logging/log_stream.h"
+#include "store/call_rows.h"
 
 // Reads the next batch of rows from a log file. Only whole lines go into a batch: the reader
 // gives no line that bytes still to be written could change.
@@ -29,7 +30,8 @@ using RecordDigest = std::array<unsigned char, 32>;
 struct BatchRow {
   RecordDigest digest{};
   LineKey key{};
-  bool timed = false;    // its start can be read
+  RowFacts facts;
+  bool flagged = false;  // marked bad
   qsizetype offset = 0;  // of its line in copyRows
   qsizetype length = 0;  // with its LF
 };

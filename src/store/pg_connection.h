@@ -79,6 +79,11 @@ class PgConnection {
   bool Check(const PgResult& result);
 
   QString Error() const { return m_error; }
+  // A failure met elsewhere (another connection of the same session), told as this one's.
+  void SetError(const QString& error) {
+    m_error = error;
+    m_errorState.clear();
+  }
   // The SQLSTATE of the last failure the server reported ("23505": a unique rule), else empty.
   QByteArray ErrorState() const { return m_errorState; }
 

@@ -50,6 +50,63 @@ std::optional<QString> EnsureSchema(PgConnection& connection) {
   return std::nullopt;
 }
 
+std::optional<QString> MoveOldCalls(PgConnection& connection, qint64* moved) {
+  constexpr int kBatch = 20000;
+  const auto left = [&connection]() -> std::optional<bool> {
+    const PgResult result = connection.Exec("SELECT to_regclass('calls_unmoved') IS NOT NULL");
+    if (!connection.Check(result)) return std::nullopt;
+    return result.Value(0, 0) == "t";
+  };
+  std::optional<bool> any = left();
+  if (!any) return connection.Error();
+  if (!*any) return std::nullopt;
+  // One mover at a time; the others wait for it, as they must not load meanwhile.
+  if (!connection.Run("SELECT pg_advisory_lock(hashtext('vorlan move'))")) {
+    return connection.Error();
+  }
+  std::optional<QString> error;
+  while ((any = left()) && *any) {
+    const PgResult result = connection.Exec("SELECT move_unmoved_calls($1)",
+                                            {QByteArray::number(kBatch)});
+    if (!connection.Check(result)) {
+      error = QStringLiteral(
+                  "the calls stored before months are being moved into their months, which "
+                  "needs the database's owner (vorlan-load --upgrade-schema): %1")
+                  .arg(connection.Error());
+      break;
+    }
+    const qint64 count = result.Value(0, 0).toLongLong();
+    if (moved) *moved += count;
+    if (count == 0 && (!connection.Run("BEGIN") ||
+                       !connection.Run("DROP FUNCTION move_unmoved_calls(integer)") ||
+                       !connection.Run("DROP TABLE calls_unmoved") || !connection.Run("COMMIT"))) {
+      error = connection.Error();
+      connection.Run("ROLLBACK");
+      break;
+    }
+  }
+  if (!error && !any) error = connection.Error();
+  connection.Run("SELECT pg_advisory_unlock(hashtext('vorlan move'))");
+  return error;
+}
+
+std::optional<std::vector<DroppedMonth>> DropMonthsBefore(PgConnection& connection,
+                                                          const QString& before, QString& error) {
+  const PgResult result = connection.Exec(
+      "SELECT to_char(month, 'YYYY-MM'), calls FROM drop_calls_before(to_date($1, 'YYYY-MM'))",
+      {before.toUtf8()});
+  if (!connection.Check(result)) {
+    error = connection.Error();
+    return std::nullopt;
+  }
+  std::vector<DroppedMonth> dropped;
+  dropped.reserve(size_t(result.Rows()));
+  for (int row = 0; row < result.Rows(); ++row) {
+    dropped.push_back({QString::fromUtf8(result.Value(row, 0)), result.Value(row, 1).toLongLong()});
+  }
+  return dropped;
+}
+
 std::optional<QString> GrantCollector(PgConnection& connection, const QByteArray& role,
                                       const QByteArray& exchange) {
   // The statements with the role's name quoted by the server.
@@ -59,6 +116,8 @@ std::optional<QString> GrantCollector(PgConnection& connection, const QByteArray
       " GRANT SELECT, INSERT ON calls TO %2$I;"
       " GRANT UPDATE (line_key, journal) ON calls TO %2$I;"
       " GRANT SELECT, INSERT, UPDATE ON store_positions TO %2$I;"
+      " GRANT USAGE ON SEQUENCE call_ids TO %2$I;"
+      " GRANT SELECT, INSERT, UPDATE ON calls_hourly TO %2$I;"
       " GRANT SELECT ON schema_version TO %2$I',"
       " current_database(), $1::text, current_schema())"
       " FROM pg_roles WHERE rolname = $1",

@@ -187,6 +187,20 @@ class StoreEndToEnd : public ::testing::TestWithParam<Case> {
       EXPECT_TRUE(logged.contains(AsLogged(record).toHex()) || removed.contains(AsLogged(record).toHex()));
     }
     EXPECT_EQ(collector.Count("Failing row"), 0) << collector.Output();
+    // The hourly figures count every stored call with a start once.
+    EXPECT_EQ(Count("SELECT count(*) FROM (SELECT date_trunc('hour', started_at) AS hour,"
+                    " count(*) AS n, count(*) FILTER (WHERE marked_bad) AS f,"
+                    " sum(talk_seconds)::bigint AS t, max(talk_seconds) AS l FROM calls"
+                    " WHERE exchange = $1 AND started_at IS NOT NULL GROUP BY 1) c"
+                    " FULL JOIN (SELECT hour, sum(calls)::bigint AS n, sum(flagged)::bigint AS f,"
+                    " sum(total_talk_seconds)::bigint AS t, max(longest_talk_seconds) AS l"
+                    " FROM calls_hourly WHERE exchange = $1 GROUP BY 1) h USING (hour)"
+                    " WHERE (c.n, c.f, c.t, c.l) IS DISTINCT FROM (h.n, h.f, h.t, h.l)",
+                    {QByteArray(exchange)}),
+              0);
+    EXPECT_GT(Count("SELECT sum(calls) FROM calls_hourly WHERE exchange = $1",
+                    {QByteArray(exchange)}),
+              0);
   }
 
   QTemporaryDir m_dir;

@@ -141,6 +141,8 @@ TEST_F(CallStoreTest, SchemaIsCreatedOnceAndANewerOneRefused) {
   ASSERT_TRUE(newer.Run("GRANT CONNECT, TEMPORARY ON DATABASE newer TO collector;"
                         "GRANT SELECT, INSERT ON calls TO collector;"
                         "GRANT SELECT, INSERT, UPDATE ON store_positions TO collector;"
+                        "GRANT SELECT, INSERT, UPDATE ON calls_hourly TO collector;"
+                        "GRANT USAGE ON SEQUENCE call_ids TO collector;"
                         "GRANT SELECT ON schema_version TO collector"));
   CallStore limited;
   ASSERT_EQ(limited.Open(conninfo.replace("user=postgres", "user=collector"), "UTC", "test"),

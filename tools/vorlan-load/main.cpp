@@ -1,6 +1,7 @@
 // vorlan-load: existing log files into the call store, for history or a site without a
 // collector. Loading the same files again inserts nothing.
 #include <QCoreApplication>
+#include <QDate>
 #include <QFileInfo>
 #include <QStringList>
 
@@ -22,6 +23,7 @@ const char* const kHelp =
     "Usage: vorlan-load --store CONNINFO --exchange NAME [--time-zone TZ] LOGFILE...\n"
     "       vorlan-load --store CONNINFO --upgrade-schema\n"
     "       vorlan-load --store CONNINFO --grant-collector ROLE --exchange NAME\n"
+    "       vorlan-load --store CONNINFO --drop-before YYYY-MM\n"
     "\n"
     "Loads the call records of the log files into the call store (PostgreSQL), each record\n"
     "once per exchange: a record already there, or twice in the files, is stored once.\n"
@@ -38,6 +40,10 @@ const char* const kHelp =
     "                    as the database's owner: give the role what a collector of\n"
     "                    --exchange needs and no more (that exchange's calls and\n"
     "                    positions only, nothing of the schema); repeat for more exchanges\n"
+    "  --drop-before YYYY-MM\n"
+    "                    as the database's owner: drop the calls of every month before\n"
+    "                    YYYY-MM (by the month of their start) and their hourly figures;\n"
+    "                    the current month and the one before are refused\n"
     "  --help            show this text\n"
     "\n"
     "Prints how many records were inserted, how many were already there and how many\n"
@@ -134,6 +140,7 @@ int main(int argc, char* argv[]) {
   QStringList files;
   bool schemaOnly = false;
   QString grantee;
+  QString dropBefore;
   for (qsizetype i = 0; i < arguments.size(); ++i) {
     const QString& argument = arguments[i];
     QString error;
@@ -148,6 +155,9 @@ int main(int argc, char* argv[]) {
     } else if (const auto value = OptionValue(arguments, i, "--grant-collector", error)) {
       grantee = *value;
       schemaOnly = true;
+    } else if (const auto value = OptionValue(arguments, i, "--drop-before", error)) {
+      dropBefore = *value;
+      schemaOnly = true;
     } else if (const auto value = OptionValue(arguments, i, "--exchange", error)) {
       exchange = *value;
     } else if (const auto value = OptionValue(arguments, i, "--time-zone", error)) {
@@ -160,6 +170,20 @@ int main(int argc, char* argv[]) {
     if (!error.isEmpty()) return BadArguments(error);
   }
   if (conninfo.isEmpty()) return BadArguments(QStringLiteral("--store is needed"));
+  if (!dropBefore.isEmpty()) {
+    const QDate month = QDate::fromString(dropBefore + "-01", "yyyy-MM-dd");
+    if (!month.isValid() || dropBefore.size() != 7) {
+      return BadArguments(QStringLiteral("--drop-before needs a month as YYYY-MM"));
+    }
+    const QDate today = QDate::currentDate();
+    if (month > QDate(today.year(), today.month(), 1).addMonths(-2)) {
+      return BadArguments(QStringLiteral("--drop-before: the current month and the one before are "
+                                         "kept; the latest month to give is %1")
+                              .arg(QDate(today.year(), today.month(), 1)
+                                       .addMonths(-2)
+                                       .toString("yyyy-MM")));
+    }
+  }
   if ((!schemaOnly || !grantee.isEmpty()) && exchange.isEmpty())
     return BadArguments(QStringLiteral("--exchange is needed"));
   if (!schemaOnly && files.isEmpty()) return BadArguments(QStringLiteral("no log file given"));
@@ -184,6 +208,22 @@ int main(int argc, char* argv[]) {
     }
     std::printf("%s may now collect exchange %s, and no other\n", qPrintable(grantee),
                 qPrintable(exchange));
+    return kDone;
+  }
+  if (!dropBefore.isEmpty()) {
+    QString error;
+    const auto dropped =
+        vorlan::store::DropMonthsBefore(store.Connection(), dropBefore, error);
+    if (!dropped) {
+      std::fprintf(stderr, "vorlan-load: cannot drop the months before %s: %s\n",
+                   qPrintable(dropBefore), qPrintable(error));
+      return kNoStore;
+    }
+    for (const vorlan::store::DroppedMonth& month : *dropped) {
+      std::printf("dropped %s: %lld calls and their hourly figures\n", qPrintable(month.month),
+                  static_cast<long long>(month.calls));
+    }
+    if (dropped->empty()) std::printf("no month before %s to drop\n", qPrintable(dropBefore));
     return kDone;
   }
   if (schemaOnly) {
