@@ -388,8 +388,9 @@ void Session::AnswerTimer_Timer() {
   }
   emit RequestRepeated();
   // The exchange answers this one with the reply it sent last if that was not acknowledged, and
-  // that reply may still come late first, unless it had begun.
-  m_mayRepeat = begun ? 1 : 2;
+  // that reply may still come late first, unless it had begun. Sent again once more before any
+  // answer came, each request sent meanwhile may bring that reply once more.
+  m_mayRepeat = m_mayRepeat > 0 ? m_mayRepeat + 1 : (begun ? 1 : 2);
   TimerDnld_Timer();
 }
 

@@ -604,6 +604,22 @@ TEST(ReplyCuts, HourlySwitchAtEveryStepOfTheCycleKeepsOneRequestOneAnswer) {
   }
 }
 
+// A request sent again twice before any answer: the late answer and a copy for each request
+// sent since are one reply, logged once.
+TEST_F(ReceiveTest, AReplySentAgainForEveryRepeatedRequestIsLoggedOnce) {
+  StartDownload();
+  FakeExchange exchange(m_platform, Peer());
+  exchange.silent = true;
+  for (int again = 0; again < 2; ++again) m_platform.RunFor(kDataRequestTimeout + 500ms);
+  EXPECT_EQ(Peer().TakeSent().count(frame::DataRequest("1")), 2);
+  for (int copy = 0; copy < 3; ++copy) {
+    Arrive(kHeader + "L" + "\x02" "LATE\x03" "z");
+    m_platform.RunFor(300ms);
+  }
+  EXPECT_EQ(m_form.RecordCount, 1);
+  EXPECT_EQ(Hex(Log()), Hex("\x02" "LATE\x03\r\n"));
+}
+
 // One answer per request: the first text that is no reply (not the next), a late reply after the
 // request was sent again; a reply given up at the deadline is counted once, when it comes again;
 // a record of any length keeps the download going.
