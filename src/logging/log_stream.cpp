@@ -44,7 +44,7 @@ bool LogStream::Fill() {
   const qsizetype before = m_buffer.size();
   // A small file or a few new lines take a small read; the window grows to its full size
   // only for long lines, doubling, so that no byte is searched more than about twice.
-  constexpr qint64 kFirstRead = 64 * 1024;
+  constexpr qint64 kFirstRead = qint64{64} * 1024;
   const qint64 wanted = std::min<qint64>(kWindow - before, std::max<qint64>(kFirstRead, before));
   m_buffer.resize(before + wanted);
   // NOLINTNEXTLINE(cppcoreguidelines-pro-bounds-pointer-arithmetic)

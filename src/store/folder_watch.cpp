@@ -1,5 +1,6 @@
 #include "store/folder_watch.h"
 
+#include <QByteArrayView>
 #include <QFile>
 #include <QThread>
 
@@ -56,14 +57,17 @@ FolderWatch::Changes FolderWatch::Wait(std::chrono::milliseconds limit, const Wa
   for (;;) {
     const ssize_t got = read(m_fd, buffer, sizeof buffer);
     if (got <= 0) break;
-    for (ssize_t at = 0; at < got;) {
+    const QByteArrayView events(buffer, got);
+    for (qsizetype at = 0; at + qsizetype(sizeof(inotify_event)) <= events.size();) {
       inotify_event event{};
-      std::memcpy(&event, buffer + at,
-                  sizeof event);  // NOLINT(cppcoreguidelines-pro-bounds-pointer-arithmetic)
-      if (event.len > 0) {
-        changes.names.insert(QFile::decodeName(
-            buffer + at +
-            sizeof event));  // NOLINT(cppcoreguidelines-pro-bounds-pointer-arithmetic)
+      std::memcpy(&event, events.sliced(at).data(), sizeof event);
+      const qsizetype nameAt = at + qsizetype(sizeof event);
+      if (event.len > 0 && nameAt + qsizetype(event.len) <= events.size()) {
+        // The kernel pads the name with NULs up to its length.
+        const QByteArrayView name = events.sliced(nameAt, event.len);
+        const qsizetype end = name.indexOf('\0');
+        changes.names.insert(
+            QFile::decodeName(name.first(end < 0 ? name.size() : end).toByteArray()));
       }
       if (event.mask & IN_Q_OVERFLOW) changes.all = true;
       if (event.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
@@ -71,7 +75,7 @@ FolderWatch::Changes FolderWatch::Wait(std::chrono::milliseconds limit, const Wa
         m_watch = -1;
         changes.all = true;
       }
-      at += ssize_t(sizeof event) + event.len;
+      at = nameAt + qsizetype(event.len);
     }
   }
   return changes;
