@@ -128,7 +128,7 @@ class FormMain : public QObject {
   // The session is unlinked, whoever ended it.
   void Socket_Close();
   // The socket failed: the IP-Error box.
-  void Socket_Error(int number, QString description);
+  void Socket_Error(int number, const QString& description);
 
   // Frames out and in: the session writes them after their pace; these echo and light lamps.
   void SendFrame(const QByteArray& frame);

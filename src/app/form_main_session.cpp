@@ -12,8 +12,8 @@
 #include "platform/platform.h"
 #include "platform/settings_store.h"
 #include "platform/socket.h"
+#include "platform/socket_error_text.h"
 #include "platform/timer.h"
-#include "platform/winsock_errors.h"
 
 namespace vorlan {
 namespace {
@@ -212,10 +212,9 @@ void FormMain::Socket_Close() {
   StatusBar.SetPanel(2, {});
 }
 
-// NOLINTNEXTLINE(performance-unnecessary-value-param)
-void FormMain::Socket_Error(int number, QString description) {
-  if (number == wsa::kConnectionRefused) description = text::kConnectionRejected;
-  Notify(description + text::kCrLf + text::kNumber + QString::number(number),
+void FormMain::Socket_Error(int number, const QString& description) {
+  Notify(IpErrorDescription(number, txtHost.Text(), description) + text::kCrLf + text::kNumber +
+             QString::number(number),
          int(Dialogs::Icon::Critical), text::kIpErrorTitle);
 }
 

@@ -48,7 +48,6 @@ inline const QString kRawCaptionDevice = QStringLiteral("  Device ID = ");
 
 // Socket errors.
 inline const QString kIpErrorTitle = QStringLiteral("IP-Error");
-inline const QString kConnectionRejected = QStringLiteral("Connection rejected...");
 inline const QString kNumber = QStringLiteral("Number ");
 
 // Echo prefixes of the RAW Data view.

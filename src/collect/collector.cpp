@@ -11,6 +11,7 @@
 #include "logging/record_log.h"
 #include "platform/platform.h"
 #include "platform/socket.h"
+#include "platform/socket_error_text.h"
 #include "platform/timer.h"
 #include "platform/winsock_errors.h"
 #include "session/session.h"
@@ -82,10 +83,7 @@ Collector::Collector(Session& session, Platform& platform, EventLog& log, Option
   connect(&m_session, &Session::SocketFailed, this, [this](int number, const QString& description) {
     // The loss this error causes is reported with it as the reason.
     m_lossKind = FailureKind(number);
-    m_lossReason = (number == wsa::kConnectionRefused ? QStringLiteral("Connection rejected...")
-                    : number == wsa::kConnectionReset
-                        ? QStringLiteral("connection reset by the exchange")
-                        : description) +
+    m_lossReason = DescribeSocketError(number, m_options.host, description).Lines() +
                    QStringLiteral("\r\nNumber ") + QString::number(number);
   });
   connect(&m_session, &Session::FrameReceived, this, [this] { m_silentSeconds = 0; });
@@ -168,7 +166,8 @@ void Collector::Look() {
   Socket& socket = m_session.socket();
   if (m_phase == Phase::Connecting && socket.State() != Socket::sckConnected &&
       socket.State() != Socket::sckClosed && m_phaseSeconds >= kConnectLimit.count()) {
-    m_lossReason = QStringLiteral("no connection in %1 s").arg(kConnectLimit.count());
+    m_lossReason = DescribeSocketError(wsa::kTimedOut, m_options.host, {}).Lines() +
+                   QStringLiteral("\r\n(no connection in %1 s)").arg(kConnectLimit.count());
     m_lossKind = QStringLiteral("timeout");
     socket.Close();
     m_session.Disconnect();

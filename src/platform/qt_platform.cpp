@@ -131,12 +131,14 @@ class QtSocket final : public Socket {
       if (State() != sckConnected || !PeerReset()) return;
       ReadMore();
       DropProbe();
-      ReportError(wsa::kConnectionReset, WinsockErrorDescription(wsa::kConnectionReset));
+      ReportError(wsa::kConnectionReset, QStringLiteral("Connection reset by peer"));
       return;
     }
     if (State() == sckClosed || State() == sckError) return;
-    const int number = WinsockErrorNumber(error, m_tcp.errorString());
-    ReportError(number, WinsockErrorDescription(number));
+    // Qt's own description goes along: where one number stands for several causes, it names
+    // the one.
+    const bool linked = State() == sckConnected || State() == sckClosing;
+    ReportError(WinsockErrorNumber(error, linked), m_tcp.errorString());
   }
 
   // A second descriptor of the connection, so that its state can still be asked once Qt has

@@ -31,11 +31,11 @@ inline constexpr int kNoRecovery = 11003;
 inline constexpr int kNoData = 11004;
 }  // namespace wsa
 
-// The Windows Sockets number for a failure Qt reports. errorString is Qt's own text, used to
-// tell apart failures that Qt folds into one code (an unreachable network from a reset one).
-int WinsockErrorNumber(QAbstractSocket::SocketError error, const QString& errorString = {});
-
-// A readable description of a Windows Sockets error number.
-QString WinsockErrorDescription(int number);
+// The Windows Sockets number for a failure Qt reports. Qt folds every failure of the network
+// itself into one code; `linked` tells the connection attempt that found no way to the
+// exchange (an unreachable network or host) from a connection that failed while it was up.
+// A reset is not among these: Qt reads it as the end of the stream, and the socket tells it
+// apart itself.
+int WinsockErrorNumber(QAbstractSocket::SocketError error, bool linked);
 
 }  // namespace vorlan

@@ -121,13 +121,15 @@ TEST_F(ConnectionTest, RefusedConnectionShowsIpErrorAndLeavesTheWindowReady) {
   EXPECT_EQ(Peer().AttemptedHost(), "127.0.0.2");
 }
 
-TEST_F(ConnectionTest, OtherErrorsShowTheSocketsOwnDescription) {
+TEST_F(ConnectionTest, OtherErrorsSayWhatHappenedAndWhatToCheck) {
   LoadAndConnect();
   const auto linked = WindowState(m_form);
   Peer().PeerFail(wsa::kConnectionReset, "Connection reset by peer");
   m_platform.RunFor(1ms);
   ASSERT_EQ(m_dialogs.boxes.size(), 1u);
-  EXPECT_EQ(m_dialogs.boxes[0].text, "Connection reset by peer\r\nNumber 10054");
+  EXPECT_TRUE(m_dialogs.boxes[0].text.startsWith("The exchange reset the connection.\r\nIt may"))
+      << m_dialogs.boxes[0].text.toStdString();
+  EXPECT_TRUE(m_dialogs.boxes[0].text.endsWith("\r\nNumber 10054"));
   // Unlinked as after a close (the lamp no longer says Connected); the log file stays open.
   EXPECT_EQ(WindowState(m_form), With(linked, {{"txtHost", "enabled"},
                                                {"lamp", "NotConnected"},

@@ -1,7 +1,6 @@
 #include "support/virtual_platform.h"
 
 #include "platform/timer.h"
-#include "platform/winsock_errors.h"
 
 #include <algorithm>
 
@@ -168,7 +167,7 @@ void VirtualSocket::PeerAccept() {
 }
 
 void VirtualSocket::PeerRefuse(int number) {
-  if (State() == sckConnecting) ReportError(number, WinsockErrorDescription(number));
+  if (State() == sckConnecting) ReportError(number, QStringLiteral("Connection refused"));
 }
 
 void VirtualSocket::PeerSend(const QByteArray& bytes) {
