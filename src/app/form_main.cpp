@@ -1,8 +1,7 @@
 #include "app/form_main.h"
 
-#include <algorithm>
-
 #include "app/texts.h"
+#include "format/record_fields.h"
 #include "format/record_formatter.h"
 #include "logging/log_files.h"
 #include "logging/record_log.h"
@@ -20,16 +19,9 @@ namespace {
 const QStringList kDeviceIds = {QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2"),
                                 QStringLiteral("3")};
 
-// The alarm reads the box as a number: letters, a sign or a fraction would flag every call, so
-// only a whole number of seconds up to a day is taken from the store. An empty box is the
-// operator's own choice (the box empties on any key but a digit): it switches the alarm off.
-constexpr int kLongestMaxTime = 86400;
-
-bool UsableMaxTime(const QString& text) {
-  const bool digits = text.size() <= 5 && std::all_of(text.begin(), text.end(),
-                                                      [](QChar c) { return c >= '0' && c <= '9'; });
-  return digits && (text.isEmpty() || text.toInt() <= kLongestMaxTime);
-}
+// A stored maximum the alarm cannot judge by is not taken; an empty box is the operator's own
+// choice (the box empties on any key but a digit): it switches the alarm off.
+bool UsableMaxTime(const QString& text) { return text.isEmpty() || format::IsMaxTime(text); }
 
 }  // namespace
 

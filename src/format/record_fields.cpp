@@ -3,6 +3,7 @@
 #include "format/date_text.h"
 #include "format/leading_number.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -121,6 +122,16 @@ bool CallFlagged(const std::optional<CallTimes>& times, const QString& maxTime) 
   if (!times) return true;
   if (maxTime.isEmpty()) return false;
   return !(LeadingNumber(maxTime) >= double(times->talkSeconds));
+}
+
+bool IsMaxTime(const QString& text) {
+  if (text.isEmpty()) return false;
+  if (!std::all_of(text.begin(), text.end(), [](QChar c) { return c >= '0' && c <= '9'; })) {
+    return false;
+  }
+  bool ok = false;
+  const qulonglong seconds = text.toULongLong(&ok);
+  return ok && seconds <= qulonglong(std::numeric_limits<qint32>::max());
 }
 
 FieldsResult FormatRecordFields(QByteArrayView data, const QString& maxTime,

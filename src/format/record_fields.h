@@ -38,6 +38,13 @@ QString TalkTimeText(qint64 seconds);
 // its talk time runs over the maximum; equal passes, and an empty maximum flags no readable call.
 bool CallFlagged(const std::optional<CallTimes>& times, const QString& maxTime);
 
+// Whether a maximum call time given from outside the box (a stored setting, an option, a
+// configuration file) is one the alarm can judge by: a whole number of seconds, digits only as
+// the box lets the operator type them, up to the longest talk time a record can hold. A sign,
+// a fraction or letters would read as another number, or as 0 and flag every call. Empty is no
+// maximum; only the window's box has that meaning for it (the alarm is off).
+bool IsMaxTime(const QString& text);
+
 // Judges one data type 6 item and, unless it is flagged, renders its start, end and talk time
 // for the Formatted Output window. Dates are plain calendar values with no time zone, so no
 // daylight-saving shift enters the talk time.

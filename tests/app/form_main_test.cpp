@@ -100,7 +100,7 @@ TEST_F(StartUpTest, StoredValuesItCannotUseAreRefusedOrCutToTheScreens) {
   } screen;
   const char* const rows[][4] = {  // key, stored, "screen" or no display, expected
       {"MTime", "86400", "", "86400"}, {"MTime", "", "", ""},  // empty: the alarm is off
-      {"MTime", "abc", "", "120"},     {"MTime", "-5", "", "120"}, {"MTime", "86401", "", "120"},
+      {"MTime", "abc", "", "120"},     {"MTime", "-5", "", "120"}, {"MTime", "2147483648", "", "120"},
       {"DeviceID", "3", "", "3"},      {"DeviceID", "12", "", "0"}, {"DeviceID", "", "", "0"},
       {"MainWidth", "3e5", "screen", "19200"}, {"MainWidth", "3e5", "", "115200"},
   };

@@ -141,5 +141,17 @@ TEST(FieldRendering, FollowsTheLocale) {
                                    "      16.01.2001 --> (03:30:00)\r\n\r\n"));
 }
 
+// A maximum from a setting, an option or a file is taken only where the alarm reads it as
+// written: anything else would read as another number, or as 0 and flag every call.
+TEST(MaxTimeRule, TakesWholeSecondsUpToTheLongestTalkTime) {
+  const std::pair<const char*, bool> rows[] = {
+      {"0", true},     {"120", true},  {"0120", true}, {"2147483647", true}, {"2147483648", false},
+      {"", false},     {"-5", false},  {"+5", false},  {"1.5", false},       {" 5", false},
+      {"1e3", false},  {"abc", false}, {"99999999999999999999999", false},
+  };
+  for (const auto& [text, taken] : rows) EXPECT_EQ(IsMaxTime(text), taken) << "\"" << text << "\"";
+  EXPECT_FALSE(IsMaxTime(QStringLiteral("\u0663"))) << "a digit of another script";
+}
+
 }  // namespace
 }  // namespace vorlan::format
