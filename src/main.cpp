@@ -1,4 +1,7 @@
 #include <QApplication>
+#include <QCommandLineParser>
+
+#include <cstdio>
 
 #include "app/form_main.h"
 #include "logging/log_files.h"
@@ -11,7 +14,29 @@
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("VORLAN"));
+  QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
+                                          .arg(VORLAN_VERSION_MAJOR)
+                                          .arg(VORLAN_VERSION_MINOR)
+                                          .arg(VORLAN_VERSION_PATCH));
   QApplication::setQuitOnLastWindowClosed(false);  // the program ends when its unload has run
+
+  // Qt's own options (-platform, -style, ...) are taken by QApplication before this.
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      QStringLiteral("Downloads, shows and logs the call records of a telephone exchange.\n"
+                     "Everything else is set in the window; Qt's own options (-platform,\n"
+                     "-style, ...) are taken too."));
+  parser.addHelpOption();
+  parser.addVersionOption();
+  if (!parser.parse(QCoreApplication::arguments()) || !parser.positionalArguments().isEmpty()) {
+    const QString error = parser.errorText().isEmpty()
+                              ? QStringLiteral("unknown argument \"%1\"")
+                                    .arg(parser.positionalArguments().constFirst())
+                              : parser.errorText();
+    std::fprintf(stderr, "vorlan: %s\nTry 'vorlan --help'.\n", qPrintable(error));
+    return 2;
+  }
+  parser.process(app);  // --help, --help-all, --version: printed, and the program ends
 
   vorlan::QtPlatform platform;
   vorlan::SettingsStore settings;

@@ -2,13 +2,20 @@
 
 #include "collect/collector.h"
 
+#include <QCommandLineParser>
 #include <QDir>
 #include <QHostAddress>
 
 #include "collect/config_file.h"
+#include "format/record_fields.h"
 
 namespace vorlan::collect {
 namespace {
+
+// The options that take a value, by their long names; the configuration file's keys are these
+// and the two switches.
+const QStringList kValueOptions = {"host",  "device-id", "max-time",  "logs",
+                                   "store", "exchange",  "time-zone", "metrics"};
 
 bool IsWholeNumber(const QString& text) {
   if (text.isEmpty() || text.size() > 9) return false;
@@ -31,7 +38,7 @@ std::optional<QString> ApplyOption(Options& options, const QString& name, const 
     }
     options.deviceId = value;
   } else if (name == "--max-time") {
-    if (!IsWholeNumber(value)) {
+    if (!format::IsMaxTime(value)) {
       return QStringLiteral("--max-time needs a whole number of seconds, not \"%1\"").arg(value);
     }
     options.maxTime = value;
@@ -79,60 +86,42 @@ std::optional<QString> MetricsAddress(const QString& text) {
 }
 
 ParsedArguments ParseArguments(const QStringList& arguments, const QString& defaultLogs) {
+  QCommandLineParser parser;
+  const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
+  const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")}, {});
+  const QCommandLineOption trace(QStringLiteral("trace"), {});
+  const QCommandLineOption config(QStringLiteral("config"), {}, QStringLiteral("FILE"));
+  parser.addOptions({help, quiet, trace, config});
+  for (const QString& name : kValueOptions) parser.addOption({name, {}, name.toUpper()});
+  // The first argument is taken as the program's name.
+  if (!parser.parse(QStringList{QString()} + arguments)) return Failure(parser.errorText());
+  if (!parser.positionalArguments().isEmpty()) {
+    return Failure(
+        QStringLiteral("unknown argument \"%1\"").arg(parser.positionalArguments().constFirst()));
+  }
+
   Options options;
   options.logsFolder = defaultLogs;
-  QStringList rest = arguments;
-  // The file first, whatever its place: every option given beside it overrides it.
-  for (qsizetype i = 0; i < rest.size(); ++i) {
-    QString file;
-    if (rest[i] == "--config" && i + 1 < rest.size()) {
-      file = rest[i + 1];
-      rest.remove(i, 2);
-    } else if (rest[i].startsWith("--config=")) {
-      file = rest[i].mid(9);
-      rest.remove(i, 1);
-    } else if (rest[i] == "--config") {
-      return Failure(QStringLiteral("--config needs a file"));
-    } else {
-      continue;
-    }
-    if (!options.configFile.isEmpty()) return Failure(QStringLiteral("--config given twice"));
-    options.configFile = QDir(file).absolutePath();
+  // The file first: every option given beside it overrides it.
+  const QStringList files = parser.values(config);
+  if (files.size() > 1) return Failure(QStringLiteral("--config given twice"));
+  if (!files.isEmpty()) {
+    if (files[0].isEmpty()) return Failure(QStringLiteral("--config needs a file"));
+    options.configFile = QDir(files[0]).absolutePath();
     if (const std::optional<QString> error = ReadConfigFile(options.configFile, options)) {
       return Failure(*error);
     }
-    --i;
   }
-  for (qsizetype i = 0; i < rest.size(); ++i) {
-    QString name = rest[i];
-    std::optional<QString> value;
-    if (const qsizetype equals = name.indexOf('='); name.startsWith("--") && equals > 0) {
-      value = name.mid(equals + 1);
-      name.truncate(equals);
-    }
-    if (name == "--help" || name == "-h") {
-      options.help = true;
-      continue;
-    }
-    if (name == "--quiet" || name == "-q") {
-      if (value) return Failure(QStringLiteral("--quiet takes no value"));
-      options.quiet = true;
-      continue;
-    }
-    if (name == "--trace") {
-      if (value) return Failure(QStringLiteral("--trace takes no value"));
-      options.trace = true;
-      continue;
-    }
-    if (!IsValueOption(name)) {
-      return Failure(QStringLiteral("unknown argument \"%1\"").arg(rest[i]));
-    }
-    if (!value && i + 1 < rest.size()) value = rest[++i];
-    if (!value) return Failure(QStringLiteral("%1 needs a value").arg(name));
-    if (const std::optional<QString> error = ApplyOption(options, name, *value)) {
-      return Failure(*error);
+  for (const QString& name : kValueOptions) {
+    for (const QString& value : parser.values(name)) {
+      if (const std::optional<QString> error = ApplyOption(options, "--" + name, value)) {
+        return Failure(*error);
+      }
     }
   }
+  options.quiet = options.quiet || parser.isSet(quiet);
+  options.trace = options.trace || parser.isSet(trace);
+  options.help = parser.isSet(help);
   if (!options.help && options.host.isEmpty()) return Failure(QStringLiteral("--host is missing"));
   options.logsFolder = QDir::cleanPath(QDir(options.logsFolder).absolutePath());
   if (options.exchange.isEmpty()) options.exchange = options.host;
@@ -140,9 +129,7 @@ ParsedArguments ParseArguments(const QStringList& arguments, const QString& defa
 }
 
 bool IsValueOption(const QString& name) {
-  static const QStringList kNames = {"--host",  "--device-id", "--max-time",  "--logs",
-                                     "--store", "--exchange",  "--time-zone", "--metrics"};
-  return kNames.contains(name);
+  return name.startsWith(QLatin1String("--")) && kValueOptions.contains(name.mid(2));
 }
 
 QString HelpText(const QString& defaultLogs) {

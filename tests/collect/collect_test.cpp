@@ -42,13 +42,17 @@ const ArgumentCase kArguments[] = {
     {"EqualsForm", {"--host=10.0.0.9", "--logs=/srv/x/../calls"}, nullptr, "10.0.0.9", "0", "120",
      "/srv/calls"},
     {"HostMissing", {"--device-id", "1"}, "--host is missing"},
-    {"ValueMissing", {"--host"}, "--host needs a value"},
-    {"UnknownOption", {"--host", "a", "--port", "1"}, "unknown argument \"--port\""},
+    {"ValueMissing", {"--host"}, "Missing value after '--host'"},
+    {"UnknownOption", {"--host", "a", "--port", "1"}, "Unknown option 'port'"},
+    {"Positional", {"--host", "a", "pbx"}, "unknown argument \"pbx\""},
+    {"LastOneCounts", {"--host", "a", "-q", "--host=b"}, nullptr, "b", "0", "120", "/default/logs",
+     true},
+    {"AfterDoubleDash", {"--host", "a", "--", "--quiet"}, "unknown argument \"--quiet\""},
     {"DeviceIdTooLong", {"--host", "a", "--device-id", "12"}, "--device-id needs one character"},
     {"DeviceIdBlank", {"--host", "a", "--device-id", " "}, "--device-id needs one character"},
     {"MaxTimeNotWhole", {"--host", "a", "--max-time", "1.5"}, "--max-time needs a whole number"},
     {"MaxTimeNegative", {"--host", "a", "--max-time", "-1"}, "--max-time needs a whole number"},
-    {"QuietWithValue", {"--host", "a", "--quiet=yes"}, "--quiet takes no value"},
+    {"QuietWithValue", {"--host", "a", "--quiet=yes"}, "Unexpected value after '--quiet'"},
 };
 
 class Arguments : public ::testing::TestWithParam<ArgumentCase> {};
@@ -167,7 +171,9 @@ TEST(Collector, StopsInTimeSaysWhatHappenedAndLeavesNoEmptyLogFile) {
       {Silent, QTime(10, 0), 2s, "closing the connection", "sending it again", 0},
       {Silent, QTime(10, 59, 50), 2s, "closing the connection", "sending it again", 0},
       {Trickles, QTime(10, 0), 1500ms, "closing the connection", "did not close", 0},
-      {Refuses, QTime(10, 0), 180s, "127.0.0.1:60010: Connection rejected", "log file opened", 0},
+      {Refuses, QTime(10, 0), 180s,
+       "127.0.0.1:60010: Connection rejected...; Check that the exchange's SMDR port is enabled",
+       "log file opened", 0},
       {ClosesAtOnce, QTime(10, 0), 180s, "closed the connection as soon as it accepted it",
        "log file could not be opened", 0},
   };

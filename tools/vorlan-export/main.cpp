@@ -1,5 +1,6 @@
 // vorlan-export: log files of VORLAN or vorlan-collect as CSV on standard output, for scripts
 // and spreadsheets.
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 #include <QStringList>
@@ -11,6 +12,7 @@
 
 #include "format/call_csv.h"
 #include "format/call_summary.h"
+#include "format/record_fields.h"
 #include "logging/file_access.h"
 #include "logging/log_reader.h"
 #include "logging/log_stream.h"
@@ -83,53 +85,31 @@ int BadArguments(const QString& error) {
 
 int main(int argc, char* argv[]) {
   QCoreApplication app(argc, argv);
-  const QStringList arguments = QCoreApplication::arguments().mid(1);
+  QCommandLineParser parser;
+  const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
+  const QCommandLineOption maxTimeOption(QStringLiteral("max-time"), {}, QStringLiteral("SECONDS"));
+  const QCommandLineOption summaryOption(QStringLiteral("summary"), {}, QStringLiteral("GROUPING"));
+  parser.addOptions({help, maxTimeOption, summaryOption});
+  if (!parser.parse(QCoreApplication::arguments())) return BadArguments(parser.errorText());
+  if (parser.isSet(help)) return std::fputs(kHelp, stdout) >= 0 && Finish() ? kDone : Unwritable();
   std::optional<QString> maxTime;
-  std::optional<vorlan::format::CallSummary> summary;
-  QStringList files;
-  for (qsizetype i = 0; i < arguments.size(); ++i) {
-    const QString& argument = arguments[i];
-    if (argument == "--help" || argument == "-h") {
-      return std::fputs(kHelp, stdout) >= 0 && Finish() ? kDone : Unwritable();
+  for (const QString& value : parser.values(maxTimeOption)) {
+    if (!vorlan::format::IsMaxTime(value)) {
+      return BadArguments(
+          QStringLiteral("--max-time needs a whole number of seconds, not \"%1\"").arg(value));
     }
-    if (argument == "--max-time" || argument.startsWith("--max-time=")) {
-      QString value;
-      if (argument.startsWith("--max-time=")) {
-        value = argument.mid(11);
-      } else if (i + 1 < arguments.size()) {
-        value = arguments[++i];
-      } else {
-        return BadArguments(QStringLiteral("--max-time needs a value"));
-      }
-      bool whole = !value.isEmpty() && value.size() <= 9;
-      for (const QChar c : value) whole = whole && c >= '0' && c <= '9';
-      if (!whole) {
-        return BadArguments(
-            QStringLiteral("--max-time needs a whole number of seconds, not \"%1\"").arg(value));
-      }
-      maxTime = value;
-    } else if (argument == "--summary" || argument.startsWith("--summary=")) {
-      QString value;
-      if (argument.startsWith("--summary=")) {
-        value = argument.mid(10);
-      } else if (i + 1 < arguments.size()) {
-        value = arguments[++i];
-      } else {
-        return BadArguments(QStringLiteral("--summary needs hour, day or type:N"));
-      }
-      const std::optional<vorlan::format::Grouping> grouping =
-          vorlan::format::Grouping::Parse(value);
-      if (!grouping) {
-        return BadArguments(
-            QStringLiteral("--summary needs hour, day or type:N, not \"%1\"").arg(value));
-      }
-      summary.emplace(*grouping);
-    } else if (argument.startsWith("--") && argument != "--") {
-      return BadArguments(QStringLiteral("unknown argument \"%1\"").arg(argument));
-    } else if (argument != "--") {
-      files << argument;
-    }
+    maxTime = value;
   }
+  std::optional<vorlan::format::CallSummary> summary;
+  for (const QString& value : parser.values(summaryOption)) {
+    const std::optional<vorlan::format::Grouping> grouping = vorlan::format::Grouping::Parse(value);
+    if (!grouping) {
+      return BadArguments(
+          QStringLiteral("--summary needs hour, day or type:N, not \"%1\"").arg(value));
+    }
+    summary.emplace(*grouping);
+  }
+  const QStringList files = parser.positionalArguments();
   if (files.isEmpty()) return BadArguments(QStringLiteral("no log file given"));
 
   int status = kDone;

@@ -1,5 +1,6 @@
 // vorlan-load: existing log files into the call store, for history or a site without a
 // collector. Loading the same files again inserts nothing.
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDate>
 #include <QFileInfo>
@@ -118,57 +119,32 @@ std::optional<int> LoadFiles(vorlan::store::CallStore& store, const QByteArray& 
   return status;
 }
 
-// The value of "--name VALUE" or "--name=VALUE"; nothing when `argument` is not that option.
-std::optional<QString> OptionValue(const QStringList& arguments, qsizetype& i, const QString& name,
-                                   QString& error) {
-  const QString& argument = arguments[i];
-  if (argument.startsWith(name + '=')) return argument.mid(name.size() + 1);
-  if (argument != name) return std::nullopt;
-  if (i + 1 < arguments.size()) return arguments[++i];
-  error = QStringLiteral("%1 needs a value").arg(name);
-  return QString();
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
   QCoreApplication app(argc, argv);
-  const QStringList arguments = QCoreApplication::arguments().mid(1);
-  QString conninfo;
-  QString exchange;
-  QString timeZone = vorlan::store::LocalTimeZone();
-  QStringList files;
-  bool schemaOnly = false;
-  QString grantee;
-  QString dropBefore;
-  for (qsizetype i = 0; i < arguments.size(); ++i) {
-    const QString& argument = arguments[i];
-    QString error;
-    if (argument == "--help" || argument == "-h") {
-      std::fputs(kHelp, stdout);
-      return kDone;
-    }
-    if (argument == "--upgrade-schema") {
-      schemaOnly = true;
-    } else if (const auto value = OptionValue(arguments, i, "--store", error)) {
-      conninfo = *value;
-    } else if (const auto value = OptionValue(arguments, i, "--grant-collector", error)) {
-      grantee = *value;
-      schemaOnly = true;
-    } else if (const auto value = OptionValue(arguments, i, "--drop-before", error)) {
-      dropBefore = *value;
-      schemaOnly = true;
-    } else if (const auto value = OptionValue(arguments, i, "--exchange", error)) {
-      exchange = *value;
-    } else if (const auto value = OptionValue(arguments, i, "--time-zone", error)) {
-      timeZone = *value;
-    } else if (argument.startsWith("--") && argument != "--") {
-      return BadArguments(QStringLiteral("unknown argument \"%1\"").arg(argument));
-    } else if (argument != "--") {
-      files << argument;
-    }
-    if (!error.isEmpty()) return BadArguments(error);
+  QCommandLineParser parser;
+  const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
+  const QCommandLineOption upgrade(QStringLiteral("upgrade-schema"), {});
+  const QCommandLineOption storeOption(QStringLiteral("store"), {}, QStringLiteral("CONNINFO"));
+  const QCommandLineOption grant(QStringLiteral("grant-collector"), {}, QStringLiteral("ROLE"));
+  const QCommandLineOption drop(QStringLiteral("drop-before"), {}, QStringLiteral("YYYY-MM"));
+  const QCommandLineOption exchangeOption(QStringLiteral("exchange"), {}, QStringLiteral("NAME"));
+  const QCommandLineOption zone(QStringLiteral("time-zone"), {}, QStringLiteral("TZ"));
+  parser.addOptions({help, upgrade, storeOption, grant, drop, exchangeOption, zone});
+  if (!parser.parse(QCoreApplication::arguments())) return BadArguments(parser.errorText());
+  if (parser.isSet(help)) {
+    std::fputs(kHelp, stdout);
+    return kDone;
   }
+  // Given more than once, the last one counts.
+  const QString conninfo = parser.value(storeOption);
+  const QString exchange = parser.value(exchangeOption);
+  const QString timeZone = parser.isSet(zone) ? parser.value(zone) : vorlan::store::LocalTimeZone();
+  const QStringList files = parser.positionalArguments();
+  const QString grantee = parser.value(grant);
+  const QString dropBefore = parser.value(drop);
+  const bool schemaOnly = parser.isSet(upgrade) || parser.isSet(grant) || parser.isSet(drop);
   if (conninfo.isEmpty()) return BadArguments(QStringLiteral("--store is needed"));
   if (!dropBefore.isEmpty()) {
     const QDate month = QDate::fromString(dropBefore + "-01", "yyyy-MM-dd");
@@ -177,11 +153,10 @@ int main(int argc, char* argv[]) {
     }
     const QDate today = QDate::currentDate();
     if (month > QDate(today.year(), today.month(), 1).addMonths(-2)) {
-      return BadArguments(QStringLiteral("--drop-before: the current month and the one before are "
-                                         "kept; the latest month to give is %1")
-                              .arg(QDate(today.year(), today.month(), 1)
-                                       .addMonths(-2)
-                                       .toString("yyyy-MM")));
+      return BadArguments(
+          QStringLiteral("--drop-before: the current month and the one before are "
+                         "kept; the latest month to give is %1")
+              .arg(QDate(today.year(), today.month(), 1).addMonths(-2).toString("yyyy-MM")));
     }
   }
   if ((!schemaOnly || !grantee.isEmpty()) && exchange.isEmpty())
@@ -212,8 +187,7 @@ int main(int argc, char* argv[]) {
   }
   if (!dropBefore.isEmpty()) {
     QString error;
-    const auto dropped =
-        vorlan::store::DropMonthsBefore(store.Connection(), dropBefore, error);
+    const auto dropped = vorlan::store::DropMonthsBefore(store.Connection(), dropBefore, error);
     if (!dropped) {
       std::fprintf(stderr, "vorlan-load: cannot drop the months before %s: %s\n",
                    qPrintable(dropBefore), qPrintable(error));
