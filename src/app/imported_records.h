@@ -65,7 +65,6 @@ class ImportedRecords : public QAbstractTableModel {
   void SetMaxTime(const QString& maxTime);
   // Shows only the rows over the maximum or marked "<BAD>:".
   void SetFlaggedOnly(bool flaggedOnly);
-  bool FlaggedOnly() const { return m_flaggedOnly; }
 
   // The shown row's record as the Formatted Output window shows it; empty for no such row.
   QString FormattedText(int row) const;

@@ -20,7 +20,6 @@ class SummaryTable : public QAbstractTableModel {
 
   // The groups in their own order; the sort chosen last is applied to them.
   void SetGroups(std::vector<format::SummaryGroup> groups, QString valueHeader);
-  const format::SummaryGroup& GroupAt(int row) const { return m_groups[size_t(row)]; }
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;

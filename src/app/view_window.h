@@ -49,8 +49,6 @@ class ViewWindow : public QObject {
   // Discards the window and its text.
   void Discard();
 
-  const QString& KeyPrefix() const { return m_keyPrefix; }
-
  signals:
   // Loaded, discarded, shown or hidden.
   void StateChanged();
