@@ -127,9 +127,9 @@ TEST_F(ConnectionTest, OtherErrorsSayWhatHappenedAndWhatToCheck) {
   Peer().PeerFail(wsa::kConnectionReset, "Connection reset by peer");
   m_platform.RunFor(1ms);
   ASSERT_EQ(m_dialogs.boxes.size(), 1u);
-  EXPECT_TRUE(m_dialogs.boxes[0].text.startsWith("The exchange reset the connection.\r\nIt may"))
-      << m_dialogs.boxes[0].text.toStdString();
-  EXPECT_TRUE(m_dialogs.boxes[0].text.endsWith("\r\nNumber 10054"));
+  const QString& text = m_dialogs.boxes[0].text;
+  EXPECT_TRUE(text.startsWith("The exchange reset the connection.\r\nIt may") &&
+              text.endsWith("\r\nNumber 10054")) << text.toStdString();
   // Unlinked as after a close (the lamp no longer says Connected); the log file stays open.
   EXPECT_EQ(WindowState(m_form), With(linked, {{"txtHost", "enabled"},
                                                {"lamp", "NotConnected"},

