@@ -25,11 +25,7 @@ const QByteArray kFile = kCall1 + "\r\n<BAD>:" + kCall2 + "\r\ngarbage\r\n" + kC
                          kCall5 + "\r\n" + kCall7 + "\r\n";
 
 std::unique_ptr<ImportedRecords> Imported(const QString& maxTime = "100") {
-  auto table = std::make_unique<ImportedRecords>("f.log", kFile, maxTime);
-  // Small steps, so that records and lines cross the step boundaries.
-  while (table->ReadSome(16)) {
-  }
-  return table;
+  return std::make_unique<ImportedRecords>("f.log", kFile, maxTime);
 }
 
 std::vector<qint64> ShownLines(const ImportedRecords& table) {

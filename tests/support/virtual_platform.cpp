@@ -2,6 +2,7 @@
 
 #include "platform/timer.h"
 #include "platform/winsock_errors.h"
+#include "support/loop_guard.h"
 
 #include <algorithm>
 
@@ -84,13 +85,17 @@ bool VirtualPlatform::RunOneDue(quint64 seqLimit) {
     Task task = std::move(it->second);
     m_keyOf.erase(it->first.second);
     m_tasks.erase(it);
-    if (!task.hasContext || task.context) task.run();
+    if (!task.hasContext || task.context) {
+      const loop_guard::InHandler handler;
+      task.run();
+    }
     return true;
   }
   return false;
 }
 
 void VirtualPlatform::DoEvents() {
+  loop_guard::PumpEntered("the virtual platform's DoEvents");
   if (m_forbidPump && m_forbidPump()) ++m_nestedPumps;
   RunPending();
 }
@@ -111,6 +116,7 @@ bool VirtualPlatform::AdvanceTo(milliseconds until) {
 }
 
 bool VirtualPlatform::WaitUntil(const std::function<bool()>& done, milliseconds limit) {
+  loop_guard::PumpEntered("the virtual platform's WaitUntil");
   if (m_forbidPump && m_forbidPump()) ++m_nestedPumps;
   const milliseconds deadline = limit == kForever ? milliseconds::max() : m_now + limit;
   for (;;) {
@@ -131,6 +137,7 @@ bool VirtualPlatform::WaitUntil(const std::function<bool()>& done, milliseconds 
 }
 
 void VirtualPlatform::RunFor(milliseconds duration) {
+  loop_guard::PumpEntered("the virtual platform's RunFor");
   const milliseconds end = m_now + duration;
   for (;;) {
     RunPending();
