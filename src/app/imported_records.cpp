@@ -13,6 +13,8 @@
 namespace vorlan {
 namespace {
 
+constexpr qsizetype kBlockBytes = qsizetype{4} << 20;
+
 QString TimeText(qint64 msecs) {
   return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC)
       .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
@@ -46,7 +48,8 @@ bool ImportedRecords::AddFile(QString fileName, QByteArrayView bytes) {
 }
 
 void ImportedRecords::BeginFile(QString fileName) {
-  m_files.push_back({std::move(fileName), m_rows.size(), m_records.size(), m_others.size(),
+  m_files.push_back({std::move(fileName), m_rows.size(), m_blocks.size() - (m_blocks.empty() ? 0 : 1),
+                     m_blocks.empty() ? 0 : m_blocks.back().size(), m_recordBytes, m_others.size(),
                      m_otherTotal});
 }
 
@@ -64,11 +67,18 @@ bool ImportedRecords::Add(const logging::LogLine& line) {
   }
   if (KeptBytes() + line.bytes.size() + qint64(sizeof(Row)) > m_keptBytesLimit) return false;
   const std::optional<format::CallTimes> times = format::RecordCallTimes(line.bytes);
-  m_rows.push_back({file, line.line, m_records.size(), line.bytes.size(), line.markedBad,
+  const qsizetype size = line.bytes.size();
+  if (m_blocks.empty() || m_blocks.back().capacity() - m_blocks.back().size() < size) {
+    m_blocks.emplace_back().reserve(std::max(kBlockBytes, size));
+  }
+  QByteArray& block = m_blocks.back();
+  m_rows.push_back({file, line.line, qint32(m_blocks.size() - 1), qint32(block.size()),
+                    qint32(size), line.markedBad,
                     format::FlaggedByAlarm(line.bytes, m_maxTime), times.has_value(),
                     times ? times->start.toMSecsSinceEpoch() : 0,
                     times ? times->end.toMSecsSinceEpoch() : 0, times ? times->talkSeconds : 0});
-  m_records.append(line.bytes);
+  block.append(line.bytes);
+  m_recordBytes += size;
   return true;
 }
 
@@ -88,7 +98,9 @@ void ImportedRecords::DropLastFile() {
   if (m_files.empty()) return;
   const LoadedFile& last = m_files.back();
   m_rows.resize(last.firstRow);
-  m_records.truncate(last.firstRecordByte);
+  m_blocks.resize(std::min(m_blocks.size(), last.firstBlock + 1));
+  if (last.firstBlock < m_blocks.size()) m_blocks[last.firstBlock].truncate(last.firstBlockSize);
+  m_recordBytes = last.recordBytesBefore;
   m_others.resize(last.firstOther);
   m_otherFiles.resize(last.firstOther);
   m_otherTotal = last.otherTotalBefore;
@@ -103,7 +115,7 @@ QStringList ImportedRecords::FileNames() const {
 }
 
 QByteArrayView ImportedRecords::RecordOf(const Row& row) const {
-  return QByteArrayView(m_records).sliced(row.offset, row.size);
+  return QByteArrayView(m_blocks[size_t(row.block)]).sliced(row.offset, row.size);
 }
 
 format::CallSummary ImportedRecords::SummaryOf(const format::Grouping& grouping) const {

@@ -42,7 +42,7 @@ class ImportedRecords : public QAbstractTableModel {
   // False when the line's record would take the table over its limit: the file must be dropped.
   bool Add(const logging::LogLine& line);
   void EndFile() { Arrange(); }
-  qint64 KeptBytes() const { return qint64(m_records.size()) + qint64(m_rows.size() * sizeof(Row)); }
+  qint64 KeptBytes() const { return m_recordBytes + qint64(m_rows.size() * sizeof(Row)); }
   qint64 KeptBytesLimit() const { return m_keptBytesLimit; }
   // Whether the file begun last is a log file.
   bool IsLogFile() const;
@@ -92,8 +92,9 @@ class ImportedRecords : public QAbstractTableModel {
   struct Row {
     qint32 file;
     qint64 line;
-    qsizetype offset;  // of the record in m_records
-    qsizetype size;
+    qint32 block;  // the record is m_blocks[block] from offset on
+    qint32 offset;
+    qint32 size;
     bool markedBad;
     bool overMax;
     bool hasTimes;
@@ -110,13 +111,18 @@ class ImportedRecords : public QAbstractTableModel {
   struct LoadedFile {
     QString name;
     size_t firstRow;  // where its rows, records and other lines begin, to drop them again
-    qsizetype firstRecordByte;
+    size_t firstBlock;
+    qsizetype firstBlockSize;
+    qint64 recordBytesBefore;
     size_t firstOther;
     qsizetype otherTotalBefore;
   };
 
   std::vector<LoadedFile> m_files;
-  QByteArray m_records;  // the records of all rows, one after the other
+  // The records of all rows, one after the other, in blocks that are never moved or grown, so
+  // that a large import needs no copy of all it holds while it grows.
+  std::vector<QByteArray> m_blocks;
+  qint64 m_recordBytes = 0;
   qint64 m_keptBytesLimit;
   QString m_maxTime;
   std::vector<Row> m_rows;

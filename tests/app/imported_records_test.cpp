@@ -113,5 +113,19 @@ TEST(ImportedRecords, ShowEachRecordAndFollowTheMaximum) {
   EXPECT_EQ(table->CsvRecordAt(3).record.toByteArray(), kCall5);
 }
 
+// A file that would take the table over what it may keep is not kept at all; the files before
+// it stay whole.
+TEST(ImportedRecordsLimit, AFileOverTheLimitIsLeftOutWhole) {
+  ImportedRecords table("100", 4096);
+  ASSERT_TRUE(table.AddFile("a.log", kFile));
+  const qint64 kept = table.KeptBytes();
+  EXPECT_FALSE(table.AddFile("b.log", kFile.repeated(40)));
+  EXPECT_EQ(table.KeptBytes(), kept);
+  EXPECT_EQ(table.FileNames(), QStringList{"a.log"});
+  EXPECT_EQ(table.Summary(),
+            "5 records: 2 over the maximum now, 1 marked <BAD>:. 1 line is not a record.");
+  EXPECT_EQ(table.CsvRecordAt(4).record.toByteArray(), kCall7);
+}
+
 }  // namespace
 }  // namespace vorlan
