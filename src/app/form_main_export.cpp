@@ -213,6 +213,7 @@ void FormMain::ExportFiles(const QStringList& files) {
       m_services.platform, m_services.dialogs, kExportTitle, label, this,
       [work] { return work->Step(); },
       [this, work](bool cancelled) {
+        if (!m_fileWork) return;  // ended with the program meanwhile
         m_fileWork.reset();
         QSaveFile& csv = work->Target();
         if (cancelled) {
@@ -275,6 +276,7 @@ void FormMain::ExportImported(std::shared_ptr<const ImportedRecords> table) {
         return std::nullopt;
       },
       [this, target, total](bool cancelled) {
+        if (!m_fileWork) return;  // ended with the program meanwhile
         m_fileWork.reset();
         if (cancelled) {
           target->cancelWriting();

@@ -157,6 +157,7 @@ void FormMain::Command1_Click() {
         return std::nullopt;
       },
       [this, run](bool /*cancelled*/) {
+        if (!m_cleanUpWork) return;  // ended with the program meanwhile
         m_cleanUpWork.reset();
         // Otherwise quiet; but a file left because another program writes to it is worth a word.
         if (run->Result().skippedInUse > 0) {
@@ -191,6 +192,7 @@ void FormMain::ImportFiles(const QStringList& fileNames) {
                         : QStringLiteral("Importing %1 files ...").arg(files.size()),
       this, [import] { return import->Step(); },
       [this, import](bool cancelled) {
+        if (!m_fileWork) return;  // ended with the program meanwhile
         m_fileWork.reset();
         if (cancelled) return;
         if (!import->Refused().empty()) {

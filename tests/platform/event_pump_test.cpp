@@ -18,10 +18,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// This suite tests the platform under handlers that wait, on Qt's default event dispatcher; the
-// test main takes the one that tells of every pump only where nothing says otherwise.
-const bool kDefaultDispatcher = qputenv("QT_NO_GLIB", "");
-
 TEST(VirtualPump, WaitJumpsStraightToTheNextDueEvent) {
   VirtualPlatform platform;
   bool flag = false;

@@ -29,8 +29,9 @@ class Allow {
 void PumpEntered(const char* pump);
 // What a nested pump does: the test main fails the running test.
 void OnNestedPump(std::function<void(const char* pump)> report);
-// Watches Qt's event dispatcher (made with QT_NO_GLIB set, so that every processEvents tells
-// it is awake). Needs the application object.
+// Watches Qt's event dispatcher: the default one tells of the pumps that may sleep (exec, waits);
+// Qt's own, made where QT_NO_GLIB is set (the window's suites), of every processEvents. Needs the
+// application object.
 void WatchQtEventLoop();
 
 }  // namespace vorlan::loop_guard

@@ -29,8 +29,6 @@ class TestApplication final : public ApplicationBase {
 // In every suite a handler that enters the event loop fails the test that runs it.
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
-  // Qt's own dispatcher, which tells of every processEvents, not only of those that sleep.
-  if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
   TestApplication app(argc, argv);
   vorlan::loop_guard::OnNestedPump([](const char* pump) {
     ADD_FAILURE() << pump << " was entered from inside a handler: a handler must never wait or "
