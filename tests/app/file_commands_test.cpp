@@ -266,7 +266,8 @@ TEST_F(FileCommandsTest, ExportWritesChosenLogFilesAsCsv) {
   m_form.TxtMaxTime.SetText("100");
   Write(LogsPath() + "/12071200.log", kLogFile);
   Write(LogsPath() + "/12071300.log", kShort + "\r\n");
-  Write(m_dir.filePath("notes.txt"), "no records\r\n");
+  // A record among more lines that are not: its row, written before that is known, goes again.
+  Write(m_dir.filePath("notes.txt"), "no records\r\n" + kLong + "\r\nbut one\r\n");
   m_dialogs.nextFiles = {LogsPath() + "/12071200.log", m_dir.filePath("notes.txt"),
                          LogsPath() + "/12071300.log"};
   m_dialogs.nextSave = m_dir.filePath("calls.csv");
