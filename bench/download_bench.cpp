@@ -12,7 +12,7 @@
 #include "app/form_main.h"
 #include "app/texts.h"
 #include "platform/dialogs.h"
-#include "platform/qt_platform.h"
+#include "support/test_platform.h"
 #include "platform/settings_store.h"
 #include "platform/socket.h"
 #include "platform/timer.h"
@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
 
   QTemporaryDir dir;
   QDir(dir.path()).mkdir("logs");
-  vorlan::QtPlatform platform;
+  vorlan::QtTestPlatform platform;
   vorlan::SettingsStore settings(dir.filePath("VORLAN.ini"));
   NoDialogs dialogs;
   vorlan::FormMain form({platform, settings, dialogs, dir.path()});

@@ -113,6 +113,7 @@ int main(int argc, char* argv[]) {
   QElapsedTimer timer;
   timer.start();
   form.ImportFiles(arguments);
+  platform.WaitUntil([&] { return !form.FileWorkRunning(); });
   vorlan::ImportedRecordsWindow* imported = window.importedWindow();
   if (!imported) return 1;
   // Shown and painted.

@@ -117,6 +117,8 @@ void FormMain::Form_Unload() {
 void FormMain::FinishUnload() {
   if (m_unloaded) return;
   m_unloadTimer->SetEnabled(false);
+  m_fileWork.reset();  // an export under way leaves its target as it was
+  m_cleanUpWork.reset();
   if (FormDisplay.Loaded()) FormDisplay_Unload();
   if (FormOutput.Loaded()) FormOutput_Unload();
   emit UnloadAbout();

@@ -13,6 +13,7 @@
 
 #include "app/controls.h"
 #include "app/view_window.h"
+#include "app/work_progress.h"
 #include "link/frame.h"
 #include "link/reply_reader.h"
 #include "session/session.h"
@@ -159,6 +160,8 @@ class FormMain : public QObject {
   void ExportFiles(const QStringList& files);
   // The rows of an imported table, as shown, to a CSV file.
   void ExportImported(std::shared_ptr<const ImportedRecords> table);
+  // An import, export or clean-up is under way: a timer carries it on, step by step.
+  bool FileWorkRunning() const { return m_fileWork || m_cleanUpWork; }
 
   const link::ReplyReader& Reader() const;
   bool ReplyOpen() const;
@@ -201,8 +204,10 @@ class FormMain : public QObject {
   std::unique_ptr<session::Session> m_session;
   std::unique_ptr<session::TrafficTrace> m_trace;
   std::unique_ptr<Timer> m_unloadTimer;  // kShutdownWait for the exchange to close
-  // An import or export is under way (it serves events while it runs); another waits for it.
+  // A file command is choosing its files, or its work is under way: another is refused.
   bool m_fileCommandRunning = false;
+  std::unique_ptr<SteppedWork> m_fileWork;     // an import or export
+  std::unique_ptr<SteppedWork> m_cleanUpWork;  // the clean-up of empty logs
   bool m_connectClicked = false;
   QString m_connectFailure;
   bool m_unloading = false;

@@ -2,13 +2,17 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QElapsedTimer>
 #include <QScopeGuard>
+
+#include <chrono>
 
 #include "app/form_main.h"
 #include "app/imported_records.h"
 #include "app/work_progress.h"
 #include "format/call_csv.h"
 #include "logging/log_reader.h"
+#include "logging/log_stream.h"
 #include "logging/record_log.h"
 #include "platform/dialogs.h"
 
@@ -16,9 +20,12 @@ namespace vorlan {
 namespace {
 
 const QString kExportTitle = QStringLiteral("Export");
-constexpr qint64 kScale = 1000000;
-// Rows written between two looks at the clock and the progress box.
-constexpr int kRowsPerStep = 2000;
+// One step of an export: this many bytes of log files, or rows of a table, or this much time,
+// whichever ends first.
+constexpr qint64 kStepBytes = qint64{1} << 20;
+constexpr qint64 kStepRows = 5000;
+constexpr std::chrono::milliseconds kStepTime{20};
+constexpr int kLinesBetweenLooks = 256;
 
 QString Shown(const QString& path) { return QDir::toNativeSeparators(path); }
 
@@ -31,6 +38,108 @@ bool SameFile(const QString& a, const QString& b) {
   const QString canonical = QFileInfo(a).canonicalFilePath();
   return !canonical.isEmpty() && canonical == QFileInfo(b).canonicalFilePath();
 }
+
+// An export of log files under way: each file read through a bounded window, its records
+// written as they come. A file that turns out not to be a log file is cut out of the CSV again.
+class ExportOfFiles {
+ public:
+  ExportOfFiles(QStringList files, std::unique_ptr<QSaveFile> target,
+                std::optional<QString> maxTime)
+      : m_files(std::move(files)), m_target(std::move(target)), m_maxTime(std::move(maxTime)) {
+    for (const QString& name : m_files) {
+      m_sizes.push_back(std::max<qint64>(QFileInfo(name).size(), 1));
+      m_totalBytes += m_sizes.back();
+    }
+  }
+
+  std::optional<SteppedWork::Progress> Step() {
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 until = Done() + kStepBytes;
+    while (m_next < m_files.size()) {
+      if (Done() >= until || clock.elapsed() >= kStepTime.count()) {
+        return SteppedWork::Progress{Done(), m_totalBytes};
+      }
+      if (!m_reader && !OpenNext()) continue;
+      for (int i = 0; i < kLinesBetweenLooks && m_reader; ++i) {
+        const std::optional<logging::LogLine> line = m_reader->Next();
+        if (!line) {
+          EndFile();
+        } else if (!line->isRecord) {
+          ++m_fileOthers;
+        } else {
+          ++m_fileRecords;
+          m_target->write(format::CsvRow(format::JudgedCsvRecord(
+              m_files[m_next], line->line, line->markedBad, line->bytes, m_maxTime)));
+        }
+      }
+    }
+    return std::nullopt;
+  }
+
+  QSaveFile& Target() { return *m_target; }
+  qint64 Records() const { return m_records; }
+  qint64 Others() const { return m_others; }
+  const QStringList& Skipped() const { return m_skipped; }
+
+ private:
+  qint64 Done() const { return m_bytesBefore + (m_reader ? m_reader->Position() : 0); }
+
+  bool OpenNext() {
+    m_reader.emplace();
+    QString error;
+    if (!m_reader->Open(m_files[m_next], error)) {
+      m_skipped << QStringLiteral("%1 (%2)").arg(Shown(m_files[m_next]), error);
+      Next();
+      return false;
+    }
+    m_fileStart = m_target->pos();
+    m_fileRecords = 0;
+    m_fileOthers = 0;
+    return true;
+  }
+
+  void EndFile() {
+    const QString& name = m_files[m_next];
+    QString why;
+    if (!m_reader->Error().isEmpty()) {
+      why = m_reader->Error();
+    } else if (!logging::IsLogFile(size_t(m_fileRecords), size_t(m_fileOthers))) {
+      why = QStringLiteral("not a log file");
+    }
+    if (why.isEmpty()) {
+      m_records += m_fileRecords;
+      m_others += m_fileOthers;
+    } else {
+      m_skipped << QStringLiteral("%1 (%2)").arg(Shown(name), why);
+      m_target->flush();
+      m_target->resize(m_fileStart);
+      m_target->seek(m_fileStart);
+    }
+    Next();
+  }
+
+  void Next() {
+    m_bytesBefore += m_sizes[size_t(m_next)];
+    m_reader.reset();
+    ++m_next;
+  }
+
+  QStringList m_files;
+  std::vector<qint64> m_sizes;
+  qint64 m_totalBytes = 0;
+  std::unique_ptr<QSaveFile> m_target;
+  std::optional<QString> m_maxTime;
+  qsizetype m_next = 0;
+  qint64 m_bytesBefore = 0;
+  std::optional<logging::LogFileReader> m_reader;
+  qint64 m_fileStart = 0;  // where the rows of the file being read begin in the CSV
+  qint64 m_fileRecords = 0;
+  qint64 m_fileOthers = 0;
+  qint64 m_records = 0;
+  qint64 m_others = 0;
+  QStringList m_skipped;
+};
 
 }  // namespace
 
@@ -85,110 +194,98 @@ bool FormMain::CommitCsv(QSaveFile& file, const QString& report) {
   return true;
 }
 
+// Cancelled or ended with the program, an export leaves the chosen file as it was: the CSV is
+// written beside it and takes its place only once it is whole.
 void FormMain::ExportFiles(const QStringList& files) {
-  if (files.isEmpty() || m_fileCommandRunning) return;
-  m_fileCommandRunning = true;
-  const auto done = qScopeGuard([this] { m_fileCommandRunning = false; });
-  const std::unique_ptr<QSaveFile> target = OpenCsvTarget(files);
+  if (files.isEmpty() || m_fileCommandRunning || m_fileWork) return;
+  std::unique_ptr<QSaveFile> target;
+  {
+    m_fileCommandRunning = true;  // while the dialogs are open
+    const auto chosen = qScopeGuard([this] { m_fileCommandRunning = false; });
+    target = OpenCsvTarget(files);
+  }
   if (!target) return;
-
-  WorkProgress progress(m_services.platform, m_services.dialogs, kExportTitle,
-                        QStringLiteral("Exporting to %1 ...").arg(Shown(target->fileName())));
+  const QString label = QStringLiteral("Exporting to %1 ...").arg(Shown(target->fileName()));
   const std::optional<QString> maxTime =
       TxtMaxTime.Text().isEmpty() ? std::nullopt : std::optional(TxtMaxTime.Text());
-  qint64 records = 0;
-  qint64 others = 0;
-  QStringList skipped;
-  for (qsizetype f = 0; f < files.size(); ++f) {
-    const QString& name = files[f];
-    const auto step = [&](double part) {
-      return progress.Step(qint64((double(f) + part) * kScale), files.size() * kScale);
-    };
-    QByteArray bytes;
-    QString error;
-    // Reading is about a fifth of the work of a file.
-    constexpr double kReadShare = 0.2;
-    const ReadResult read = ReadWholeFile(
-        name, [&](double part) { return step(part * kReadShare); }, bytes, error);
-    if (read == ReadResult::Cancelled) {
-      target->cancelWriting();
-      return;
-    }
-    if (read == ReadResult::Failed) {
-      skipped << QStringLiteral("%1 (%2)").arg(Shown(name), error);
-      continue;
-    }
-    size_t fileRecords = 0;
-    size_t fileOthers = 0;
-    logging::LogReader count(bytes);
-    while (const std::optional<logging::LogLine> line = count.Next()) {
-      ++(line->isRecord ? fileRecords : fileOthers);
-    }
-    if (!logging::IsLogFile(fileRecords, fileOthers)) {
-      skipped << QStringLiteral("%1 (not a log file)").arg(Shown(name));
-      continue;
-    }
-    logging::LogReader reader(bytes);
-    qint64 rows = 0;
-    while (const std::optional<logging::LogLine> line = reader.Next()) {
-      if (!line->isRecord) continue;
-      target->write(format::CsvRow(
-          format::JudgedCsvRecord(name, line->line, line->markedBad, line->bytes, maxTime)));
-      if (++rows % kRowsPerStep == 0 &&
-          !step(kReadShare + (1 - kReadShare) * double(reader.Position()) / double(bytes.size()))) {
-        target->cancelWriting();
-        return;
-      }
-    }
-    records += qint64(fileRecords);
-    others += qint64(fileOthers);
-  }
-  if (records == 0) {
-    target->cancelWriting();
-    m_services.dialogs.MessageBox(QStringLiteral("Nothing was exported. Not exported:\r\n") +
-                                      skipped.join(QStringLiteral("\r\n")),
-                                  Dialogs::Icon::Warning, kExportTitle);
-    return;
-  }
-  QString report =
-      QStringLiteral("%1 records written to %2.").arg(records).arg(Shown(target->fileName()));
-  if (others > 0) {
-    report += others == 1
-                  ? QStringLiteral("\r\n1 line that is not a record was left out.")
-                  : QStringLiteral("\r\n%1 lines that are not records were left out.").arg(others);
-  }
-  if (!skipped.isEmpty()) {
-    report += QStringLiteral("\r\nNot exported:\r\n") + skipped.join(QStringLiteral("\r\n"));
-  }
-  CommitCsv(*target, report);
+  auto work = std::make_shared<ExportOfFiles>(files, std::move(target), maxTime);
+  m_fileWork = std::make_unique<SteppedWork>(
+      m_services.platform, m_services.dialogs, kExportTitle, label, this,
+      [work] { return work->Step(); },
+      [this, work](bool cancelled) {
+        if (!m_fileWork) return;  // ended with the program meanwhile
+        m_fileWork.reset();
+        QSaveFile& csv = work->Target();
+        if (cancelled) {
+          csv.cancelWriting();
+          return;
+        }
+        if (work->Records() == 0) {
+          csv.cancelWriting();
+          m_services.dialogs.MessageBox(QStringLiteral("Nothing was exported. Not exported:\r\n") +
+                                            work->Skipped().join(QStringLiteral("\r\n")),
+                                        Dialogs::Icon::Warning, kExportTitle);
+          return;
+        }
+        QString report = QStringLiteral("%1 records written to %2.")
+                             .arg(work->Records())
+                             .arg(Shown(csv.fileName()));
+        const qint64 others = work->Others();
+        if (others > 0) {
+          report += others == 1 ? QStringLiteral("\r\n1 line that is not a record was left out.")
+                                : QStringLiteral("\r\n%1 lines that are not records were left out.")
+                                      .arg(others);
+        }
+        if (!work->Skipped().isEmpty()) {
+          report += QStringLiteral("\r\nNot exported:\r\n") +
+                    work->Skipped().join(QStringLiteral("\r\n"));
+        }
+        CommitCsv(csv, report);
+      });
 }
 
-// By value: the window that owns the table may close while events are served.
+// By value: the window that owns the table may close while the export runs.
 // NOLINTNEXTLINE(performance-unnecessary-value-param)
 void FormMain::ExportImported(std::shared_ptr<const ImportedRecords> table) {
-  if (!table || m_fileCommandRunning) return;
-  m_fileCommandRunning = true;
-  const auto done = qScopeGuard([this] { m_fileCommandRunning = false; });
-  const std::unique_ptr<QSaveFile> target = OpenCsvTarget({table->FileName()});
-  if (!target) return;
-  // The rows as shown now: the table may be filtered or judged anew while events are served.
-  // The views in them stay valid, as `table` keeps the file's bytes.
-  std::vector<format::CsvRecord> rows;
-  rows.reserve(size_t(table->rowCount()));
-  for (int row = 0; row < table->rowCount(); ++row) rows.push_back(table->CsvRecordAt(row));
-
-  WorkProgress progress(m_services.platform, m_services.dialogs, kExportTitle,
-                        QStringLiteral("Exporting to %1 ...").arg(Shown(target->fileName())));
-  const auto total = qint64(rows.size());
-  for (qint64 row = 0; row < total; ++row) {
-    target->write(format::CsvRow(rows[size_t(row)]));
-    if ((row + 1) % kRowsPerStep == 0 && !progress.Step(row + 1, total)) {
-      target->cancelWriting();
-      return;
-    }
+  if (!table || m_fileCommandRunning || m_fileWork) return;
+  std::shared_ptr<QSaveFile> target;
+  {
+    m_fileCommandRunning = true;  // while the dialogs are open
+    const auto chosen = qScopeGuard([this] { m_fileCommandRunning = false; });
+    target = OpenCsvTarget({table->FileName()});
   }
-  CommitCsv(*target,
-            QStringLiteral("%1 records written to %2.").arg(total).arg(Shown(target->fileName())));
+  if (!target) return;
+  // The rows as shown now: the table may be filtered or judged anew while the export runs. The
+  // views in them stay valid, as `table` keeps the records and adds none once shown.
+  auto rows = std::make_shared<std::vector<format::CsvRecord>>();
+  rows->reserve(size_t(table->rowCount()));
+  for (int row = 0; row < table->rowCount(); ++row) rows->push_back(table->CsvRecordAt(row));
+  auto written = std::make_shared<qint64>(0);
+  const auto total = qint64(rows->size());
+  m_fileWork = std::make_unique<SteppedWork>(
+      m_services.platform, m_services.dialogs, kExportTitle,
+      QStringLiteral("Exporting to %1 ...").arg(Shown(target->fileName())), this,
+      [table, rows, target, written, total]() -> std::optional<SteppedWork::Progress> {
+        QElapsedTimer clock;
+        clock.start();
+        const qint64 until = std::min(total, *written + kStepRows);
+        while (*written < until && clock.elapsed() < kStepTime.count()) {
+          target->write(format::CsvRow((*rows)[size_t((*written)++)]));
+        }
+        if (*written < total) return SteppedWork::Progress{*written, total};
+        return std::nullopt;
+      },
+      [this, target, total](bool cancelled) {
+        if (!m_fileWork) return;  // ended with the program meanwhile
+        m_fileWork.reset();
+        if (cancelled) {
+          target->cancelWriting();
+          return;
+        }
+        CommitCsv(*target, QStringLiteral("%1 records written to %2.")
+                               .arg(total)
+                               .arg(Shown(target->fileName())));
+      });
 }
 
 }  // namespace vorlan

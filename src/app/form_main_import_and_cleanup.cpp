@@ -1,13 +1,17 @@
 // The file commands of the main window: clean-up of empty log files, and Import.
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QScopeGuard>
+
+#include <chrono>
 
 #include "app/form_main.h"
 #include "app/imported_records.h"
 #include "app/texts.h"
 #include "app/work_progress.h"
 #include "logging/log_cleanup.h"
+#include "logging/log_stream.h"
 #include "logging/record_log.h"
 #include "platform/dialogs.h"
 #include "platform/platform.h"
@@ -18,20 +22,149 @@ namespace {
 const QString kImportTitle = QStringLiteral("Import File");
 const QString kCleanUpSkipped =
     QStringLiteral("%1 empty log file(s) left in place: another program is writing to them.");
-// Lines of a log file read between two looks at the clock (and, past half a second, at the
-// progress box): a few milliseconds' work.
-constexpr qsizetype kImportStep = qsizetype{256} * 1024;
+// One step of an import: this many bytes of its files, or this much time, whichever ends first.
+constexpr qint64 kImportStepBytes = qint64{1} << 20;
+constexpr std::chrono::milliseconds kImportStepTime{20};
+// Lines read between two looks at the clock.
+constexpr int kLinesBetweenLooks = 256;
+// Files of the logs folder looked at in one step of the clean-up.
+constexpr qsizetype kCleanUpStepFiles = 64;
+
+QString Shown(const QString& path) { return QDir::toNativeSeparators(path); }
+
+// An import under way: the files in the order of their names (the hours of hourly log files),
+// each read through a bounded window, its records added to one table.
+class Import {
+ public:
+  Import(QStringList files, const QString& maxTime)
+      : m_files(std::move(files)), m_table(std::make_shared<ImportedRecords>(maxTime)) {
+    for (const QString& name : m_files) {
+      m_sizes.push_back(std::max<qint64>(QFileInfo(name).size(), 1));
+      m_totalBytes += m_sizes.back();
+    }
+  }
+
+  std::optional<SteppedWork::Progress> Step() {
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 until = Done() + kImportStepBytes;
+    while (m_next < m_files.size()) {
+      if (Done() >= until || clock.elapsed() >= kImportStepTime.count()) {
+        return SteppedWork::Progress{Done(), m_totalBytes};
+      }
+      if (!m_reader && !OpenNext()) continue;
+      for (int i = 0; i < kLinesBetweenLooks && m_reader; ++i) {
+        const std::optional<logging::LogLine> line = m_reader->Next();
+        if (!line) {
+          EndFile();
+        } else if (!m_table->Add(*line)) {
+          Refuse(QStringLiteral("was not imported: with it the table would hold more than "
+                                "%1 MiB of records. Import fewer files at a time.")
+                     .arg(m_table->KeptBytesLimit() >> 20));
+        }
+      }
+    }
+    return std::nullopt;
+  }
+
+  const QStringList& Files() const { return m_files; }
+  const std::shared_ptr<ImportedRecords>& Table() const { return m_table; }
+  const std::vector<std::pair<QString, QString>>& Refused() const { return m_refused; }
+
+ private:
+  qint64 Done() const { return m_bytesBefore + (m_reader ? m_reader->Position() : 0); }
+
+  bool OpenNext() {
+    m_reader.emplace();
+    QString error;
+    if (!m_reader->Open(m_files[m_next], error)) {
+      m_refused.emplace_back(m_files[m_next], QStringLiteral("cannot be read:\r\n%1").arg(error));
+      Next();
+      return false;
+    }
+    m_table->BeginFile(m_files[m_next]);
+    return true;
+  }
+
+  void EndFile() {
+    if (!m_reader->Error().isEmpty()) {
+      Refuse(QStringLiteral("cannot be read:\r\n%1").arg(m_reader->Error()));
+      return;
+    }
+    m_table->EndFile();
+    if (!m_table->IsLogFile()) {
+      const qsizetype others = m_table->LastFileOtherLines();
+      const qsizetype lines = m_table->LastFileRecords() + others;
+      Refuse(QStringLiteral("is not a log file of this program.\r\n") +
+             (lines == 0 ? QStringLiteral("The file is empty.")
+                         : QStringLiteral("%1 of its %2 lines are not call records "
+                                          "(STX ... ETX).")
+                               .arg(others)
+                               .arg(lines)));
+      return;
+    }
+    Next();
+  }
+
+  void Refuse(const QString& why) {
+    m_refused.emplace_back(m_files[m_next], why);
+    m_table->DropLastFile();
+    Next();
+  }
+
+  void Next() {
+    m_bytesBefore += m_sizes[size_t(m_next)];
+    m_reader.reset();
+    ++m_next;
+  }
+
+  QStringList m_files;
+  std::vector<qint64> m_sizes;
+  qint64 m_totalBytes = 0;
+  qsizetype m_next = 0;
+  qint64 m_bytesBefore = 0;  // of the files done
+  std::optional<logging::LogFileReader> m_reader;  // of m_files[m_next], once opened
+  std::shared_ptr<ImportedRecords> m_table;
+  std::vector<std::pair<QString, QString>> m_refused;  // file, why
+};
+
+// One message for all the files left out, the others still open.
+QString RefusedText(const Import& import) {
+  const auto& refused = import.Refused();
+  if (import.Files().size() == 1) {
+    return Shown(refused[0].first) + QLatin1Char(' ') + refused[0].second;
+  }
+  QString text = (refused.size() == 1 ? QStringLiteral("%1 of the %2 files was not imported:")
+                                      : QStringLiteral("%1 of the %2 files were not imported:"))
+                     .arg(refused.size())
+                     .arg(import.Files().size());
+  for (const auto& [name, why] : refused) {
+    text += QStringLiteral("\r\n\r\n") + Shown(name) + QLatin1Char(' ') + why;
+  }
+  return text;
+}
 
 }  // namespace
 
 void FormMain::Command1_Click() {
-  const logging::CleanUpResult result =
-      logging::CleanUpEmptyLogs(m_logsFolder, m_session->Log(), [this] { m_services.platform.DoEvents(); });
-  // Otherwise quiet; but a file left because another program writes to it is worth a word.
-  if (result.skippedInUse > 0) {
-    m_services.dialogs.MessageBox(kCleanUpSkipped.arg(result.skippedInUse),
-                                  Dialogs::Icon::Information, text::kTitle);
-  }
+  if (m_cleanUpWork) return;
+  auto run = std::make_shared<logging::EmptyLogCleanUp>(m_logsFolder);
+  m_cleanUpWork = std::make_unique<SteppedWork>(
+      m_services.platform, m_services.dialogs, QString(), QString(), this,
+      [this, run]() -> std::optional<SteppedWork::Progress> {
+        // Asked at every step: a handler served in between may have switched the log.
+        if (run->Step(m_session->Log(), kCleanUpStepFiles)) return SteppedWork::Progress{};
+        return std::nullopt;
+      },
+      [this, run](bool /*cancelled*/) {
+        if (!m_cleanUpWork) return;  // ended with the program meanwhile
+        m_cleanUpWork.reset();
+        // Otherwise quiet; but a file left because another program writes to it is worth a word.
+        if (run->Result().skippedInUse > 0) {
+          m_services.dialogs.MessageBox(kCleanUpSkipped.arg(run->Result().skippedInUse),
+                                        Dialogs::Icon::Information, text::kTitle);
+        }
+      });
 }
 
 void FormMain::mnuImport_Click() {
@@ -45,94 +178,34 @@ void FormMain::mnuImport_Click() {
 }
 
 // Reads the files as log files of this program and hands their records to the front end as one
-// table, files in the order of their names (the hours of hourly log files), each in its line
-// order. Only reads: the link, the current log file and the record count are not touched.
+// table, files in the order of their names, each in its line order. Only reads: the link, the
+// current log file and the record count are not touched. Cancelled, it leaves nothing.
 void FormMain::ImportFiles(const QStringList& fileNames) {
-  if (fileNames.isEmpty() || m_fileCommandRunning) return;
-  m_fileCommandRunning = true;
-  const auto done = qScopeGuard([this] { m_fileCommandRunning = false; });
+  if (fileNames.isEmpty() || m_fileCommandRunning || m_fileWork) return;
   QStringList files = fileNames;
   files.removeDuplicates();
   std::sort(files.begin(), files.end());
-  const auto shown = [](const QString& path) { return QDir::toNativeSeparators(path); };
-
-  qint64 totalBytes = 0;
-  std::vector<qint64> sizes;
-  for (const QString& name : files) {
-    sizes.push_back(std::max<qint64>(QFileInfo(name).size(), 1));
-    totalBytes += sizes.back();
-  }
-  WorkProgress progress(m_services.platform, m_services.dialogs, kImportTitle,
-                        files.size() == 1
-                            ? QStringLiteral("Importing %1 ...").arg(shown(files.front()))
-                            : QStringLiteral("Importing %1 files ...").arg(files.size()));
-  auto imported = std::make_shared<ImportedRecords>(TxtMaxTime.Text());
-  std::vector<std::pair<QString, QString>> refused;  // file, why
-  qint64 bytesBefore = 0;
-  for (qsizetype f = 0; f < files.size(); ++f) {
-    const QString& name = files[f];
-    const qint64 size = sizes[size_t(f)];
-    // Reading is the quicker part of the work; the records take the rest.
-    constexpr double kReadShare = 0.3;
-    constexpr qint64 kScale = 1000000;
-    const auto step = [&](double part) {
-      const double done = (double(bytesBefore) + part * double(size)) / double(totalBytes);
-      return progress.Step(qint64(done * kScale), kScale);
-    };
-    QByteArray bytes;
-    QString error;
-    switch (ReadWholeFile(
-        name, [&](double read) { return step(read * kReadShare); }, bytes, error)) {
-      case ReadResult::Cancelled: return;
-      case ReadResult::Failed:
-        refused.emplace_back(name, QStringLiteral("cannot be read:\r\n%1").arg(error));
-        bytesBefore += size;
-        continue;
-      case ReadResult::Read: break;
-    }
-    imported->AddFile(name, std::move(bytes));
-    while (imported->ReadSome(kImportStep)) {
-      if (!step(kReadShare + (1 - kReadShare) * double(imported->BytesRead()) /
-                                 double(std::max<qint64>(imported->FileSize(), 1)))) {
-        return;
-      }
-    }
-    if (!imported->IsLogFile()) {
-      const qsizetype others = imported->LastFileOtherLines();
-      const qsizetype lines = imported->LastFileRecords() + others;
-      refused.emplace_back(
-          name, QStringLiteral("is not a log file of this program.\r\n") +
-                    (lines == 0 ? QStringLiteral("The file is empty.")
-                                : QStringLiteral("%1 of its %2 lines are not call records "
-                                                 "(STX ... ETX).")
-                                      .arg(others)
-                                      .arg(lines)));
-      imported->DropLastFile();
-    }
-    bytesBefore += size;
-  }
-  // One message for all the files left out, the others still open.
-  if (!refused.empty()) {
-    QString text;
-    if (files.size() == 1) {
-      text = shown(refused[0].first) + QLatin1Char(' ') + refused[0].second;
-    } else {
-      text = (refused.size() == 1 ? QStringLiteral("%1 of the %2 files was not imported:")
-                                  : QStringLiteral("%1 of the %2 files were not imported:"))
-                 .arg(refused.size())
-                 .arg(files.size());
-      for (const auto& [name, why] : refused) {
-        text += QStringLiteral("\r\n\r\n") + shown(name) + QLatin1Char(' ') + why;
-      }
-    }
-    m_services.dialogs.MessageBox(text, Dialogs::Icon::Warning, kImportTitle);
-  }
-  if (imported->FileCount() == 0) return;
-  // The "over max" column follows the maximum call time as the operator changes it.
-  ImportedRecords* table = imported.get();
-  connect(&TxtMaxTime, &Control::Changed, table,
-          [this, table] { table->SetMaxTime(TxtMaxTime.Text()); });
-  emit RecordsImported(imported);
+  auto import = std::make_shared<Import>(files, TxtMaxTime.Text());
+  m_fileWork = std::make_unique<SteppedWork>(
+      m_services.platform, m_services.dialogs, kImportTitle,
+      files.size() == 1 ? QStringLiteral("Importing %1 ...").arg(Shown(files.front()))
+                        : QStringLiteral("Importing %1 files ...").arg(files.size()),
+      this, [import] { return import->Step(); },
+      [this, import](bool cancelled) {
+        if (!m_fileWork) return;  // ended with the program meanwhile
+        m_fileWork.reset();
+        if (cancelled) return;
+        if (!import->Refused().empty()) {
+          m_services.dialogs.MessageBox(RefusedText(*import), Dialogs::Icon::Warning,
+                                        kImportTitle);
+        }
+        const std::shared_ptr<ImportedRecords>& table = import->Table();
+        if (table->FileCount() == 0) return;
+        // The "over max" column follows the maximum call time as the operator changes it.
+        connect(&TxtMaxTime, &Control::Changed, table.get(),
+                [this, t = table.get()] { t->SetMaxTime(TxtMaxTime.Text()); });
+        emit RecordsImported(table);
+      });
 }
 
 }  // namespace vorlan

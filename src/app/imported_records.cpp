@@ -13,6 +13,8 @@
 namespace vorlan {
 namespace {
 
+constexpr qsizetype kBlockBytes = qsizetype{4} << 20;
+
 QString TimeText(qint64 msecs) {
   return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC)
       .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
@@ -24,47 +26,60 @@ QString Count(qsizetype n, const char* one, const char* many) {
 
 }  // namespace
 
-ImportedRecords::ImportedRecords(QString maxTime) : m_maxTime(std::move(maxTime)) {}
+ImportedRecords::ImportedRecords(QString maxTime, qint64 keptBytesLimit)
+    : m_keptBytesLimit(keptBytesLimit), m_maxTime(std::move(maxTime)) {}
 
-ImportedRecords::ImportedRecords(QString fileName, QByteArray bytes, QString maxTime)
+ImportedRecords::ImportedRecords(QString fileName, QByteArrayView bytes, QString maxTime)
     : ImportedRecords(std::move(maxTime)) {
-  AddFile(std::move(fileName), std::move(bytes));
+  AddFile(std::move(fileName), bytes);
 }
 
-void ImportedRecords::AddFile(QString fileName, QByteArray bytes) {
-  m_files.push_back(
-      {std::move(fileName), std::move(bytes), m_rows.size(), m_others.size(), m_otherTotal});
-  // A QByteArray keeps its data where it is when the vector moves it: views stay valid.
-  m_reader.emplace(m_files.back().bytes);
-}
-
-bool ImportedRecords::ReadSome(qsizetype budget) {
-  if (!m_reader) return false;
-  const auto file = qint32(m_files.size() - 1);
-  const char* const base = m_files.back().bytes.constData();
-  const qsizetype until = m_reader->Position() + budget;
-  while (m_reader->Position() < until) {
-    const std::optional<logging::LogLine> line = m_reader->Next();
-    if (!line) break;
-    if (!line->isRecord) {
-      if (m_others.size() < kOtherLinesKept) {
-        m_others.push_back(
-            {line->line,
-             line->bytes.first(std::min(line->bytes.size(), kOtherLineBytesKept)).toByteArray()});
-        m_otherFiles.push_back(file);
-      }
-      ++m_otherTotal;
-      continue;
+bool ImportedRecords::AddFile(QString fileName, QByteArrayView bytes) {
+  BeginFile(std::move(fileName));
+  logging::LogReader reader(bytes);
+  while (const std::optional<logging::LogLine> line = reader.Next()) {
+    if (!Add(*line)) {
+      DropLastFile();
+      return false;
     }
-    const std::optional<format::CallTimes> times = format::RecordCallTimes(line->bytes);
-    m_rows.push_back({file, line->line, line->bytes.data() - base, line->bytes.size(),
-                      line->markedBad, format::FlaggedByAlarm(line->bytes, m_maxTime),
-                      times.has_value(), times ? times->start.toMSecsSinceEpoch() : 0,
-                      times ? times->end.toMSecsSinceEpoch() : 0, times ? times->talkSeconds : 0});
   }
-  const bool more = m_reader->Position() < m_files.back().bytes.size();
-  if (!more) Arrange();
-  return more;
+  EndFile();
+  return true;
+}
+
+void ImportedRecords::BeginFile(QString fileName) {
+  m_files.push_back({std::move(fileName), m_rows.size(), m_blocks.size() - (m_blocks.empty() ? 0 : 1),
+                     m_blocks.empty() ? 0 : m_blocks.back().size(), m_recordBytes, m_others.size(),
+                     m_otherTotal});
+}
+
+bool ImportedRecords::Add(const logging::LogLine& line) {
+  const auto file = qint32(m_files.size() - 1);
+  if (!line.isRecord) {
+    if (m_others.size() < kOtherLinesKept) {
+      m_others.push_back(
+          {line.line,
+           line.bytes.first(std::min(line.bytes.size(), kOtherLineBytesKept)).toByteArray()});
+      m_otherFiles.push_back(file);
+    }
+    ++m_otherTotal;
+    return true;
+  }
+  if (KeptBytes() + line.bytes.size() + qint64(sizeof(Row)) > m_keptBytesLimit) return false;
+  const std::optional<format::CallTimes> times = format::RecordCallTimes(line.bytes);
+  const qsizetype size = line.bytes.size();
+  if (m_blocks.empty() || m_blocks.back().capacity() - m_blocks.back().size() < size) {
+    m_blocks.emplace_back().reserve(std::max(kBlockBytes, size));
+  }
+  QByteArray& block = m_blocks.back();
+  m_rows.push_back({file, line.line, qint32(m_blocks.size() - 1), qint32(block.size()),
+                    qint32(size), line.markedBad,
+                    format::FlaggedByAlarm(line.bytes, m_maxTime), times.has_value(),
+                    times ? times->start.toMSecsSinceEpoch() : 0,
+                    times ? times->end.toMSecsSinceEpoch() : 0, times ? times->talkSeconds : 0});
+  block.append(line.bytes);
+  m_recordBytes += size;
+  return true;
 }
 
 qsizetype ImportedRecords::LastFileRecords() const {
@@ -83,10 +98,12 @@ void ImportedRecords::DropLastFile() {
   if (m_files.empty()) return;
   const LoadedFile& last = m_files.back();
   m_rows.resize(last.firstRow);
+  m_blocks.resize(std::min(m_blocks.size(), last.firstBlock + 1));
+  if (last.firstBlock < m_blocks.size()) m_blocks[last.firstBlock].truncate(last.firstBlockSize);
+  m_recordBytes = last.recordBytesBefore;
   m_others.resize(last.firstOther);
   m_otherFiles.resize(last.firstOther);
   m_otherTotal = last.otherTotalBefore;
-  m_reader.reset();
   m_files.pop_back();
   Arrange();
 }
@@ -98,7 +115,7 @@ QStringList ImportedRecords::FileNames() const {
 }
 
 QByteArrayView ImportedRecords::RecordOf(const Row& row) const {
-  return QByteArrayView(m_files[size_t(row.file)].bytes).sliced(row.offset, row.size);
+  return QByteArrayView(m_blocks[size_t(row.block)]).sliced(row.offset, row.size);
 }
 
 format::CallSummary ImportedRecords::SummaryOf(const format::Grouping& grouping) const {

@@ -16,33 +16,39 @@ namespace vorlan {
 
 // The records of one or more imported log files as one table, in file order then line order:
 // one row per record, with its line, call type, start, end, talk time, whether it runs over the
-// maximum call time now, whether the file marked it "<BAD>:", and its file. It holds each
-// file's bytes once; a row is a few numbers and a view into them. Sorting and the flagged-only
-// filter reorder an index, never the rows, so a file of a hundred thousand records sorts in a
-// blink.
+// maximum call time now, whether the file marked it "<BAD>:", and its file. It keeps the records'
+// bytes, never a file's: a row is a few numbers and a view into them. Sorting and the
+// flagged-only filter reorder an index, never the rows, so a file of a hundred thousand records
+// sorts in a blink.
 class ImportedRecords : public QAbstractTableModel {
   Q_OBJECT
 
  public:
   enum Column { Line, CallType, Start, End, TalkTime, OverMax, MarkedBad, File, ColumnCount };
 
-  explicit ImportedRecords(QString maxTime);
-  // One file, added.
-  ImportedRecords(QString fileName, QByteArray bytes, QString maxTime);
+  // What the table keeps at most, records and rows together: a file that would take it further
+  // is not imported (an hour of a busy exchange takes a few megabytes).
+  static constexpr qint64 kKeptBytesDefault = qint64{512} << 20;
 
-  // Building, before the table is shown: a file is added, then read with ReadSome until it
-  // returns false, then kept or dropped.
-  void AddFile(QString fileName, QByteArray bytes);
-  // Reads lines of the file added last until `budget` bytes more are read or it ends. Returns
-  // false at its end.
-  bool ReadSome(qsizetype budget);
-  qsizetype BytesRead() const { return m_reader ? m_reader->Position() : 0; }
-  qsizetype FileSize() const { return m_files.empty() ? 0 : m_files.back().bytes.size(); }
-  // Whether the file added last is a log file.
+  explicit ImportedRecords(QString maxTime, qint64 keptBytesLimit = kKeptBytesDefault);
+  // One file of these bytes, read whole.
+  ImportedRecords(QString fileName, QByteArrayView bytes, QString maxTime);
+  // A file of these bytes, read whole and kept (false, and nothing kept, over the limit).
+  bool AddFile(QString fileName, QByteArrayView bytes);
+
+  // Building, before the table is shown: a file is begun, its lines added in order, then it is
+  // ended, and kept or dropped.
+  void BeginFile(QString fileName);
+  // False when the line's record would take the table over its limit: the file must be dropped.
+  bool Add(const logging::LogLine& line);
+  void EndFile() { Arrange(); }
+  qint64 KeptBytes() const { return m_recordBytes + qint64(m_rows.size() * sizeof(Row)); }
+  qint64 KeptBytesLimit() const { return m_keptBytesLimit; }
+  // Whether the file begun last is a log file.
   bool IsLogFile() const;
   qsizetype LastFileRecords() const;
   qsizetype LastFileOtherLines() const;
-  // Takes the file added last out again, with its rows and lines.
+  // Takes the file begun last out again, with its rows and lines.
   void DropLastFile();
 
   // A file that is no log may hold millions of lines: only the first of them are kept to be
@@ -85,8 +91,9 @@ class ImportedRecords : public QAbstractTableModel {
   struct Row {
     qint32 file;
     qint64 line;
-    qsizetype offset;  // of the record in its file's bytes
-    qsizetype size;
+    qint32 block;  // the record is m_blocks[block] from offset on
+    qint32 offset;
+    qint32 size;
     bool markedBad;
     bool overMax;
     bool hasTimes;
@@ -102,14 +109,20 @@ class ImportedRecords : public QAbstractTableModel {
 
   struct LoadedFile {
     QString name;
-    QByteArray bytes;  // never changed once added: the reader and the rows view it
-    size_t firstRow;   // where its rows and other lines begin, to drop them again
+    size_t firstRow;  // where its rows, records and other lines begin, to drop them again
+    size_t firstBlock;
+    qsizetype firstBlockSize;
+    qint64 recordBytesBefore;
     size_t firstOther;
     qsizetype otherTotalBefore;
   };
 
   std::vector<LoadedFile> m_files;
-  std::optional<logging::LogReader> m_reader;  // of the file added last
+  // The records of all rows, one after the other, in blocks that are never moved or grown, so
+  // that a large import needs no copy of all it holds while it grows.
+  std::vector<QByteArray> m_blocks;
+  qint64 m_recordBytes = 0;
+  qint64 m_keptBytesLimit;
   QString m_maxTime;
   std::vector<Row> m_rows;
   std::vector<logging::OtherLine> m_others;

@@ -1,18 +1,9 @@
 #include "app/work_progress.h"
 
-#include <QFile>
-
-#include <algorithm>
-
-#include "logging/file_access.h"
 #include "platform/platform.h"
+#include "platform/timer.h"
 
 namespace vorlan {
-namespace {
-
-constexpr qint64 kReadStep = 4 << 20;
-
-}  // namespace
 
 WorkProgress::WorkProgress(Platform& platform, Dialogs& dialogs, QString title, QString label)
     : m_platform(platform),
@@ -21,46 +12,50 @@ WorkProgress::WorkProgress(Platform& platform, Dialogs& dialogs, QString title, 
       m_label(std::move(label)),
       m_start(platform.Now()) {}
 
-bool WorkProgress::Step(qint64 done, qint64 total) {
+bool WorkProgress::Update(qint64 done, qint64 total) {
   if (!m_box) {
     if (m_start.msecsTo(m_platform.Now()) < kShowAfter.count()) return true;
     m_box = m_dialogs.ShowProgress(m_title, m_label);
     if (!m_box) return true;
   }
-  if (!m_box->Update(done, total)) return false;
-  m_platform.DoEvents();
-  return true;
+  return m_box->Update(done, total);
 }
 
-ReadResult ReadWholeFile(const QString& path, const std::function<bool(double)>& step,
-                         QByteArray& bytes, QString& error) {
-  // Only a regular file, looked at before anything is read: a FIFO would hold the read for
-  // ever, a device like /dev/zero never ends.
-  const logging::OpenedFile opened = logging::OpenRegularFile(path, logging::Access::Read, &error);
-  QFile file;
-  if (opened.fd < 0) return ReadResult::Failed;
-  if (!file.open(opened.fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-    logging::CloseFile(opened.fd);
-    error = file.errorString();
-    return ReadResult::Failed;
+SteppedWork::SteppedWork(Platform& platform, Dialogs& dialogs, const QString& title,
+                         const QString& label, QObject* context, Step step, Finish finish)
+    : m_platform(platform),
+      m_context(context),
+      m_step(std::move(step)),
+      m_finish(std::move(finish)),
+      m_timer(platform.CreateTimer()) {
+  if (!title.isEmpty()) m_progress.emplace(platform, dialogs, title, label);
+  QObject::connect(m_timer.get(), &Timer::Tick, m_timer.get(), [this] { OnTick(); });
+  m_timer->SetInterval(kPauseMs);
+  m_timer->SetEnabled(true);
+}
+
+SteppedWork::~SteppedWork() = default;
+
+void SteppedWork::OnTick() {
+  if (!m_running) return;
+  // One step per tick: the timer has already started its next countdown.
+  const std::optional<Progress> progress = m_step();
+  if (!progress) {
+    End(false);
+    return;
   }
-  const qint64 size = file.size();
-  bytes.clear();
-  bytes.reserve(size + kReadStep);
-  for (;;) {
-    const qsizetype held = bytes.size();
-    bytes.resize(held + kReadStep);
-    const qint64 got = file.read(&bytes[held], kReadStep);
-    bytes.resize(held + std::max<qint64>(got, 0));
-    if (got < 0) {
-      error = file.errorString();
-      return ReadResult::Failed;
-    }
-    if (got == 0) break;
-    const double part = size > 0 ? std::min(double(bytes.size()) / double(size), 1.0) : 1.0;
-    if (!step(part)) return ReadResult::Cancelled;
+  if (m_progress && !m_progress->Update(progress->done, progress->total)) End(true);
+}
+
+// The end is told from a task of its own, so that the owner may destroy this object, its timer
+// and its step, none of which is running then.
+void SteppedWork::End(bool cancelled) {
+  m_running = false;
+  m_timer->SetEnabled(false);
+  m_progress.reset();  // the box closes with the work
+  if (m_context) {
+    m_platform.Post(m_context, [finish = m_finish, cancelled] { finish(cancelled); });
   }
-  return ReadResult::Read;
 }
 
 }  // namespace vorlan

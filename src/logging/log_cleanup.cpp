@@ -47,27 +47,36 @@ Outcome CleanUpOne(const QString& path, const RecordLog& current) {
 
 }  // namespace
 
-CleanUpResult CleanUpEmptyLogs(const QString& logsFolder, const RecordLog& current,
-                               const std::function<void()>& doEvents) {
-  CleanUpResult result;
-  const QDir folder(logsFolder);
-  // Name order, so that which files a stop leaves alone does not depend on the file system.
-  const QStringList names = folder.entryList({QStringLiteral("*.log")}, QDir::Files, QDir::Name);
+EmptyLogCleanUp::EmptyLogCleanUp(const QString& logsFolder)
+    : m_folder(logsFolder),
+      // Name order, so that which files a stop leaves alone does not depend on the file system.
+      m_names(QDir(logsFolder).entryList({QStringLiteral("*.log")}, QDir::Files, QDir::Name)) {}
 
-  for (qsizetype i = 0; i < names.size(); ++i) {
-    switch (CleanUpOne(folder.filePath(names[i]), current)) {
+bool EmptyLogCleanUp::Step(const RecordLog& current, qsizetype files) {
+  const QDir folder(m_folder);
+  for (qsizetype i = 0; i < files && m_next < m_names.size() && !m_result.stopped; ++i) {
+    const QString& name = m_names[m_next++];
+    switch (CleanUpOne(folder.filePath(name), current)) {
       case Outcome::Kept: break;
-      case Outcome::Deleted: ++result.deleted; break;
-      case Outcome::Skipped: result.skippedCurrent = true; break;
-      case Outcome::InUse: ++result.skippedInUse; break;
+      case Outcome::Deleted: ++m_result.deleted; break;
+      case Outcome::Skipped: m_result.skippedCurrent = true; break;
+      case Outcome::InUse: ++m_result.skippedInUse; break;
       case Outcome::Stop:
-        result.stopped = true;
-        result.stoppedAt = names[i];
-        return result;
+        m_result.stopped = true;
+        m_result.stoppedAt = name;
+        break;
     }
-    if (i > 0 && doEvents) doEvents();
   }
-  return result;
+  return m_next < m_names.size() && !m_result.stopped;
+}
+
+CleanUpResult CleanUpEmptyLogs(const QString& logsFolder, const RecordLog& current,
+                               const std::function<void()>& between) {
+  EmptyLogCleanUp run(logsFolder);
+  for (bool first = true; run.Step(current, 1); first = false) {
+    if (!first && between) between();
+  }
+  return run.Result();
 }
 
 }  // namespace vorlan::logging

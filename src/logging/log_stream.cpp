@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "logging/file_access.h"
+
 namespace vorlan::logging {
 namespace {
 
@@ -124,6 +126,30 @@ std::optional<LogLine> LogStream::StepOverLongLine(bool complete) {
   if (m_buffer.size() >= m_used && m_used > 0 && m_buffer[m_used - 1] == '\n') ++m_line;
   m_reader.reset();
   return line;
+}
+
+bool LogFileReader::Open(const QString& path, QString& error) {
+  m_stream.reset();
+  if (m_file.isOpen()) m_file.close();
+  const OpenedFile opened = OpenRegularFile(path, Access::Read, &error);
+  if (opened.fd < 0) return false;
+  if (!m_file.open(opened.fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    CloseFile(opened.fd);
+    error = m_file.errorString();
+    return false;
+  }
+  m_size = m_file.size();
+  m_stream.emplace(m_file, 0, 1);
+  if (!m_stream->Error().isEmpty()) {
+    error = m_stream->Error();
+    return false;
+  }
+  return true;
+}
+
+std::optional<LogLine> LogFileReader::Next() {
+  if (!m_stream || m_stream->Offset() >= m_size) return std::nullopt;
+  return m_stream->Next(true);
 }
 
 }  // namespace vorlan::logging

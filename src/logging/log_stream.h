@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QIODevice>
 #include <QString>
 
@@ -63,6 +64,26 @@ class LogStream {
   bool m_atEnd = false;
   QByteArray m_kept;
   QString m_error;
+};
+
+// A file read as a log file from its start: only a regular file (a link is not followed, a FIFO
+// or a device is refused before it is read), and only up to the length it had when it was
+// opened, so that a file that keeps growing cannot hold its reader for ever.
+class LogFileReader {
+ public:
+  // False, with `error` saying why, when the file cannot be read.
+  bool Open(const QString& path, QString& error);
+  // The next line; its bytes stay valid until the next call. Nothing at the end, or on a read
+  // error (Error()).
+  std::optional<LogLine> Next();
+  qint64 Position() const { return m_stream ? m_stream->Offset() : 0; }
+  qint64 Size() const { return m_size; }
+  QString Error() const { return m_stream ? m_stream->Error() : QString(); }
+
+ private:
+  QFile m_file;
+  std::optional<LogStream> m_stream;
+  qint64 m_size = 0;
 };
 
 }  // namespace vorlan::logging

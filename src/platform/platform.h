@@ -3,7 +3,6 @@
 #include <QDateTime>
 #include <QObject>
 
-#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -13,24 +12,16 @@ class Socket;
 class Timer;
 
 // What the program needs from its platform: timers and a socket whose events arrive on the one
-// thread, the event pump that lets a handler wait while other handlers run, and the wall clock.
-// QtPlatform is the real thing; VirtualPlatform runs the same code in virtual time for tests.
+// thread, tasks run later from the event loop, and the wall clock. There is no way to wait or to
+// serve events from inside a handler: work that must wait is a state that a timer or the next
+// event carries on. QtPlatform is the real thing; VirtualPlatform runs the same code in virtual
+// time for tests.
 class Platform {
  public:
-  static constexpr std::chrono::milliseconds kForever = std::chrono::milliseconds::max();
-
   virtual ~Platform() = default;
 
   virtual std::unique_ptr<Timer> CreateTimer() = 0;
   virtual std::unique_ptr<Socket> CreateSocket() = 0;
-
-  // Serves every event that is pending, running its handler to completion, then returns.
-  virtual void DoEvents() = 0;
-
-  // Serves events until `done` holds, sleeping while none is pending. Returns false when `limit`
-  // ran out first (or, in virtual time, when no event is left that could ever make it hold).
-  virtual bool WaitUntil(const std::function<bool()>& done,
-                         std::chrono::milliseconds limit = kForever) = 0;
 
   // Local date and time.
   virtual QDateTime Now() const = 0;

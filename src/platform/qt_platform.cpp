@@ -5,7 +5,6 @@
 #include "platform/winsock_errors.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -180,29 +179,6 @@ class QtSocket final : public Socket {
 std::unique_ptr<Timer> QtPlatform::CreateTimer() { return std::make_unique<QtTimer>(); }
 
 std::unique_ptr<Socket> QtPlatform::CreateSocket() { return std::make_unique<QtSocket>(*this); }
-
-void QtPlatform::DoEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
-
-bool QtPlatform::WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  const bool bounded = limit != kForever;
-  QDeadlineTimer deadline =
-      bounded ? QDeadlineTimer(limit, Qt::PreciseTimer) : QDeadlineTimer(QDeadlineTimer::Forever);
-  // Wakes the dispatcher when the limit runs out, so the loop below can always sleep.
-  QTimer wake;
-  if (bounded) {
-    wake.setSingleShot(true);
-    wake.setTimerType(Qt::PreciseTimer);
-    wake.start(std::chrono::milliseconds(deadline.remainingTime()));
-  }
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    if (bounded && !wake.isActive() && !deadline.hasExpired()) {
-      wake.start(std::chrono::milliseconds(std::max<qint64>(1, deadline.remainingTime())));
-    }
-  }
-  return true;
-}
 
 QDateTime QtPlatform::Now() const { return QDateTime::currentDateTime(); }
 

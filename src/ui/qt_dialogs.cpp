@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QProgressDialog>
 
 #include <algorithm>
@@ -73,26 +74,32 @@ QString QtDialogs::SaveFile(const OpenFileRequest& request) {
 
 namespace {
 
+// Modal for input, but it never runs an event loop of its own: the dialog's setValue would
+// serve events from inside the step that reports, so the bar is set directly, and the events
+// (Cancel among them) are served by the main loop between steps.
 class ProgressBox : public Dialogs::Progress {
  public:
   ProgressBox(QWidget* parent, const QString& title, const QString& label)
-      : m_dialog(label, QStringLiteral("Cancel"), 0, kSteps, parent) {
+      : m_dialog(label, QStringLiteral("Cancel"), 0, kSteps, parent), m_bar(new QProgressBar) {
+    m_bar->setRange(0, kSteps);
+    m_bar->setValue(0);
+    m_dialog.setBar(m_bar);  // the dialog owns it
     m_dialog.setWindowTitle(title);
     m_dialog.setWindowModality(Qt::ApplicationModal);
-    m_dialog.setMinimumDuration(0);
     m_dialog.setAutoClose(false);
     m_dialog.setAutoReset(false);
     m_dialog.show();
   }
   bool Update(qint64 done, qint64 total) override {
     const auto value = total > 0 ? int(std::clamp<qint64>(done * kSteps / total, 0, kSteps)) : 0;
-    if (value != m_dialog.value()) m_dialog.setValue(value);
+    if (value != m_bar->value()) m_bar->setValue(value);
     return !m_dialog.wasCanceled();
   }
 
  private:
   static constexpr int kSteps = 1000;
   QProgressDialog m_dialog;
+  QProgressBar* m_bar;
 };
 
 }  // namespace

@@ -25,11 +25,7 @@ const QByteArray kFile = kCall1 + "\r\n<BAD>:" + kCall2 + "\r\ngarbage\r\n" + kC
                          kCall5 + "\r\n" + kCall7 + "\r\n";
 
 std::unique_ptr<ImportedRecords> Imported(const QString& maxTime = "100") {
-  auto table = std::make_unique<ImportedRecords>("f.log", kFile, maxTime);
-  // Small steps, so that records and lines cross the step boundaries.
-  while (table->ReadSome(16)) {
-  }
-  return table;
+  return std::make_unique<ImportedRecords>("f.log", kFile, maxTime);
 }
 
 std::vector<qint64> ShownLines(const ImportedRecords& table) {
@@ -115,6 +111,20 @@ TEST(ImportedRecords, ShowEachRecordAndFollowTheMaximum) {
   table->SetMaxTime("");
   EXPECT_EQ(table->CsvRecordAt(0).flaggedNow, std::nullopt) << "no maximum, nothing to judge by";
   EXPECT_EQ(table->CsvRecordAt(3).record.toByteArray(), kCall5);
+}
+
+// A file that would take the table over what it may keep is not kept at all; the files before
+// it stay whole.
+TEST(ImportedRecordsLimit, AFileOverTheLimitIsLeftOutWhole) {
+  ImportedRecords table("100", 4096);
+  ASSERT_TRUE(table.AddFile("a.log", kFile));
+  const qint64 kept = table.KeptBytes();
+  EXPECT_FALSE(table.AddFile("b.log", kFile.repeated(40)));
+  EXPECT_EQ(table.KeptBytes(), kept);
+  EXPECT_EQ(table.FileNames(), QStringList{"a.log"});
+  EXPECT_EQ(table.Summary(),
+            "5 records: 2 over the maximum now, 1 marked <BAD>:. 1 line is not a record.");
+  EXPECT_EQ(table.CsvRecordAt(4).record.toByteArray(), kCall7);
 }
 
 }  // namespace

@@ -90,8 +90,6 @@ TEST(SummaryOfADay, EqualsWhatTheCallCsvSays) {
     file.close();
     names << name;
     table.AddFile(name, bytes);
-    while (table.ReadSome(4096)) {
-    }
   }
   const QByteArray csv = Export(QStringList{"--max-time", "200"} + names);
   for (const bool byExtension : {false, true}) {

@@ -1,3 +1,4 @@
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include "app/texts.h"
@@ -82,13 +83,18 @@ TEST_F(TransmitTest, EachFrameWaitsItsOwnPaceAndTheLampCoversThemAll) {
 }
 
 // The check every test of the window runs: the event pump entered from inside a handler of the
-// session is counted (here by a front end that waits inside a frame's signal).
+// session is counted (here by a front end that waits inside a frame's signal), and fails the test
+// as any pump entered from inside a handler does.
 TEST_F(TransmitTest, AnEventLoopInsideAHandlerOfTheSessionIsCaught) {
   LoadAndConnect();
   const auto pumps = QObject::connect(&m_form.Session(), &session::Session::FrameSent,
                                       [&] { m_platform.DoEvents(); });
-  m_form.SendFrame(frame::DataRequest("1"));
-  m_platform.RunFor(kLampFlash);
+  EXPECT_NONFATAL_FAILURE(
+      {
+        m_platform.Post(&m_form, [&] { m_form.SendFrame(frame::DataRequest("1")); });
+        m_platform.RunFor(kLampFlash);
+      },
+      "was entered from inside a handler");
   EXPECT_EQ(m_platform.NestedPumps(), 1);
   QObject::disconnect(pumps);
   m_form.SendFrame(frame::DataRequest("1"));

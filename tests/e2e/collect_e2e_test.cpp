@@ -14,7 +14,7 @@
 #include "hex.h"
 #include "logging/log_cleanup.h"
 #include "logging/record_log.h"
-#include "platform/qt_platform.h"
+#include "support/test_platform.h"
 #include "support/sim_process.h"
 
 namespace vorlan {
@@ -122,7 +122,7 @@ class CollectEndToEnd : public ::testing::Test {
   }
 
   QTemporaryDir m_dir;
-  QtPlatform m_platform;
+  QtTestPlatform m_platform;
   QTimer m_poll;
 };
 

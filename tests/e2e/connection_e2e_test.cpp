@@ -7,7 +7,7 @@
 #include <QTemporaryDir>
 
 #include "app/form_main.h"
-#include "platform/qt_platform.h"
+#include "support/test_platform.h"
 #include "platform/settings_store.h"
 #include "platform/socket.h"
 #include "support/form_fixture.h"
@@ -23,7 +23,7 @@ class ConnectionEndToEnd : public ::testing::Test {
   ConnectionEndToEnd() { QDir(m_dir.path()).mkdir("logs"); }
 
   QTemporaryDir m_dir;
-  QtPlatform m_platform;
+  QtTestPlatform m_platform;
   SettingsStore m_settings{m_dir.filePath("VORLAN.ini")};
   RecordingDialogs m_dialogs;
   FormMain m_form{{m_platform, m_settings, m_dialogs, m_dir.path()}};

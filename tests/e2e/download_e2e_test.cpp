@@ -8,7 +8,7 @@
 #include <cstdio>
 
 #include "support/form_fixture.h"
-#include "platform/qt_platform.h"
+#include "support/test_platform.h"
 #include "platform/socket.h"
 #include "app/texts.h"
 #include "hex.h"
@@ -61,7 +61,7 @@ class DownloadEndToEnd : public ::testing::Test {
   std::vector<QByteArray> Logged() const { return LoggedRecords(m_dir.filePath("logs")); }
 
   QTemporaryDir m_dir;
-  QtPlatform m_platform;
+  QtTestPlatform m_platform;
   SettingsStore m_settings{m_dir.filePath("VORLAN.ini")};
   RecordingDialogs m_dialogs;
   FormMain m_form{{m_platform, m_settings, m_dialogs, m_dir.path()}};

@@ -13,7 +13,7 @@
 
 #include <memory>
 
-#include "platform/qt_platform.h"
+#include "support/test_platform.h"
 #include "store/pg_connection.h"
 #include "support/pg_server.h"
 #include "support/sim_process.h"
@@ -112,7 +112,7 @@ class MetricsEndToEnd : public ::testing::Test {
   }
 
   QTemporaryDir m_dir;
-  QtPlatform m_platform;
+  QtTestPlatform m_platform;
   QTimer m_poll;
   store::PgConnection m_db;
   QProcess m_collector;

@@ -20,7 +20,7 @@
 
 #include "call_records.h"
 #include "logging/log_reader.h"
-#include "platform/qt_platform.h"
+#include "support/test_platform.h"
 #include "store/pg_connection.h"
 #include "support/pg_server.h"
 #include "support/sim_process.h"
@@ -204,7 +204,7 @@ class StoreEndToEnd : public ::testing::TestWithParam<Case> {
   }
 
   QTemporaryDir m_dir;
-  QtPlatform m_platform;
+  QtTestPlatform m_platform;
   QTimer m_poll;
   store::PgConnection m_db;
 };

@@ -14,7 +14,7 @@
 
 #include "app/texts.h"
 #include "hex.h"
-#include "platform/qt_platform.h"
+#include "support/test_platform.h"
 #include "platform/socket.h"
 #include "support/form_fixture.h"
 #include "support/sim_process.h"
@@ -94,7 +94,7 @@ TEST(TraceEndToEnd, TraceAndDissectorAgreeWithTheSimulator) {
   const QString logs = dir.filePath("logs");
   const QString transcript = dir.filePath("transcript.jsonl");
   const QString capture = dir.filePath("link.pcapng");
-  QtPlatform platform;
+  QtTestPlatform platform;
   SettingsStore settings{dir.filePath("VORLAN.ini")};
   RecordingDialogs dialogs;
   FormMain form{{platform, settings, dialogs, dir.path()}};

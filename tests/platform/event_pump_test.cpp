@@ -4,8 +4,9 @@
 
 #include <ctime>
 
-#include "platform/qt_platform.h"
+#include "support/test_platform.h"
 #include "platform/timer.h"
+#include "support/loop_guard.h"
 #include "support/virtual_platform.h"
 
 #ifdef __unix__
@@ -81,6 +82,7 @@ TEST(VirtualPump, ClockFollowsVirtualTimeAcrossMidnight) {
 
 // Nested waits: a timer handler that waits runs inside the outer wait and time moves on for both.
 TEST(VirtualPump, NestedWaitsEndInTheirOwnTime) {
+  const loop_guard::Allow nested;  // the layer under a handler that waits
   VirtualPlatform platform;
   auto timer = platform.CreateTimer();
   std::chrono::milliseconds innerEnded{0};
@@ -111,7 +113,7 @@ double ProcessCpuMs() {
 
 // Waiting sleeps in the dispatcher: one second of nothing costs (almost) no processor.
 TEST(QtPump, IdleWaitOfOneSecondUsesUnder20MsOfProcessor) {
-  QtPlatform platform;
+  QtTestPlatform platform;
   platform.DoEvents();
   const double before = ProcessCpuMs();
   const auto start = std::chrono::steady_clock::now();
@@ -126,7 +128,7 @@ TEST(QtPump, IdleWaitOfOneSecondUsesUnder20MsOfProcessor) {
 
 // Twenty 50 ms waits on a timer, as the activity lamps make them, sleep as well.
 TEST(QtPump, TimerDrivenWaitsDoNotSpin) {
-  QtPlatform platform;
+  QtTestPlatform platform;
   auto lamp = platform.CreateTimer();
   QObject::connect(lamp.get(), &Timer::Tick, [&] { lamp->SetInterval(0); });
   const double before = ProcessCpuMs();
@@ -140,7 +142,7 @@ TEST(QtPump, TimerDrivenWaitsDoNotSpin) {
 }
 
 TEST(QtPump, WaitEndsWhenAnEventMakesItsConditionHold) {
-  QtPlatform platform;
+  QtTestPlatform platform;
   bool flag = false;
   QTimer::singleShot(30, [&] { flag = true; });
   const auto start = std::chrono::steady_clock::now();
@@ -149,7 +151,7 @@ TEST(QtPump, WaitEndsWhenAnEventMakesItsConditionHold) {
 }
 
 TEST(QtPump, DoEventsRunsPostedTasksAndReturns) {
-  QtPlatform platform;
+  QtTestPlatform platform;
   QObject context;
   int runs = 0;
   platform.Post(&context, [&] { ++runs; });

@@ -79,6 +79,13 @@ class FormRig {
   }
 
   VirtualSocket& Peer() { return *m_platform.SocketAt(0); }
+  // Runs a command from the event loop, as a click would, then the steps its timer carries on,
+  // until its work is done.
+  void RunFileCommand(const std::function<void()>& command) {
+    m_platform.Post(&m_form, command);
+    EXPECT_TRUE(m_platform.WaitUntil([this] { return !m_form.FileWorkRunning(); },
+                                     std::chrono::hours(1)));
+  }
   QString LogsPath() const { return m_dir.filePath("logs"); }
   QString Setting(const QString& section, const QString& key) const {
     return m_settings.GetSetting("VORLAN", section, key, "<absent>");

@@ -7,7 +7,7 @@
 #include <QProcess>
 #include <QStringList>
 
-#include "platform/platform.h"
+#include "support/test_platform.h"
 
 namespace vorlan {
 
@@ -15,7 +15,7 @@ namespace vorlan {
 // delivered. It is stopped when this object goes.
 class SimProcess {
  public:
-  SimProcess(Platform& platform, const QString& address, QStringList options,
+  SimProcess(TestPlatform& platform, const QString& address, QStringList options,
              const QString& transcriptPath)
       : m_transcriptPath(transcriptPath) {
     m_process.setProcessChannelMode(QProcess::MergedChannels);

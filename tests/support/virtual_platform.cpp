@@ -1,6 +1,7 @@
 #include "support/virtual_platform.h"
 
 #include "platform/timer.h"
+#include "support/loop_guard.h"
 
 #include <algorithm>
 
@@ -83,13 +84,17 @@ bool VirtualPlatform::RunOneDue(quint64 seqLimit) {
     Task task = std::move(it->second);
     m_keyOf.erase(it->first.second);
     m_tasks.erase(it);
-    if (!task.hasContext || task.context) task.run();
+    if (!task.hasContext || task.context) {
+      const loop_guard::InHandler handler;
+      task.run();
+    }
     return true;
   }
   return false;
 }
 
 void VirtualPlatform::DoEvents() {
+  loop_guard::PumpEntered("the virtual platform's DoEvents");
   if (m_forbidPump && m_forbidPump()) ++m_nestedPumps;
   RunPending();
 }
@@ -110,6 +115,7 @@ bool VirtualPlatform::AdvanceTo(milliseconds until) {
 }
 
 bool VirtualPlatform::WaitUntil(const std::function<bool()>& done, milliseconds limit) {
+  loop_guard::PumpEntered("the virtual platform's WaitUntil");
   if (m_forbidPump && m_forbidPump()) ++m_nestedPumps;
   const milliseconds deadline = limit == kForever ? milliseconds::max() : m_now + limit;
   for (;;) {
@@ -130,6 +136,7 @@ bool VirtualPlatform::WaitUntil(const std::function<bool()>& done, milliseconds 
 }
 
 void VirtualPlatform::RunFor(milliseconds duration) {
+  loop_guard::PumpEntered("the virtual platform's RunFor");
   const milliseconds end = m_now + duration;
   for (;;) {
     RunPending();

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/platform.h"
 #include "platform/socket.h"
+#include "support/test_platform.h"
 
 #include <QPointer>
 
@@ -15,7 +15,7 @@ class VirtualSocket;
 // The platform in virtual time, for tests: a queue of tasks ordered by due time. Time moves only
 // when a wait has nothing left to do now, and then jumps straight to the next due task, so the
 // 2500 ms heartbeat or an hour of log switching runs in microseconds and the same way each time.
-class VirtualPlatform : public Platform {
+class VirtualPlatform : public TestPlatform {
  public:
   explicit VirtualPlatform(QDateTime start = QDateTime(QDate(2026, 1, 1), QTime(12, 0)));
   ~VirtualPlatform() override;

@@ -349,7 +349,7 @@ TEST_F(FormMainWindowTest, ImportedRecordsWindowSortsFiltersAndShowsTheSelectedR
   file.write(slow + "\r\nhalf a line\x01\r\n" + quick + "\r\n");
   file.close();
   m_form.TxtMaxTime.SetText("100");
-  m_form.ImportFile(path);
+  RunFileCommand([&] { m_form.ImportFile(path); });
   QPointer<ImportedRecordsWindow> window = m_window->importedWindow();
   ASSERT_NE(window, nullptr);
   EXPECT_TRUE(window->isVisible());
@@ -374,7 +374,7 @@ TEST_F(FormMainWindowTest, ImportedRecordsWindowSortsFiltersAndShowsTheSelectedR
   ASSERT_EQ(table->model()->rowCount(), 1);
   EXPECT_EQ(lineAt(0), "1");
   m_dialogs.nextSave = m_dir.filePath("flagged.csv");
-  window->exportButton()->click();
+  RunFileCommand([&] { window->exportButton()->click(); });
   QFile csv(m_dir.filePath("flagged.csv"));
   ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
   EXPECT_EQ(csv.readAll(), format::CsvHeader() + format::CsvRow({path, 1, true, false, slow}));

@@ -50,7 +50,7 @@ TEST_F(FormTest, SummaryTabFollowsTheTableAndSavesItsChartsAndGroups) {
   Write(second, Record("02", Item(1, "201") + Item(4, "T1") + Times("20261207120000", "20261207120030")) +
                     "\r\n");
   m_form.TxtMaxTime.SetText("100");
-  m_form.ImportFiles({second, first});
+  RunFileCommand([&] { m_form.ImportFiles({second, first}); });
   ImportedRecordsWindow* imported = window.importedWindow();
   ASSERT_NE(imported, nullptr);
   imported->pages()->setCurrentIndex(1);
@@ -124,7 +124,7 @@ TEST_F(FormTest, SummaryChartsLabelTheirBarsReadably) {
     day += Record("01", Times(at + "0000", at + QByteArray::number(10 + hour % 5) + "00")) + "\r\n";
   }
   Write(m_dir.filePath("12070000.log"), day);
-  m_form.ImportFiles({m_dir.filePath("12070000.log")});
+  RunFileCommand([&] { m_form.ImportFiles({m_dir.filePath("12070000.log")}); });
   ImportedRecordsWindow* imported = window.importedWindow();
   ASSERT_NE(imported, nullptr);
   imported->pages()->setCurrentIndex(1);
