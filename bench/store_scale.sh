@@ -87,8 +87,8 @@ time_query() {  # the best of 5 warm runs, in ms
     command psql -X -q "$conn" 2>&1 | awk '/^Time:/ {n++; if (n > 1 && (best == "" || $2 < best)) best = $2} END {print best}')
   printf '%-60s %8s ms  (%s rows)\n' "$label" "$best" "$(psql -c "SELECT count(*) FROM ($sql) q")"
   # What it reads: the scans of its plan, by kind and index.
-  psql -c "EXPLAIN (COSTS OFF) $sql" | grep -oE '(Seq Scan|Index Only Scan|Index Scan|Bitmap Index Scan)( using [a-z0-9_]+)?' |
-    sed -E 's/ using calls_([0-9]{4}_[0-9]{2}|no_start)_/ using /' | sort | uniq -c | sed 's/^ */    /'
+  psql -c "EXPLAIN (COSTS OFF) $sql" | grep -oE '(Seq Scan|Index Only Scan|Index Scan|Bitmap Index Scan)( (using|on) [a-z0-9_]+)?' |
+    sed -E 's/ (using|on) calls_([0-9]{4}_[0-9]{2}|no_start)_/ \1 /' | sort | uniq -c | sed 's/^ */    /'
 }
 echo "== queries, warm: one exchange ($one) over $month's month, all exchanges over $day"
 time_query "calls per hour, one exchange, one month" "SELECT * FROM hourly_calls('$month', '$next', '$one')"
