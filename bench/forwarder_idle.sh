@@ -7,21 +7,7 @@ FILES=${1:-8760}
 SECONDS_MEASURED=${2:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
 collect="$root/build/src/collect/vorlan-collect"
-PGBIN=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -1)
-work=$(mktemp -d /tmp/vorlan-idle-bench-XXXXXX)
-as_pg() { if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi; }
-pid=
-cleanup() {
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
-  as_pg "$PGBIN/pg_ctl" -D "$work/data" stop -m immediate >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-[ "$(id -u)" -eq 0 ] && chown postgres: "$work"
-as_pg "$PGBIN/initdb" -D "$work/data" -U postgres -A trust -E UTF8 --locale=C >/dev/null
-as_pg "$PGBIN/pg_ctl" -D "$work/data" -l "$work/server.log" -w -t 60 \
-  -o "-k $work -c listen_addresses=''" start >/dev/null
-conn="host=$work user=postgres dbname=postgres"
+source "$root/bench/store_server.sh" idle-bench
 
 mkdir -m 700 "$work/logs"
 python3 - "$work/logs" "$FILES" <<'PY'
@@ -39,9 +25,10 @@ for n in range(files):
 PY
 "$collect" --host 127.0.0.254 --logs "$work/logs" --store "$conn" --exchange idle --quiet &
 pid=$!
+pids+=("$pid")
 rows=0
 for _ in $(seq 600); do
-  rows=$(psql -X -At "$conn" -c "SELECT count(*) FROM calls" 2>/dev/null || echo 0)
+  rows=$(psql -c "SELECT count(*) FROM calls" 2>/dev/null || echo 0)
   [ "$rows" -ge $((FILES * 5)) ] && break
   sleep 1
 done

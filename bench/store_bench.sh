@@ -12,22 +12,7 @@ INSERTS=${2:-$RECORDS}
 LAG_SECONDS=${3:-60}
 MEMORY_RECORDS=${4:-100000}
 BUILD=${BUILD:-$ROOT/build}
-PGBIN=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -1)
-work=$(mktemp -d /tmp/vorlan-store-bench-XXXXXX)
-as_pg() { if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi; }
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  as_pg "$PGBIN/pg_ctl" -D "$work/data" stop -m immediate >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-[ "$(id -u)" -eq 0 ] && chown postgres: "$work"
-as_pg "$PGBIN/initdb" -D "$work/data" -U postgres -A trust -E UTF8 --locale=C >/dev/null
-as_pg "$PGBIN/pg_ctl" -D "$work/data" -l "$work/server.log" -w -t 60 \
-  -o "-k $work -c listen_addresses=''" start >/dev/null
-conn="host=$work user=postgres dbname=postgres"
-psql() { command psql -X -q -At "$conn" "$@"; }
+source "$ROOT/bench/store_server.sh" store-bench
 
 # Log files as the collector writes them, 100,000 records an hour, every record distinct.
 mkdir "$work/logs"
@@ -53,11 +38,22 @@ out.close()
 PY
 
 echo "== COPY: vorlan-load of $RECORDS records into an empty table"
+# Processor seconds, which other work on the machine does not stretch: the shell's children
+# (the loader) and the server's ended processes (its backend), from /proc.
+# (times in this shell itself: in a subshell it counts the subshell's children)
+children_cpu() { awk 'END {split($1, u, /[ms]/); split($2, s, /[ms]/); print u[1] * 60 + u[2] + s[1] * 60 + s[2]}' "$1"; }
+server_cpu() {
+  awk -v hz="$(getconf CLK_TCK)" '{print ($16 + $17) / hz}' "/proc/$(as_pg head -1 "$work/data/postmaster.pid")/stat"
+}
+times > "$work/times.before"
+server_before=$(server_cpu)
 start=$(date +%s.%N)
 "$BUILD/tools/vorlan-load/vorlan-load" --store "$conn" --exchange bench --time-zone UTC "$work"/logs/*.log
 copy_seconds=$(echo "$(date +%s.%N) - $start" | bc)
 copy_rate=$(echo "$RECORDS / $copy_seconds" | bc)
 echo "COPY: $RECORDS records in ${copy_seconds} s: $copy_rate records/s"
+times > "$work/times.after"
+echo "COPY processor time: loader $(echo "$(children_cpu "$work/times.after") - $(children_cpu "$work/times.before")" | bc) s, server $(echo "$(server_cpu) - $server_before" | bc) s"
 
 echo "== INSERT: $INSERTS of the same rows, one INSERT each, autocommit"
 psql -c "COPY (SELECT format('INSERT INTO calls (exchange, record, marked_bad, call_type, started_at, ended_at, talk_seconds, items, log_file, log_line) VALUES (%L, %L, %L, %L, %L, %L, %L, %L, %L, %L);', exchange, record, marked_bad, call_type, started_at, ended_at, talk_seconds, items, log_file, log_line) FROM calls ORDER BY id LIMIT $INSERTS) TO STDOUT" > "$work/inserts.sql"

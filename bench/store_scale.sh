@@ -6,26 +6,15 @@
 # (the best of 5 runs), for one exchange over one month and for all exchanges over one day;
 # the drop of the oldest month; the load rate; the size on disk per million calls.
 # Usage: bench/store_scale.sh [CALLS] [EXCHANGES] [MONTHS]   (default 10000000 100 24)
+#   LOAD_SECONDS=N: no exchange is started after N seconds of loading; the rest is timed over
+#   what was loaded, and the rate tells how long the whole load would take.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 CALLS=${1:-10000000}
 EXCHANGES=${2:-100}
 MONTHS=${3:-24}
 BUILD=${BUILD:-$ROOT/build}
-PGBIN=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -1)
-work=$(mktemp -d /tmp/vorlan-store-scale-XXXXXX)
-as_pg() { if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi; }
-cleanup() {
-  as_pg "$PGBIN/pg_ctl" -D "$work/data" stop -m immediate >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-[ "$(id -u)" -eq 0 ] && chown postgres: "$work"
-as_pg "$PGBIN/initdb" -D "$work/data" -U postgres -A trust -E UTF8 --locale=C >/dev/null
-as_pg "$PGBIN/pg_ctl" -D "$work/data" -l "$work/server.log" -w -t 60 \
-  -o "-k $work -c listen_addresses=''" start >/dev/null
-conn="host=$work user=postgres dbname=postgres"
-psql() { command psql -X -q -At "$conn" "$@"; }
+source "$ROOT/bench/store_server.sh" store-scale
 
 first=$(date -d "$(date +%Y-%m-01) -$((MONTHS + 1)) months" +%Y-%m-01)
 echo "== $CALLS calls, $EXCHANGES exchanges, $MONTHS months from $first"
@@ -61,9 +50,18 @@ PY
 
 echo "== load: vorlan-load, one exchange after the other"
 start=$(date +%s.%N)
+loaded=0
 for folder in "$work"/logs/x*; do
+  if [ -n "${LOAD_SECONDS:-}" ] && [ "$(echo "$(date +%s.%N) - $start > $LOAD_SECONDS" | bc)" = 1 ]; then
+    echo "load stopped after $LOAD_SECONDS s: $loaded of $EXCHANGES exchanges"
+    break
+  fi
   "$BUILD/tools/vorlan-load/vorlan-load" --store "$conn" --exchange "$(basename "$folder")" \
     --time-zone UTC "$folder"/*/*.log >/dev/null
+  loaded=$((loaded + 1))
+  if [ $((loaded % 10)) -eq 0 ]; then
+    echo "$loaded exchanges after $(echo "$(date +%s.%N) - $start" | bc) s"
+  fi
 done
 seconds=$(echo "$(date +%s.%N) - $start" | bc)
 rows=$(psql -c "SELECT count(*) FROM calls")
@@ -88,6 +86,9 @@ time_query() {  # the best of 5 warm runs, in ms
   best=$( { echo '\timing on'; for _ in 1 2 3 4 5 6; do echo "SELECT count(*) FROM ($sql) q;"; done; } |
     command psql -X -q "$conn" 2>&1 | awk '/^Time:/ {n++; if (n > 1 && (best == "" || $2 < best)) best = $2} END {print best}')
   printf '%-60s %8s ms  (%s rows)\n' "$label" "$best" "$(psql -c "SELECT count(*) FROM ($sql) q")"
+  # What it reads: the scans of its plan, by kind and index.
+  psql -c "EXPLAIN (COSTS OFF) $sql" | grep -oE '(Seq Scan|Index Only Scan|Index Scan|Bitmap Index Scan)( (using|on) [a-z0-9_]+)?' |
+    sed -E 's/ (using|on) calls_([0-9]{4}_[0-9]{2}|no_start)_/ \1 /' | sort | uniq -c | sed 's/^ */    /'
 }
 echo "== queries, warm: one exchange ($one) over $month's month, all exchanges over $day"
 time_query "calls per hour, one exchange, one month" "SELECT * FROM hourly_calls('$month', '$next', '$one')"

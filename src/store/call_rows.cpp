@@ -72,19 +72,44 @@ QByteArray Stamp(const QDateTime& at) {
          QByteArray::number(time.second()).rightJustified(2, '0');
 }
 
+// The type as JSON writes it and jsonb reads it back: the shortest text of the same number
+// (6, 0.6); numeric has no negative zero.
+QByteArray TypeText(double type) {
+  return type == 0 ? QByteArray("0") : QByteArray::number(type, 'g', QLocale::FloatingPointShortest);
+}
+
+// The items as JSON and, but the times (each call's own, which no one looks up), as the
+// elements of a text[] in its text form, "type:data" each: the keys the item index holds.
+void AppendItems(QByteArrayView record, QByteArray& json, QByteArray* keys) {
+  json += '[';
+  if (keys) *keys += '{';
+  for (const auto& [type, data] : format::RecordItems(record)) {
+    if (json.size() > 1) json += ',';
+    const QByteArray typeText = TypeText(type);
+    json += "{\"type\":" + typeText + ",\"data\":";
+    AppendJsonString(json, data);
+    json += '}';
+    if (!keys || type == 6) continue;
+    if (keys->size() > 1) *keys += ',';
+    QByteArray key = typeText + ':';
+    AppendText(key, data);
+    *keys += '"';
+    for (const char c : key) {
+      if (c == '"' || c == '\\') *keys += '\\';
+      *keys += c;
+    }
+    *keys += '"';
+  }
+  json += ']';
+  if (keys) *keys += '}';
+}
+
 }  // namespace
 
 QByteArray ItemsJson(QByteArrayView record) {
-  QByteArray json = "[";
-  for (const auto& [type, data] : format::RecordItems(record)) {
-    if (json.size() > 1) json += ',';
-    // The shortest text that reads back as the same number: valid JSON, as 6 or 0.6.
-    json +=
-        "{\"type\":" + QByteArray::number(type, 'g', QLocale::FloatingPointShortest) + ",\"data\":";
-    AppendJsonString(json, data);
-    json += '}';
-  }
-  return json + ']';
+  QByteArray json;
+  AppendItems(record, json, nullptr);
+  return json;
 }
 
 QByteArray CopyRow(const QByteArray& exchange, QByteArrayView record, bool markedBad,
@@ -117,7 +142,10 @@ QByteArray CopyRow(const QByteArray& exchange, QByteArrayView record, bool marke
     Null(line);
     Null(line);
   }
-  Field(line, ItemsJson(record));
+  QByteArray json;
+  QByteArray keys;
+  AppendItems(record, json, &keys);
+  Field(line, json);
   Field(line, logFile);
   Field(line, QByteArray::number(logLine));
   line += "\\\\x" + lineKey.toByteArray().toHex() + '\t';
@@ -127,6 +155,7 @@ QByteArray CopyRow(const QByteArray& exchange, QByteArrayView record, bool marke
   } else {
     Null(line);
   }
+  Field(line, keys);
   line.back() = '\n';
   return line;
 }

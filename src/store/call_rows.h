@@ -10,7 +10,7 @@ namespace vorlan::store {
 // The columns of a row, in the order CopyRow writes them.
 inline constexpr const char* kCopyColumns =
     "exchange, record, marked_bad, call_type, started_at, ended_at, talk_seconds, items, "
-    "log_file, log_line, line_key, journal, start_month";
+    "log_file, log_line, line_key, journal, start_month, item_keys";
 
 // What the hourly figures take of a row.
 struct RowFacts {

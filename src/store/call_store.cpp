@@ -23,7 +23,7 @@ std::optional<QString> CallStore::Open(const QByteArray& conninfo, const QString
       "CREATE TEMP TABLE incoming (exchange text, record bytea, marked_bad boolean,"
       " call_type text, started_at timestamptz, ended_at timestamptz,"
       " talk_seconds integer, items jsonb, log_file text, log_line integer, line_key bytea,"
-      " journal text, start_month date)");
+      " journal text, start_month date, item_keys text[])");
   if (!m_connection.Run("SET client_encoding = 'UTF8'") ||
       !m_connection.Run("SELECT set_config('application_name', $1, false)",
                         {applicationName.toUtf8()}) ||
@@ -180,8 +180,9 @@ std::optional<qint64> CallStore::Load(const QByteArray& exchange, const LogBatch
   if (!adoptKeys.empty() &&
       !m_connection.Check(m_connection.Exec(
           "UPDATE calls c SET line_key = u.key, journal = $4 FROM unnest($2::bytea[], $3::bytea[])"
-          " AS u(key, digest) WHERE c.id = (SELECT id FROM calls WHERE exchange = $1"
-          " AND record_sha256 = u.digest AND line_key IS NULL LIMIT 1)",
+          " AS u(key, digest) WHERE c.exchange = $1 AND c.record_sha256 = u.digest"
+          " AND c.id = (SELECT id FROM calls WHERE exchange = $1 AND record_sha256 = u.digest"
+          " AND line_key IS NULL LIMIT 1)",
           {exchange, ByteaArray(adoptKeys), ByteaArray(adoptDigests), batch.journal},
           {false, true, true, false}))) {
     return std::nullopt;

@@ -1,53 +1,17 @@
-#include <gtest/gtest.h>
-
-#include <QBuffer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <thread>
 
-#include "call_records.h"
-#include "store/call_rows.h"
-#include "store/call_store.h"
 #include "store/forwarder.h"
-#include "store/log_batch.h"
 #include "store/migrations.h"
 #include "store/schema.h"
-#include "support/pg_server.h"
-
-using namespace vorlan;
-using namespace vorlan::store;
-using records::Item;
-using records::Record;
-using records::Times;
+#include "store_fixture.h"
 
 namespace {
 
-class CallStoreTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(PgServer::Shared().Ok()) << PgServer::Shared().Error().toStdString();
-    ASSERT_TRUE(m_admin.Open(PgServer::Shared().Conninfo())) << m_admin.Error().toStdString();
-  }
-  QByteArray Query(const char* sql) {
-    const PgResult result = m_admin.Exec(sql);
-    EXPECT_TRUE(result.Ok()) << sql << ": " << result.Error().toStdString();
-    return result.Ok() && result.Rows() > 0 ? result.Value(0, 0) : QByteArray();
-  }
-  PgConnection m_admin;
-};
-
-LogBatch Rows(const std::vector<QByteArray>& records, const QByteArray& exchange,
-              const QString& file = "f.log", const QByteArray& journal = "/logs") {
-  QByteArray log;
-  for (const QByteArray& record : records) log += record + "\r\n";
-  QBuffer device(&log);
-  device.open(QIODevice::ReadOnly);
-  const LogPosition start = FileStart(file);
-  logging::LogStream stream(device, 0, 1, start.key);
-  return ReadBatch(stream, start, true, exchange, file.toUtf8(), journal);
-}
+using CallStoreTest = StoreTest;
 
 // Records whose bytes COPY's text format and PostgreSQL's text types must carry unchanged.
 const QByteArray kPlain = Record("AB", Times("20240115083000", "20240115083130"));
@@ -83,6 +47,10 @@ TEST_F(CallStoreTest, StoresEveryRecordOnceWithItsFields) {
   EXPECT_EQ(Query("SELECT items FROM calls WHERE log_line = 2"),
             R"([{"data": "\\N\t\r\n)" "\uFFFD\u00E9" R"(\"", "type": 1}, )"
             R"({"data": "20240331015959...20240331030001", "type": 6}])");
+  // The item keys the loader writes are those the database reads from the stored items.
+  EXPECT_EQ(Query("SELECT count(*) || '/' || count(*) FILTER (WHERE item_keys IS DISTINCT FROM"
+                  " call_items(items)) FROM calls WHERE exchange = 'north' AND item_keys <> '{}'"),
+            "2/0");
   EXPECT_EQ(Query("SELECT calls || '/' || total_talk_seconds FROM calls_per_hour WHERE "
                   "exchange = 'north' AND hour = '2024-01-15 07:00+00'"),
             "2/180");
@@ -162,7 +130,7 @@ TEST_F(CallStoreTest, SchemaIsCreatedOnceAndANewerOneRefused) {
 
 // What is one row: a line read again is one, two lines are two even with the same bytes; a
 // call with a start that another journal (log folder) of the exchange holds is not doubled.
-struct Load {
+struct FileLoad {
   const char* file;
   const char* journal;
   std::vector<QByteArray> records;
@@ -170,7 +138,7 @@ struct Load {
 };
 struct IdentityCase {
   const char* name;
-  std::vector<Load> loads;
+  std::vector<FileLoad> loads;
 };
 void PrintTo(const IdentityCase& c, std::ostream* out) { *out << c.name; }
 
@@ -180,7 +148,7 @@ TEST_P(LineIdentityTest, StoresEachLineOnce) {
   CallStore store;
   ASSERT_EQ(store.Open(PgServer::Shared().Conninfo(), "UTC", "test"), std::nullopt);
   const QByteArray exchange = QByteArray("identity-") + GetParam().name;
-  for (const Load& load : GetParam().loads) {
+  for (const FileLoad& load : GetParam().loads) {
     ASSERT_TRUE(store.Begin());
     EXPECT_EQ(store.Load(exchange, Rows(load.records, exchange, load.file, load.journal)),
               load.inserted)
@@ -200,36 +168,6 @@ INSTANTIATE_TEST_SUITE_P(
         // The desktop tool's and the collector's folders: a call with a start is stored once.
         IdentityCase{"AnotherProgramsJournal", {{"a.log", "/desk", {kPlain, kNoTimes}, 2}, {"b.log", "/coll", {kPlain, kNoTimes}, 1}}}),
     [](const auto& info) { return std::string(info.param.name); });
-
-// A database of the first schema, where the same bytes were one row: the upgrade keeps every
-// row, a reload gives them their lines' keys, and the lines the old rule merged come in.
-TEST_F(CallStoreTest, UpgradeKeepsEveryRowAndAdoptsThemOnReload) {
-  Query("CREATE DATABASE legacy");
-  const QByteArray conninfo = PgServer::Shared().Conninfo("legacy");
-  PgConnection old;
-  ASSERT_TRUE(old.Open(conninfo));
-  ASSERT_TRUE(old.Run("CREATE TABLE schema_version (version integer PRIMARY KEY,"
-                      " applied_at timestamptz NOT NULL DEFAULT now())"));
-  ASSERT_TRUE(old.Run(Migrations().front().sql));
-  ASSERT_TRUE(old.Run("INSERT INTO schema_version (version) VALUES (1)"));
-  ASSERT_TRUE(old.Run("INSERT INTO calls (exchange, record, marked_bad, call_type, items, log_file,"
-                      " log_line) VALUES ('old', $1, false, 'AB', '[]', 'a.log', 1),"
-                      " ('old', $2, false, 'EF', '[]', 'a.log', 2)",
-                      {kPlain, kNoTimes}));
-  ASSERT_TRUE(old.Run("INSERT INTO store_positions VALUES ('old', 'a.log', 40, 3)"));
-  CallStore store;
-  ASSERT_EQ(store.Open(conninfo, "UTC", "test"), std::nullopt);
-  EXPECT_EQ(old.Exec("SELECT count(*) FROM calls").Value(0, 0), "2");
-  EXPECT_TRUE(store.Positions("old")->empty());  // its file is read again from the start
-  ASSERT_TRUE(store.Begin());
-  EXPECT_EQ(store.Load("old", Rows({kPlain, kNoTimes, kNoTimes}, "old", "a.log")), 1)
-      << store.Error().toStdString();
-  EXPECT_EQ(store.Load("old", Rows({kPlain, kNoTimes, kNoTimes}, "old", "a.log")), 0);
-  ASSERT_TRUE(store.Commit());
-  EXPECT_EQ(old.Exec("SELECT count(*) || '/' || count(line_key) || '/' || min(id) FROM calls")
-                .Value(0, 0),
-            "3/3/1");
-}
 
 // A collector's role, given its exchange by vorlan-load --grant-collector, reads and writes
 // that exchange's rows and positions, and is refused another's.

@@ -1,15 +1,4 @@
-#include <gtest/gtest.h>
-
-#include <QBuffer>
-
-#include "call_records.h"
-#include "store/log_batch.h"
-
-using namespace vorlan;
-using namespace vorlan::store;
-using records::Item;
-using records::Record;
-using records::Times;
+#include "store_fixture.h"
 
 namespace {
 

@@ -1,21 +1,10 @@
-#include <gtest/gtest.h>
-
-#include <QBuffer>
 #include <QDate>
 #include <QProcess>
 
-#include "call_records.h"
 #include "store/call_rows.h"
-#include "store/call_store.h"
 #include "store/migrations.h"
 #include "store/schema.h"
-#include "support/pg_server.h"
-
-using namespace vorlan;
-using namespace vorlan::store;
-using records::Item;
-using records::Record;
-using records::Times;
+#include "store_fixture.h"
 
 namespace {
 
@@ -25,55 +14,10 @@ const QByteArray kFebruary = Record("AB", Item(1, "202") + Times("20240201003000
 const QByteArray kLater = Record("AB", Item(1, "201") + Times("20240201004500", "20240201004510"));
 const QByteArray kNoStart = Record("EF", Item(3, "123"));
 
-LogBatch Lines(const QByteArray& log, const QByteArray& exchange) {
-  QByteArray bytes = log;
-  QBuffer device(&bytes);
-  device.open(QIODevice::ReadOnly);
-  const LogPosition start = FileStart("m.log");
-  logging::LogStream stream(device, 0, 1, start.key);
-  return ReadBatch(stream, start, true, exchange, "m.log", "/logs");
-}
 const QByteArray kLog = kJanuary + "\r\n" + kFebruary + "\r\n<BAD>:" + kLater + "\r\n" + kNoStart +
                         "\r\n" + kNoStart + "\r\n";
 
-class MonthsTest : public ::testing::Test {
- protected:
-  void Use(const char* database) {
-    ASSERT_TRUE(PgServer::Shared().Ok()) << PgServer::Shared().Error().toStdString();
-    PgConnection admin;
-    ASSERT_TRUE(admin.Open(PgServer::Shared().Conninfo()));
-    ASSERT_TRUE(admin.Run((QByteArray("CREATE DATABASE ") + database).constData()));
-    m_conninfo = PgServer::Shared().Conninfo(database);
-    ASSERT_TRUE(m_db.Open(m_conninfo)) << m_db.Error().toStdString();
-    ASSERT_TRUE(m_db.Run("SET TimeZone = 'UTC'"));
-  }
-  QByteArray Query(const char* sql) {
-    const PgResult result = m_db.Exec(sql);
-    EXPECT_TRUE(result.Ok()) << sql << ": " << result.Error().toStdString();
-    return result.Ok() && result.Rows() > 0 ? result.Value(0, 0) : QByteArray();
-  }
-  // Hours whose figures differ from a count of the calls.
-  QByteArray HoursAmiss() {
-    return Query(
-        "SELECT count(*) FROM (SELECT exchange, date_trunc('hour', started_at) AS hour,"
-        " count(*) AS n, count(*) FILTER (WHERE marked_bad) AS f, sum(talk_seconds)::bigint AS t,"
-        " max(talk_seconds) AS l FROM calls WHERE started_at IS NOT NULL GROUP BY 1, 2) c"
-        " FULL JOIN (SELECT exchange, hour, sum(calls)::bigint AS n, sum(flagged)::bigint AS f,"
-        " sum(total_talk_seconds)::bigint AS t, max(longest_talk_seconds) AS l FROM calls_hourly"
-        " GROUP BY 1, 2) h USING (exchange, hour)"
-        " WHERE (c.n, c.f, c.t, c.l) IS DISTINCT FROM (h.n, h.f, h.t, h.l)");
-  }
-  std::optional<qint64> Load(const char* zone, const QByteArray& exchange, const QByteArray& log) {
-    CallStore store;
-    EXPECT_EQ(store.Open(m_conninfo, zone, "test"), std::nullopt);
-    EXPECT_TRUE(store.Begin());
-    const std::optional<qint64> inserted = store.Load(exchange, Lines(log, exchange));
-    EXPECT_TRUE(store.Commit()) << store.Error().toStdString();
-    return inserted;
-  }
-  QByteArray m_conninfo;
-  PgConnection m_db;
-};
+using MonthsTest = StoreTest;
 
 // A line goes to the month its stamp names, whatever zone it is loaded in, and is one row
 // however often and in whichever zone it is loaded; the hourly figures count it once, also
@@ -111,19 +55,31 @@ TEST_F(MonthsTest, EachLineOnceInItsMonthWithItsHourlyFigures) {
   EXPECT_EQ(HoursAmiss(), "0");
 }
 
-// A database of the schema before months: its rows are moved in batches, an upgrade cut off
-// after one batch goes on at the next start, and every row comes out as it went in. A line
-// stored before lines had keys is still found in its month when its file is read again.
-TEST_F(MonthsTest, UpgradeMovesEveryRowAndResumes) {
+// A database of the first schema, where the same bytes were one row, with rows of the second,
+// keyed and not: the upgrade moves them into their months in batches, an upgrade cut off after
+// one batch goes on at the next start, and every row comes out as it went in. A reload finds
+// the rows stored before lines had keys in their months, gives them their lines' keys, and
+// stores the lines the old rule merged.
+TEST_F(MonthsTest, UpgradeMovesEveryRowResumesAndAdoptsThemOnReload) {
   Use("upgrade");
   ASSERT_TRUE(m_db.Run("CREATE TABLE schema_version (version integer PRIMARY KEY,"
                        " applied_at timestamptz NOT NULL DEFAULT now())"));
-  for (const Migration& migration : Migrations()) {
-    if (migration.version >= 4) break;
-    ASSERT_TRUE(m_db.Run(migration.sql)) << m_db.Error().toStdString();
-    ASSERT_TRUE(m_db.Run("INSERT INTO schema_version (version) VALUES ($1)",
-                         {QByteArray::number(migration.version)}));
-  }
+  const auto migrate = [this](int from, int to) {
+    for (const Migration& migration : Migrations()) {
+      if (migration.version < from || migration.version > to) continue;
+      ASSERT_TRUE(m_db.Run(migration.sql)) << m_db.Error().toStdString();
+      ASSERT_TRUE(m_db.Run("INSERT INTO schema_version (version) VALUES ($1)",
+                           {QByteArray::number(migration.version)}));
+    }
+  };
+  migrate(1, 1);
+  ASSERT_TRUE(m_db.Run("INSERT INTO calls (exchange, record, marked_bad, call_type, started_at,"
+                       " ended_at, talk_seconds, items, log_file, log_line) VALUES"
+                       " ('north', $1, false, 'AB', '2024-01-15 08:30', '2024-01-15 08:31:30', 90,"
+                       " $2, 'm.log', 1), ('north', $3, false, 'EF', NULL, NULL, NULL, $4, 'm.log', 2)",
+                       {kJanuary, ItemsJson(kJanuary), kNoStart, ItemsJson(kNoStart)}));
+  ASSERT_TRUE(m_db.Run("INSERT INTO store_positions VALUES ('north', 'm.log', 40, 3)"));
+  migrate(2, 3);
   ASSERT_TRUE(m_db.Run(
       "INSERT INTO calls (exchange, record, marked_bad, call_type, started_at, ended_at,"
       " talk_seconds, items, log_file, log_line, line_key, journal)"
@@ -135,11 +91,6 @@ TEST_F(MonthsTest, UpgradeMovesEveryRowAndResumes) {
       " CASE WHEN i % 3 <> 0 THEN sha256(int4send(i)) END, '/logs'"
       " FROM generate_series(1, 250) AS i, LATERAL (SELECT timestamptz '2023-12-20'"
       " + i * interval '7 hours' AS at) AS t"));
-  ASSERT_TRUE(m_db.Run("INSERT INTO calls (exchange, record, marked_bad, call_type, started_at,"
-                       " ended_at, talk_seconds, items, log_file, log_line) VALUES"
-                       " ('north', $1, false, 'AB', '2024-01-15 08:30', '2024-01-15 08:31:30', 90,"
-                       " $2, 'm.log', 1)",
-                       {kJanuary, ItemsJson(kJanuary)}));
   const char* const everyRow =
       "SELECT string_agg(concat_ws('|', id, exchange, encode(record, 'hex'), marked_bad,"
       " call_type, started_at, ended_at, talk_seconds, items, log_file, log_line, loaded_at,"
@@ -148,25 +99,31 @@ TEST_F(MonthsTest, UpgradeMovesEveryRowAndResumes) {
   const QByteArray before = Query(everyRow);
   // The upgrade cut off after its first batch.
   ASSERT_TRUE(m_db.Run("BEGIN"));
-  ASSERT_TRUE(m_db.Run(Migrations()[3].sql)) << m_db.Error().toStdString();
-  ASSERT_TRUE(m_db.Run("INSERT INTO schema_version (version) VALUES (4)"));
+  migrate(4, 4);
   ASSERT_TRUE(m_db.Run("COMMIT"));
   EXPECT_EQ(Query("SELECT move_unmoved_calls(100)"), "100");
 
   qint64 moved = 0;
   EXPECT_EQ(MoveOldCalls(m_db, &moved), std::nullopt);
-  EXPECT_EQ(moved, 151);
+  EXPECT_EQ(moved, 152);
   EXPECT_EQ(Query(everyRow), before);
   EXPECT_EQ(Query("SELECT to_regclass('calls_unmoved') IS NULL"), "t");
   EXPECT_EQ(Query("SELECT string_agg(start_month::text, ',' ORDER BY start_month) FROM call_months"),
             "2023-12-01,2024-01-01,2024-02-01,2024-03-01");
-  EXPECT_EQ(Query("SELECT count(*) FROM calls_no_start"), "25");
+  EXPECT_EQ(Query("SELECT count(*) FROM calls_no_start"), "26");
   EXPECT_EQ(HoursAmiss(), "0");
-  // The unkeyed row takes its line's key; the line after it is new.
-  EXPECT_EQ(Load("UTC", "north", kJanuary + "\r\n" + kNoStart + "\r\n"), 1);
-  EXPECT_EQ(Query("SELECT count(*) || '/' || count(line_key) || '/' || (max(id) = 252)"
-                  " FROM calls WHERE exchange = 'north'"),
-            "2/2/true");
+
+  CallStore store;
+  ASSERT_EQ(store.Open(m_conninfo, "UTC", "test"), std::nullopt);
+  EXPECT_TRUE(store.Positions("north")->empty());  // its file is read again from the start
+  // The unkeyed rows take their lines' keys; the second line of the same bytes is new.
+  const QByteArray log = kJanuary + "\r\n" + kNoStart + "\r\n" + kNoStart + "\r\n";
+  EXPECT_EQ(Load("UTC", "north", log), 1);
+  EXPECT_EQ(Load("UTC", "north", log), 0);
+  EXPECT_EQ(Query("SELECT count(*) || '/' || count(line_key) || '/' || min(id) || '/' ||"
+                  " (max(id) = 253) FROM calls WHERE exchange = 'north'"),
+            "3/3/1/true");
+  EXPECT_EQ(HoursAmiss(), "0");
 }
 
 // vorlan-load --drop-before: whole months and their figures, for the owner only, never the
