@@ -117,7 +117,6 @@ void Session::SetMaxTime(const QString& seconds) { m_step->SetMaxTime(seconds); 
 Session::Download Session::DownloadState() const { return m_poller->DownloadState(); }
 bool Session::StopDone() const { return m_poller->StopDone(); }
 qint32 Session::RecordCount() const { return m_step->RecordCount(); }
-const QString& Session::LogsFolder() const { return m_roll->Folder(); }
 logging::RecordLog& Session::Log() { return m_roll->Log(); }
 const logging::RecordLog& Session::Log() const { return m_roll->Log(); }
 

@@ -104,7 +104,6 @@ class Session : public QObject {
   bool StopDone() const;
   qint32 RecordCount() const;
   QByteArray DeviceId() const { return m_deviceId; }
-  const QString& LogsFolder() const;
   // The log the session writes; the clean-up of empty files may close it.
   logging::RecordLog& Log();
   const logging::RecordLog& Log() const;
