@@ -73,8 +73,8 @@ int main(int argc, char** argv) {
   platform.WaitUntil(
       [&] {
         // Checked between handlers: an acknowledgement built is one already written.
-        if (form.OutFrame().size() == 12 && form.OutFrame()[1] == '4' && form.RecordCount > acks) {
-          acks = form.RecordCount;
+        if (form.OutFrame().size() == 12 && form.OutFrame()[1] == '4' && form.RecordCount() > acks) {
+          acks = form.RecordCount();
           lastAckNs = clock.nsecsElapsed();
         }
         return acks >= kReplies;
@@ -83,6 +83,6 @@ int main(int argc, char** argv) {
   const double measured = double(lastAckNs) / 1e9;
   const double minimum = kReplies * 0.151 - 0.001;  // no wait after the last acknowledgement
   std::printf("records: %d\nmeasured: %.3f s\nprotocol minimum: %.3f s\nratio: %.4f\n",
-              form.RecordCount, measured, minimum, measured / minimum);
-  return form.RecordCount >= kReplies ? 0 : 1;
+              form.RecordCount(), measured, minimum, measured / minimum);
+  return form.RecordCount() >= kReplies ? 0 : 1;
 }

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# How fast a backlog drains: the exchange holds REPLIES records and sends one per data reply.
+# How fast a backlog drains: the exchange holds RECORDS records and sends PER_REPLY per data reply.
 # vorlan-collect (no lamps, no pace) drains all of them; the window's pace (three 50 ms lamp
 # flashes per reply) is measured by download_bench over 200 replies in the same run. The drain
 # runs twice: as it is, then with metrics on and a scrape every second, for their cost.
 # TRACE=1 runs all of it with the traffic trace on (download_bench VORLAN_TRACE=1, vorlan-collect
 # --trace); ADDRESS= gives the simulator another loopback address.
-# Usage: bench/drain_bench.sh [REPLIES]   (build first: cmake --preset bench && cmake --build --preset bench)
+# Beside it, this machine's floor for one reply (one fdatasync in the log folder's file system and
+# one loopback round trip, from link_floor), and the collector's cycle per reply against it.
+# Usage: bench/drain_bench.sh [RECORDS] [PER_REPLY]   (build first: cmake --preset bench && cmake --build --preset bench)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 REPLIES=${1:-10000}
+PER_REPLY=${2:-1}
 BUILD=${BUILD:-$ROOT/build-bench}
 address=${ADDRESS:-127.0.4.2}
 work=$(mktemp -d /tmp/vorlan-drain-bench-XXXXXX)
@@ -30,7 +33,7 @@ fi
 # One drain: a fresh simulator with the same backlog, the collector with the options given.
 # Sets lines, seconds, cpu (s) and resident (KiB), at the end of the drain.
 drain() {
-  "$BUILD/tools/pbxsim/pbxsim" --address $address --seed 5 --records "$REPLIES" --per-reply 1 \
+  "$BUILD/tools/pbxsim/pbxsim" --address $address --seed 5 --records "$REPLIES" --per-reply "$PER_REPLY" \
     --quiet >/dev/null 2>&1 &
   local sim=$!
   pids+=($sim)
@@ -69,11 +72,26 @@ drain() {
   wait $sim 2>/dev/null || true
 }
 
-echo "== vorlan-collect: a backlog of $REPLIES one-record replies"
+# The disk of a busy machine varies from one minute to the next: the floor is measured just
+# before and just after the drain, and their mean is the one compared with.
+floor=""
+measure_floor() {
+  [ -x "$BUILD/bench/link_floor" ] || return 0
+  echo "== this machine's floor for one reply ($1 the drain)"
+  "$BUILD/bench/link_floor" "$work" 127.0.4.9 | tee -a "$work/floor.txt"
+}
+measure_floor before
+
+echo "== vorlan-collect: a backlog of $REPLIES records, $PER_REPLY per reply"
 drain
 plain_lines=$lines plain_seconds=$seconds plain_cpu=$cpu
+measure_floor after
+[ -s "$work/floor.txt" ] && floor=$(awk '/^floor:/ {s += $2; n++} END {printf "%.3f", s / n}' "$work/floor.txt")
 echo "records logged: $lines of $REPLIES"
 echo "collector: $lines records in $seconds s: $(echo "$lines / $seconds" | bc) records/s; processor $cpu s; resident $resident KiB"
+replies=$(( (REPLIES + PER_REPLY - 1) / PER_REPLY ))
+cycle=$(echo "scale=3; $seconds * 1000 / $replies" | bc)
+echo "cycle: $cycle ms per reply${floor:+; floor $floor ms; $(echo "scale=2; $cycle / $floor" | bc) x the floor}"
 echo "== the same with metrics on, scraped every second"
 drain --metrics $address:0
 echo "records logged: $lines of $REPLIES"

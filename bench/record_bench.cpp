@@ -57,7 +57,6 @@ void BM_RecordWork(benchmark::State& state) {
   vorlan::VirtualSocket& peer = *platform.SocketAt(0);
   peer.PeerAccept();
   platform.RunFor(1ms);
-  form.HeartBeatTimer().SetEnabled(false);
 
   QByteArray reply = QByteArray(
                          "\x16"
@@ -75,7 +74,7 @@ void BM_RecordWork(benchmark::State& state) {
   state.counters["us_per_record"] = benchmark::Counter(
       double(state.iterations()) * perReply,
       benchmark::Counter::kIsRate | benchmark::Counter::kInvert, benchmark::Counter::kIs1000);
-  if (form.RecordCount < perReply) state.SkipWithError("records were not taken");
+  if (form.RecordCount() < perReply) state.SkipWithError("records were not taken");
 }
 // Fixed iteration counts, so that an instruction count (valgrind --tool=callgrind) of a run is
 // comparable between builds: 5,000 records for each size.

@@ -32,9 +32,9 @@ FormMain::FormMain(FormMainServices services)
       m_logsFolder(m_services.logsFolder.isEmpty() ? logging::LogsFolder(m_services.programFolder)
                                                    : m_services.logsFolder),
       // The window's session lights a lamp for every frame and arrival.
-      m_session(std::make_unique<session::Session>(m_services.platform, m_logsFolder, kLampFlash)),
-      m_trace(std::make_unique<session::TrafficTrace>(m_services.platform, *m_session)),
-      m_unloadTimer(m_services.platform.CreateTimer()) {
+      m_session(std::make_unique<session::Session>(
+          m_services.platform, m_logsFolder, session::Session::Options{kLampFlash, {}, false})),
+      m_trace(std::make_unique<session::TrafficTrace>(m_services.platform, *m_session)) {
   connect(&chkDisp, &Control::Clicked, this, &FormMain::chkDisp_Click);
   connect(&chkRaw, &Control::Clicked, this, &FormMain::chkRaw_Click);
   FollowSession();
@@ -43,16 +43,15 @@ FormMain::FormMain(FormMainServices services)
     AppendToTerminal(txtout(), text::kReceivedPrefix + why + text::kCrLf);
     emit TraceChanged(false);
   });
-  m_unloadTimer->SetInterval(int(kShutdownWait.count()));
-  connect(m_unloadTimer.get(), &Timer::Tick, this, [this] {
-    // An exchange that never ends the connection must not keep the program from ending.
-    m_unloadTimer->SetEnabled(false);
-    m_session->Close();
-    FinishUnload();
-  });
-  connect(m_session.get(), &session::Session::Unlinked, this, [this] {
-    // Finished from the event loop, once the session's handler that unlinked has returned.
-    if (m_unloading) m_services.platform.Post(this, [this] { FinishUnload(); });
+  connect(m_session.get(), &session::Session::Ended, this, [this] {
+    // Finished from the event loop, once the session's handler that ended it has returned.
+    if (!m_unloading) return;
+    m_sessionEnded = true;
+    if (m_session->InHandler()) {
+      m_services.platform.Post(this, [this] { FinishUnload(); });
+    } else {
+      FinishUnload();
+    }
   });
 }
 
@@ -62,7 +61,7 @@ QByteArray FormMain::DeviceId() const { return cbDeviceID.Text().toLatin1(); }
 
 void FormMain::Form_Load() {
   ApplyButtons();
-  StatusBar.SetPanel(3, text::kRecords + QString::number(RecordCount));
+  StatusBar.SetPanel(3, text::kRecords + QString::number(RecordCount()));
   m_session->Reset();
   LinkLamp.BringOffToFront();
   // Centring the main window is the widget's part: it alone knows the screen.
@@ -104,25 +103,22 @@ void FormMain::Form_Unload() {
   if (m_unloading) return;  // the close box pressed again while we wait
   m_unloading = true;
 
-  CmdDisconnect_Click();
-  // The exchange ends the connection after the disconnect request; until it does (or the
-  // wait's timer gives up on it) the unload is a state, and the program runs on.
-  if (StatusBar.Panel(1) == text::kDisconnected) {
-    FinishUnload();
-  } else {
-    m_unloadTimer->SetEnabled(true);
-  }
+  // The Disconnect command in any state; the exchange ends the connection after the request,
+  // and one that never does is closed from our side after kShutdownWait. Until then the unload
+  // is a state, and the program runs on.
+  StatusBar.SetPanel(2, {});
+  m_session->End(false, kShutdownWait);
+  // Not linked, it ended at once: the program ends now, as the Disconnect command returns.
+  if (m_sessionEnded) FinishUnload();
 }
 
 void FormMain::FinishUnload() {
   if (m_unloaded) return;
-  m_unloadTimer->SetEnabled(false);
   m_fileWork.reset();  // an export under way leaves its target as it was
   m_cleanUpWork.reset();
   if (FormDisplay.Loaded()) FormDisplay_Unload();
   if (FormOutput.Loaded()) FormOutput_Unload();
   emit UnloadAbout();
-  m_session->CloseLog();
   m_unloaded = true;
   emit ProgramEnded();
 }

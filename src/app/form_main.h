@@ -79,26 +79,26 @@ class FormMain : public QObject {
 
   // The session with the exchange that this window follows.
   session::Session& Session() { return *m_session; }
-  Socket& socket();
-  Timer& HeartBeatTimer();
-  Timer& TimerDnld();
-  Timer& TimerLog();
-  Timer& AnswerTimer();
-  Timer& RestTimer();
+  const session::Session& Session() const { return *m_session; }
+  // The design's timers, as the session's parts keep them.
+  const Timer& HeartBeatTimer() const;
+  const Timer& TimerDnld() const;
+  const Timer& TimerLog() const;
+  const Timer& AnswerTimer() const;
+  const Timer& RestTimer() const;
   TerminalText& txtout() { return FormOutput.TextBox(); }
   TerminalText& Text2() { return FormDisplay.TextBox(); }
   logging::RecordLog& CurrentLogFile();
 
-  // What the session last did, as the window shows it.
-  const QByteArray& OutFrame() const;
-  // The records shown since the start; it starts again at 0 past its largest value.
-  qint32 RecordCount = 0;
-  bool BadRecord() const;
+  // The frame written last.
+  const QByteArray& OutFrame() const { return m_outFrame; }
+  // The records logged since the start, as the session counts them; it starts again at 0 past
+  // its largest value.
+  qint32 RecordCount() const;
+  // The verdict on the record taken last.
+  bool BadRecord() const { return m_badRecord; }
   bool StopRequested() const;
   bool StopDone() const;
-  char BlockChar() const;
-  quint16 AckCheck() const;
-  const QByteArray& CurrentRecord() const;
 
   // Start-up and shut-down.
   void Form_Load();
@@ -137,14 +137,12 @@ class FormMain : public QObject {
   void FlashTxLed(bool on);
   void FlashRxLed(bool on);
 
-  // A record was judged: its formatted text, while the window shows it.
-  void FormatData(const QString& formatted);
+  // A record is logged: its items in the Formatted Output, while that window is shown.
+  void FormatData(const QByteArray& record);
 
   // The polling cycle.
   // A status request fell due: the texts that say so.
   void HeartBeatTimer_Timer();
-  // A data request is due now (the session's tick, run at once).
-  void TimerDnld_Timer();
   void CmdDnld_Click();
   void CmdStop_Click();
 
@@ -162,10 +160,6 @@ class FormMain : public QObject {
   void ExportImported(std::shared_ptr<const ImportedRecords> table);
   // An import, export or clean-up is under way: a timer carries it on, step by step.
   bool FileWorkRunning() const { return m_fileWork || m_cleanUpWork; }
-
-  const link::ReplyReader& Reader() const;
-  bool ReplyOpen() const;
-  bool RequestOutstanding() const;
 
   // The device ID in use, as bytes for the frames.
   QByteArray DeviceId() const;
@@ -192,7 +186,7 @@ class FormMain : public QObject {
   // The rest of the shut-down, once the exchange has closed or the wait for it is over.
   void FinishUnload();
   void FollowSession();
-  void ShowRecord(const QByteArray& record, bool bad, qint64 cutFrom);
+  void ShowRecord(const QByteArray& record, bool bad, qint64 cutFrom, qint32 count);
   void ShowStatusReply(frame::ReplyKind kind);
   // A message box: shown after the session's handler has returned, never inside it.
   void Notify(const QString& text, int icon, const QString& title);
@@ -203,14 +197,16 @@ class FormMain : public QObject {
   QString m_logsFolder;
   std::unique_ptr<session::Session> m_session;
   std::unique_ptr<session::TrafficTrace> m_trace;
-  std::unique_ptr<Timer> m_unloadTimer;  // kShutdownWait for the exchange to close
   // A file command is choosing its files, or its work is under way: another is refused.
   bool m_fileCommandRunning = false;
   std::unique_ptr<SteppedWork> m_fileWork;     // an import or export
   std::unique_ptr<SteppedWork> m_cleanUpWork;  // the clean-up of empty logs
   bool m_connectClicked = false;
   QString m_connectFailure;
+  QByteArray m_outFrame;
+  bool m_badRecord = false;
   bool m_unloading = false;
+  bool m_sessionEnded = false;
   bool m_unloaded = false;
 };
 

@@ -2,16 +2,16 @@
 // RAW Data lines and the buttons' states; the clicks become its commands.
 #include <QPointer>
 
-#include <limits>
-
 #include "app/form_main.h"
 #include "app/texts.h"
+#include "format/record_formatter.h"
+#include "session/log_roll.h"
+#include "session/record_step.h"
 #include "link/hex_echo.h"
 #include "logging/record_log.h"
 #include "platform/dialogs.h"
 #include "platform/platform.h"
 #include "platform/settings_store.h"
-#include "platform/socket.h"
 #include "platform/socket_error_text.h"
 #include "platform/timer.h"
 
@@ -42,23 +42,15 @@ Buttons ButtonsFor(Session::Link link, Session::Download download) {
 
 }  // namespace
 
-Socket& FormMain::socket() { return m_session->socket(); }
-Timer& FormMain::HeartBeatTimer() { return m_session->HeartBeatTimer(); }
-Timer& FormMain::TimerDnld() { return m_session->TimerDnld(); }
-Timer& FormMain::TimerLog() { return m_session->TimerLog(); }
-Timer& FormMain::AnswerTimer() { return m_session->AnswerTimer(); }
-Timer& FormMain::RestTimer() { return m_session->RestTimer(); }
+const Timer& FormMain::HeartBeatTimer() const { return m_session->Polling().HeartBeatTimer(); }
+const Timer& FormMain::TimerDnld() const { return m_session->Polling().TimerDnld(); }
+const Timer& FormMain::AnswerTimer() const { return m_session->Polling().AnswerTimer(); }
+const Timer& FormMain::TimerLog() const { return m_session->Roll().TimerLog(); }
+const Timer& FormMain::RestTimer() const { return m_session->Step().RestTimer(); }
 logging::RecordLog& FormMain::CurrentLogFile() { return m_session->Log(); }
-const QByteArray& FormMain::OutFrame() const { return m_session->LastFrame(); }
-bool FormMain::BadRecord() const { return m_session->LastFlag(); }
-bool FormMain::StopRequested() const { return m_session->StopRequested(); }
+qint32 FormMain::RecordCount() const { return m_session->RecordCount(); }
+bool FormMain::StopRequested() const { return m_session->Polling().StopRequested(); }
 bool FormMain::StopDone() const { return m_session->StopDone(); }
-char FormMain::BlockChar() const { return m_session->BlockChar(); }
-quint16 FormMain::AckCheck() const { return m_session->AckCheck(); }
-const QByteArray& FormMain::CurrentRecord() const { return m_session->CurrentRecord(); }
-const link::ReplyReader& FormMain::Reader() const { return m_session->Reader(); }
-bool FormMain::ReplyOpen() const { return m_session->ReplyOpen(); }
-bool FormMain::RequestOutstanding() const { return m_session->RequestOutstanding(); }
 
 void FormMain::FollowSession() {
   session::Session& s = *m_session;
@@ -68,8 +60,6 @@ void FormMain::FollowSession() {
   connect(&TxtMaxTime, &Control::Changed, this,
           [this] { m_session->SetMaxTime(TxtMaxTime.Text()); });
   connect(&txtHost, &Control::Changed, this, [this] { m_session->SetHost(txtHost.Text()); });
-  connect(&FormDisplay, &ViewWindow::StateChanged, this,
-          [this] { m_session->SetFormattedShown(FormDisplay.Visible()); });
   s.SetDeviceId(cbDeviceID.Text());
   s.SetMaxTime(TxtMaxTime.Text());
   s.SetHost(txtHost.Text());
@@ -96,6 +86,7 @@ void FormMain::FollowSession() {
   connect(&s, &Session::TxPacing, this, &FormMain::FlashTxLed);
   connect(&s, &Session::RxPacing, this, &FormMain::FlashRxLed);
   connect(&s, &Session::FrameSent, this, [this](const QByteArray& frame) {
+    m_outFrame = frame;
     if (FormOutput.Visible()) AppendToTerminal(txtout(), HexEchoLine(text::kSentPrefix, frame));
   });
   connect(&s, &Session::FrameReceived, this, &FormMain::ShowReceivedHex);
@@ -109,9 +100,16 @@ void FormMain::FollowSession() {
         txtout(),
         text::kForeignDeviceId.arg(QLatin1Char(answeredAs)).arg(cbDeviceID.Text()) + text::kCrLf);
   });
-  connect(&s, &Session::RecordJudged, this,
-          [this](const QByteArray&, bool, const QString& formatted) { FormatData(formatted); });
-  connect(&s, &Session::RecordLogged, this, &FormMain::ShowRecord);
+  connect(&s, &Session::RecordTaken, this, [this](const QByteArray&, bool bad) { m_badRecord = bad; });
+  connect(&s, &Session::RecordLogged, this,
+          [this](const QByteArray& record, bool bad, qint64 cutFrom, qint32 count) {
+            FormatData(record);
+            ShowRecord(record, bad, cutFrom, count);
+          });
+  connect(&s, &Session::LogNotice, this, [this](const QString& notice) {
+    for (const QString& line : notice.split(QLatin1Char('\n')))
+      AppendToTerminal(txtout(), text::kReceivedPrefix + line + text::kCrLf);
+  });
   connect(&s, &Session::RecordGivenUp, this, [this](const QByteArray& bytes, qint64 size) {
     const QString shown =
         size <= bytes.size()
@@ -240,14 +238,12 @@ void FormMain::FlashRxLed(bool on) {
   }
 }
 
-void FormMain::FormatData(const QString& formatted) {
-  // The window's text is replaced per record.
-  if (FormDisplay.Visible()) Text2().SetText(formatted);
+void FormMain::FormatData(const QByteArray& record) {
+  // The window's text is replaced per record, and made only while someone sees it.
+  if (FormDisplay.Visible()) Text2().SetText(format::FormatData(record, TxtMaxTime.Text()));
 }
 
-void FormMain::ShowRecord(const QByteArray& record, bool bad, qint64 cutFrom) {
-  RecordCount = RecordCount == std::numeric_limits<qint32>::max() ? 0 : RecordCount + 1;
-  const qint32 count = RecordCount;
+void FormMain::ShowRecord(const QByteArray& record, bool bad, qint64 cutFrom, qint32 count) {
   AppendToTerminal(txtout(), (bad ? text::kBadPrefix : QStringLiteral(" ")) +
                                  QString::fromLatin1(record) + text::kCrLf);
   if (cutFrom > 0) {
@@ -274,8 +270,6 @@ void FormMain::HeartBeatTimer_Timer() {
   StatusBar.SetPanel(1, text::kStatusMonitor);
   StatusBar.SetPanel(2, {});
 }
-
-void FormMain::TimerDnld_Timer() { m_session->TimerDnld_Timer(); }
 
 void FormMain::CmdDnld_Click() { m_session->StartDownload(); }
 

@@ -9,14 +9,11 @@
 #include <memory>
 
 #include "collect/options.h"
-#include "platform/dialogs.h"
+#include "session/session.h"
 
 namespace vorlan {
 class Platform;
 class Timer;
-namespace session {
-class Session;
-}
 }  // namespace vorlan
 
 namespace vorlan::collect {
@@ -25,19 +22,10 @@ class EventLog;
 
 using namespace std::chrono_literals;
 
-// How long a connection attempt may take before it is given up and tried again.
-inline constexpr std::chrono::seconds kConnectLimit = 30s;
-// A linked exchange answers the heartbeat every few seconds; one silent this long is gone.
-inline constexpr std::chrono::seconds kSilenceLimit = 60s;
-// How long the exchange has to close the connection after the disconnect request.
-inline constexpr std::chrono::seconds kCloseLimit = 5s;
-// How long a stop waits for the exchange to confirm the end of the download.
-inline constexpr std::chrono::seconds kStopLimit = 10s;
 inline constexpr std::chrono::seconds kReportEvery = 60s;
-// From the stop request to the end, whatever the exchange does: past it the connection is
-// closed from our side (the exchange keeps the records of a reply we did not acknowledge).
-// The service's TimeoutStopSec lies above it.
-inline constexpr std::chrono::seconds kStopDeadline = 12s;
+// From the stop request to the end, whatever the exchange does (the session's deadline).
+inline constexpr std::chrono::seconds kStopDeadline =
+    std::chrono::duration_cast<std::chrono::seconds>(kEndDeadline);
 
 // The kinds of a failed connection attempt, for those who count them: "refused", "timeout",
 // "unreachable", "name" (the host name could not be looked up), "closed" (by the exchange
@@ -46,10 +34,13 @@ QString FailureKind(int socketError);
 inline const QStringList kFailureKinds = {"refused", "timeout",  "unreachable", "name",
                                           "closed",  "log_file", "error"};
 
-// Runs the exchange session with no window: connects, downloads once linked, connects again
-// after every loss with a growing pause, and on request stops the download, disconnects and
-// finishes. It acts only from the event loop; the session's signals and its own timers only ask
-// it to look again. The session it runs has no pace: no lamp holds a frame or an arrival.
+// The limits a collector's session keeps; the link's whole life is the session's.
+session::Session::Options CollectorSessionOptions();
+
+// Runs the exchange session with no window: downloads once linked, connects again after every
+// loss with a growing pause, and on request ends the session. What it keeps is its own: the
+// pauses between attempts and the lines of its event log; the link's life, its limits and the
+// log files are the session's.
 class Collector : public QObject {
   Q_OBJECT
 
@@ -62,10 +53,8 @@ class Collector : public QObject {
 
   // Gives the session its settings and makes the first connection attempt.
   void Start();
-  // Stops the download, disconnects and finishes.
+  // Ends the session (the download stopped, the disconnect, the exchange's close) and finishes.
   void RequestStop(const QString& why);
-  // Records logged since the start.
-  qint32 RecordCount() const { return m_recordCount; }
 
  signals:
   void Finished(int exitCode);
@@ -75,24 +64,17 @@ class Collector : public QObject {
   void ConnectFailed(const QString& kind);
 
  private:
-  enum class Phase { Waiting, Connecting, Linked, Closing, Stopping, Stopped };
-  // Where a stop is: waiting for the exchange to confirm the end of the download, then for it
-  // to close the connection.
-  enum class StopStep { Download, Close };
+  enum class Phase { Waiting, Attempting, Linked, Stopping, Stopped };
 
-  void RequestLook();
-  void Look();
   void Connect();
+  void Linked();
+  // Linked and not downloading: the connection is new, or a failure stopped the download.
+  void Download();
   void Restart(const QString& why);
-  void Lost();
-  void Stop();
-  void StartStopStep(std::chrono::seconds limit);
-  void StopDeadline();
-  void WatchTick();
-  void NoteLogFile();
-  void DropEmptyLogs();
+  void Lost(session::Session::Unlink why);
+  void Limit(session::Session::Limit limit, std::chrono::milliseconds after);
+  void Report();
   QString Address() const;
-
   // A log file that cannot be opened or written: a line of output, and a fresh connection.
   void LogFailed(const QString& text);
 
@@ -102,36 +84,20 @@ class Collector : public QObject {
   Options m_options;
   std::function<double()> m_random;
   std::unique_ptr<Timer> m_reconnectTimer;
-  std::unique_ptr<Timer> m_watchTimer;     // ticks every second
-  std::unique_ptr<Timer> m_stopTimer;      // kStopDeadline from the stop request
-  std::unique_ptr<Timer> m_stopStepTimer;  // the limit of the stop's step under way
+  std::unique_ptr<Timer> m_reportTimer;
 
   Phase m_phase = Phase::Waiting;
-  bool m_lookPosted = false;
-  qint32 m_recordCount = 0;
-  bool m_connectDue = false;
   QString m_stopWhy;
-  StopStep m_stopStep = StopStep::Download;
-  bool m_stopStepOver = false;  // the step's limit has passed
-  // Why the current connection is being ended by us, to be acted on when next looked at.
-  QString m_restartWhy;
-  // Why the last connection ended, as the socket's error said.
+  bool m_restarting = false;  // we asked the exchange to close this connection
+  // Why the current attempt ended, as the socket or a limit said; empty for a plain close.
   QString m_lossReason;
   QString m_lossKind;
-  int m_failures = 0;        // connection attempts in a row that carried no reply
-  bool m_accepted = false;   // the exchange accepted the current attempt
-  bool m_logOpened = false;  // the current attempt opened its log file
-  // Log files the session opened that did not exist before (at Connect, or the hourly switch's),
-  // removed at the end of the attempt while they are still empty.
-  QStringList m_createdLogs;
-  QString m_seenLog;  // the session's log file, as last looked at
+  int m_failures = 0;  // connection attempts in a row that carried no reply
   bool m_carriedReplies = false;
   bool m_logFailed = false;
-  int m_phaseSeconds = 0;   // in the current phase
-  int m_silentSeconds = 0;  // since the exchange last sent anything
-  int m_reportSeconds = 0;
   qint32 m_reportedCount = 0;
-  QString m_announcedLog;
+  QString m_openedLog;     // the session's log file, as it last said
+  QString m_announcedLog;  // the one the event log named
 };
 
 }  // namespace vorlan::collect

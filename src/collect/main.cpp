@@ -114,8 +114,7 @@ int main(int argc, char* argv[]) {
     });
   }
 
-  // No lamps here: frames and arrivals go through the session without a pace.
-  session::Session session(platform, options.logsFolder, std::chrono::milliseconds(0));
+  session::Session session(platform, options.logsFolder, collect::CollectorSessionOptions());
   session::TrafficTrace trace(platform, session);
   QObject::connect(&trace, &session::TrafficTrace::Failed, &app,
                    [&log](const QString& why) { log.Error(why); });

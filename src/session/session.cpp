@@ -1,337 +1,321 @@
-// The session's connection, polling, pacing of frames and arrivals, and the hourly switch.
+// The session's face: its parts wired together, the link's life from the connection attempt to
+// the end of the session.
 #include "session/session.h"
 
-#include <algorithm>
-#include <utility>
-
-#include "link/frame.h"
-#include "logging/log_files.h"
 #include "logging/record_log.h"
 #include "platform/platform.h"
-#include "platform/socket.h"
 #include "platform/timer.h"
+#include "session/log_roll.h"
+#include "session/pacer.h"
+#include "session/record_step.h"
+#include "session/running.h"
 
 namespace vorlan::session {
 
-Session::Session(Platform& platform, QString logsFolder, std::chrono::milliseconds pace)
+Session::Session(Platform& platform, QString logsFolder, Options options)
     : m_platform(platform),
-      m_logsFolder(std::move(logsFolder)),
-      m_pace(pace),
-      m_socket(platform.CreateSocket()),
-      m_heartBeatTimer(platform.CreateTimer()),
-      m_timerDnld(platform.CreateTimer()),
-      m_timerLog(platform.CreateTimer()),
-      m_answerTimer(platform.CreateTimer()),
-      m_restTimer(platform.CreateTimer()),
-      m_rxTimer(platform.CreateTimer()),
-      m_switchTimer(platform.CreateTimer()),
-      m_log(std::make_unique<logging::RecordLog>()) {
-  m_heartBeatTimer->SetInterval(int(kHeartbeatInterval.count()));
-  m_timerDnld->SetInterval(int(kDownloadDesignInterval.count()));
-  m_timerLog->SetInterval(int(kLogTick.count()));
-  m_answerTimer->SetInterval(int(kDataRequestTimeout.count()));
-  m_rxTimer->SetInterval(int(m_pace.count()));
-  m_switchTimer->SetInterval(int(kSwitchStopWait.count()));
-  m_socket->SetRemotePort(kPbxPort);
-
-  connect(m_heartBeatTimer.get(), &Timer::Tick, this, &Session::HeartBeatTimer_Timer);
-  connect(m_timerDnld.get(), &Timer::Tick, this, &Session::TimerDnld_Timer);
-  connect(m_timerLog.get(), &Timer::Tick, this, &Session::TimerLog_Timer);
-  connect(m_answerTimer.get(), &Timer::Tick, this, &Session::AnswerTimer_Timer);
-  connect(m_restTimer.get(), &Timer::Tick, this, &Session::RestTimer_Timer);
-  connect(m_rxTimer.get(), &Timer::Tick, this, &Session::RxTimer_Timer);
-  connect(m_switchTimer.get(), &Timer::Tick, this, &Session::SwitchTimer_Timer);
-  connect(m_socket.get(), &Socket::DataArrivalEvent, this, &Session::Socket_DataArrival);
-  connect(m_socket.get(), &Socket::ConnectEvent, this, &Session::Socket_Connect);
-  connect(m_socket.get(), &Socket::CloseEvent, this, &Session::Socket_Close);
-  connect(m_socket.get(), &Socket::ErrorEvent, this, &Session::Socket_Error);
+      m_options(options),
+      m_connection(std::make_unique<Connection>(platform, m_handlers)),
+      m_pacer(std::make_unique<Pacer>(platform, *m_connection, m_handlers)),
+      m_poller(std::make_unique<Poller>(platform, *m_connection, *m_pacer, m_handlers)),
+      m_roll(std::make_unique<LogRoll>(platform, std::move(logsFolder), *m_connection, *m_poller,
+                                       m_handlers)),
+      m_step(std::make_unique<RecordStep>(platform, *m_connection, *m_pacer, *m_poller, *m_roll,
+                                          m_handlers)),
+      m_endStepTimer(platform.CreateTimer()),
+      m_endDeadline(platform.CreateTimer()) {
+  m_connection->SetLimits(options.limits);
+  m_pacer->SetPace(options.pace);
+  m_poller->SetRecordStep(*m_step);
+  m_poller->SetNextRequestAtOnce(options.pace.count() <= 0);
+  m_poller->SetBusy([this] { return Busy(); });
+  m_roll->SetBusy([this] { return Busy(); });
+  m_roll->SetRemoveEmpty(options.removeEmptyLogs);
+  Forward();
 }
 
 Session::~Session() {
-  m_hold.reset();
-  m_outgoing.clear();
+  // The hold on the socket's arrivals goes before the socket, the paced frames before the pacer.
+  m_connection->HoldArrivals(false);
 }
 
-bool Session::Linked() const { return m_socket->State() == Socket::sckConnected; }
+void Session::Forward() {
+  Pacer* pacer = m_pacer.get();
+  connect(pacer, &Pacer::TxPacing, this, &Session::TxPacing);
+  connect(pacer, &Pacer::RxPacing, this, &Session::RxPacing);
+  connect(pacer, &Pacer::FrameSent, this, &Session::FrameSent);
+  connect(pacer, &Pacer::ArrivalDue, m_step.get(), &RecordStep::Read);
+  connect(pacer, &Pacer::ArrivalDropped, this, [this] {
+    UpdateHold();
+    m_roll->LookWhenIdle();
+  });
+  connect(pacer, &Pacer::FrameDone, m_roll.get(), &LogRoll::LookWhenIdle);
+
+  Poller* poller = m_poller.get();
+  connect(poller, &Poller::DownloadChanged, this, &Session::DownloadChanged);
+  connect(poller, &Poller::PollDue, this, &Session::PollDue);
+  connect(poller, &Poller::StopStarted, this, &Session::StopStarted);
+  connect(poller, &Poller::RequestRepeated, this, &Session::RequestRepeated);
+  connect(poller, &Poller::StopCompleted, this, [this] {
+    emit StopCompleted();
+    m_roll->StopConfirmed();
+    if (m_end == EndStep::Stop) EndGoOn();
+  });
+
+  RecordStep* step = m_step.get();
+  connect(step, &RecordStep::FrameReceived, this, &Session::FrameReceived);
+  connect(step, &RecordStep::ArrivalRead, this, &Session::Arrived);
+  connect(step, &RecordStep::StatusReply, this, &Session::StatusReply);
+  connect(step, &RecordStep::DataReplyStarted, this, &Session::DataReplyStarted);
+  connect(step, &RecordStep::UnrecognisedReply, this, &Session::UnrecognisedReply);
+  connect(step, &RecordStep::ForeignDeviceId, this, &Session::ForeignDeviceId);
+  connect(step, &RecordStep::RecordTaken, this, &Session::RecordTaken);
+  connect(step, &RecordStep::RecordLogged, this, &Session::RecordLogged);
+  connect(step, &RecordStep::RecordGivenUp, this, &Session::RecordGivenUp);
+  connect(step, &RecordStep::RecordsAlreadyLogged, this, &Session::RecordsAlreadyLogged);
+  connect(step, &RecordStep::Acknowledged, this, &Session::Acknowledged);
+  connect(step, &RecordStep::LogWriteFailed, this, &Session::LogWriteFailed);
+  connect(step, &RecordStep::StepEnded, this, [this] {
+    UpdateHold();
+    m_roll->LookWhenIdle();
+  });
+
+  LogRoll* roll = m_roll.get();
+  connect(roll, &LogRoll::LogFileOpened, this, &Session::LogFileOpened);
+  connect(roll, &LogRoll::LogFileFailed, this, &Session::LogFileFailed);
+  connect(roll, &LogRoll::LogSwitching, this, &Session::LogSwitching);
+  connect(roll, &LogRoll::LogFileRemoved, this, &Session::LogFileRemoved);
+  connect(roll, &LogRoll::Notice, this, &Session::LogNotice);
+
+  Connection* link = m_connection.get();
+  connect(link, &Connection::Up, this, &Session::Up);
+  connect(link, &Connection::Arrival, this, &Session::Arrival);
+  connect(link, &Connection::LimitPassed, this, &Session::ConnectionLimit);
+  connect(link, &Connection::PeerClosed, this, [this] {
+    const Running running(m_handlers);
+    const bool up = m_link == Link::Linked || m_link == Link::Closing;
+    EndLink(up                          ? Unlink::PeerClosed
+           : m_connection->Accepted() ? Unlink::ClosedOnAccept
+                                      : Unlink::ClosedBeforeAccept,
+           true);
+  });
+  connect(link, &Connection::Failed, this, [this](int number, const QString& description) {
+    const Running running(m_handlers);
+    emit SocketFailed(number, description);
+    EndLink(Unlink::Failed, false);
+  });
+}
+
+void Session::SetDeviceId(const QString& id) {
+  m_deviceId = id.toLatin1();
+  m_poller->SetDeviceId(m_deviceId);
+  m_step->SetDeviceId(m_deviceId);
+}
+
+void Session::SetMaxTime(const QString& seconds) { m_step->SetMaxTime(seconds); }
+
+Session::Download Session::DownloadState() const { return m_poller->DownloadState(); }
+bool Session::StopDone() const { return m_poller->StopDone(); }
+qint32 Session::RecordCount() const { return m_step->RecordCount(); }
+logging::RecordLog& Session::Log() { return m_roll->Log(); }
+const logging::RecordLog& Session::Log() const { return m_roll->Log(); }
 
 bool Session::Busy() const {
-  return m_arrivalPaced || m_stepOpen || !m_outgoing.empty() || m_socket->HandlerRunning();
+  return m_pacer->ArrivalWaiting() || m_step->Open() || m_pacer->FramesWaiting() ||
+         m_connection->HandlerRunning();
+}
+
+void Session::UpdateHold() {
+  m_connection->HoldArrivals(m_pacer->ArrivalWaiting() || m_step->Open());
+}
+
+void Session::NewConnection() {
+  m_poller->NewConnection();
+  m_step->NewConnection();
+  UpdateHold();
 }
 
 void Session::Reset() {
-  const Handler running(*this);
-  m_timerLog->SetEnabled(false);
-  m_lastFlag = false;
+  const Running running(m_handlers);
+  m_roll->StopTicking();
 }
 
-void Session::SetDownload(Download download) {
-  if (m_download == download) return;
-  m_download = download;
-  emit DownloadChanged();
-}
-
-// ---- Frames out, each after its pace ----
-
-void Session::Send(const QByteArray& frame) {
-  const Handler running(*this);
-  m_lastFrame = frame;
-  Queue(frame, {}, {});
-}
-
-void Session::Queue(QByteArray frame, std::function<bool()> mayWrite, std::function<void()> then) {
-  auto out = std::make_unique<Outgoing>();
-  out->frame = std::move(frame);
-  out->connection = m_connection;
-  out->mayWrite = std::move(mayWrite);
-  out->then = std::move(then);
-  if (m_pace.count() <= 0) {
-    Write(*out);
-    return;
-  }
-  out->pace = m_platform.CreateTimer();
-  out->pace->SetInterval(int(m_pace.count()));
-  Outgoing* raw = out.get();
-  connect(out->pace.get(), &Timer::Tick, this, [this, raw] { TxTimer_Timer(raw); });
-  out->pace->SetEnabled(true);
-  const bool first = m_outgoing.empty();
-  m_outgoing.push_back(std::move(out));
-  if (first) emit TxPacing(true);
-}
-
-void Session::TxTimer_Timer(Outgoing* out) {
-  const Handler running(*this);
-  const auto it = std::ranges::find_if(m_outgoing, [out](const auto& o) { return o.get() == out; });
-  if (it == m_outgoing.end()) return;
-  std::unique_ptr<Outgoing> taken = std::move(*it);
-  m_outgoing.erase(it);
-  taken->pace->SetEnabled(false);
-  if (m_outgoing.empty()) emit TxPacing(false);
-  Write(*taken);
-  // The timer that ticked goes once its tick has returned.
-  taken->pace.release()->deleteLater();
-  StartSwitchWhenIdle();
-}
-
-void Session::Write(Outgoing& out) {
-  // A frame built for a connection that ended meanwhile is not for the next one.
-  if (out.connection != m_connection) return;
-  if (out.mayWrite && !out.mayWrite()) return;
-  // A send that fails (the link went down) shows through the socket's own events.
-  m_socket->SendData(out.frame);
-  emit FrameSent(out.frame);
-  if (out.then) out.then();
-}
-
-// ---- The connection ----
+// ---- The link ----
 
 bool Session::Connect() {
-  const Handler running(*this);
-  QString failure;
-  m_logWanted = logging::LogFilePath(m_logsFolder, m_platform.Now());
-  if (!logging::OpenRecordLog(m_logsFolder, m_platform.Now(), *m_log, &failure,
-                              logging::MissingFolder::Create)) {
-    emit LogFileFailed(failure);
-    return false;
-  }
-  emit LogFileOpened(m_log->Path());
-  if (m_socket->State() == Socket::sckClosed) {
-    m_socket->SetRemoteHost(m_host);
-    m_socket->SetRemotePort(kPbxPort);
-    ResetReceivePath();
+  const Running running(m_handlers);
+  if (!m_roll->Open(logging::MissingFolder::Create)) return false;
+  if (m_connection->Closed()) {
+    NewConnection();
     m_link = Link::Connecting;
-    m_socket->Connect();
+    m_connection->Open(m_host);
   }
-  if (!m_switchHeld) m_timerLog->SetEnabled(true);
+  m_roll->StartTicking();
   emit Connecting();
   return true;
 }
 
-void Session::Socket_Connect() {
-  const Handler running(*this);
-  // A peer that accepts and at once closes or fails: its Close or Error event follows.
-  if (m_socket->State() != Socket::sckConnected) return;
-  m_heartBeatTimer->SetEnabled(true);
+void Session::Up() {
+  const Running running(m_handlers);
+  m_poller->Linked();
   m_link = Link::Linked;
-  m_download = Download::Idle;
   emit Connected();
 }
 
-void Session::Close() { Socket_Close(); }
-
-void Session::Socket_Close() {
-  const Handler running(*this);
-  const bool peer = sender() == m_socket.get();
-  ResetReceivePath();
-  m_socket->Close();
-  m_log->Close();
-  m_heartBeatTimer->SetEnabled(false);
-  m_link = Link::Closed;
-  m_download = Download::Idle;
-  emit Unlinked(peer ? Unlink::PeerClosed : Unlink::ClosedHere);
-}
-
-void Session::Socket_Error(int number, const QString& description) {
-  const Handler running(*this);
-  emit SocketFailed(number, description);
-  ResetReceivePath();
-  m_socket->Close();
-  m_heartBeatTimer->SetEnabled(false);
-  m_link = Link::Closed;
-  m_download = Download::Idle;
-  emit Unlinked(Unlink::Failed);
-}
-
 void Session::Disconnect() {
-  const Handler running(*this);
-  m_heartBeatTimer->SetEnabled(false);
-  if (m_socket->State() == Socket::sckConnected) {
+  const Running running(m_handlers);
+  m_poller->HeartbeatOff();
+  if (m_connection->Linked()) {
     m_link = Link::Closing;
-    const QByteArray request = frame::DisconnectRequest(m_deviceId);
-    m_lastFrame = request;
-    Queue(request, {}, [this] { emit Closing(); });
-  } else {
-    m_link = Link::Closed;
-    m_download = Download::Idle;
-    emit Unlinked(Unlink::NotConnected);
+    m_pacer->Send(frame::DisconnectRequest(m_deviceId), {}, [this] {
+      m_connection->Closing();
+      emit Closing();
+    });
+    return;
+  }
+  m_link = Link::Closed;
+  m_poller->Unlinked();
+  emit Unlinked(Unlink::NotConnected);
+  if (m_end == EndStep::Close) EndGoOn();
+}
+
+void Session::Close() {
+  const Running running(m_handlers);
+  EndLink(Unlink::ClosedHere, true);
+}
+
+void Session::EndLink(Unlink why, bool closeLog) {
+  NewConnection();
+  m_connection->Drop();
+  UpdateHold();
+  if (closeLog) m_roll->Close();
+  m_poller->Unlinked();
+  m_link = Link::Closed;
+  emit Unlinked(why);
+  m_roll->RemoveEmpty();
+  if (m_end == EndStep::Stop || m_end == EndStep::Close) EndGoOn();
+}
+
+void Session::ConnectionLimit(Connection::Limit limit) {
+  const Running running(m_handlers);
+  switch (limit) {
+    case Connection::Limit::Connect:
+      emit LimitPassed(Limit::Connect, m_options.limits.connect);
+      EndLink(Unlink::TimedOut, false);
+      break;
+    case Connection::Limit::Silence:
+      emit LimitPassed(Limit::Silence, m_options.limits.silence);
+      if (m_poller->DownloadState() == Download::Running) m_poller->StopDownload();
+      Disconnect();
+      break;
+    case Connection::Limit::Close:
+      emit LimitPassed(Limit::Close, m_options.limits.close);
+      EndLink(Unlink::ClosedHere, true);
+      break;
   }
 }
 
-void Session::CloseLog() { m_log->Close(); }
+void Session::Arrival(bool closed) {
+  const Running running(m_handlers);
+  if (closed) {
+    m_poller->ClosingSteps();
+    return;
+  }
+  std::vector<qsizetype> pieces;
+  QByteArray text = m_connection->Read(&pieces);
+  m_step->Arrived(m_poller->ReadAfter());
+  // Read once its pace is over; the next arrival waits for this one to be done.
+  if (m_pacer->Paced()) m_connection->HoldArrivals(true);
+  m_pacer->HoldArrival(std::move(text), std::move(pieces));
+}
 
 // ---- Polling ----
 
-void Session::HeartBeatTimer_Timer() {
-  const Handler running(*this);
-  if (m_socket->State() != Socket::sckConnected) return;
-  emit PollDue(Poll::Status);
-  const QByteArray request = frame::StatusMonitorRequest(m_deviceId);
-  m_lastFrame = request;
-  Queue(request, {}, {});
-}
-
-void Session::TimerDnld_Timer() {
-  const Handler running(*this);
-  m_timerDnld->SetEnabled(false);
-  if (m_socket->State() != Socket::sckConnected) return;
-  emit PollDue(Poll::Data);
-  // One request, one answer: the answer to the request in flight arms the next one (a Stop and
-  // DownLoad before it came leave it in flight), and none goes between a data reply and its
-  // acknowledgement.
-  if (m_requestOutstanding) return;
-  if (ReplyOpen()) {
-    m_requestDeferred = true;
-    return;
-  }
-  const QByteArray request = frame::DataRequest(m_deviceId);
-  m_lastFrame = request;
-  Queue(
-      request,
-      [this] {
-        // Looked at again when it is due to go.
-        if (m_socket->State() != Socket::sckConnected || m_requestOutstanding) return false;
-        if (!ReplyOpen()) return true;
-        m_requestDeferred = true;
-        return false;
-      },
-      [this] {
-        // In flight from the moment it is written: nothing read before can be its answer, nor
-        // what came in before and still waits in the socket behind an arrival being paced.
-        m_requestOutstanding = true;
-        ++m_requestsSent;
-        m_unreadAtRequest = m_socket->Unread() > 0;
-        StartDeadline();
-      });
-}
-
 void Session::StartDownload() {
-  const Handler running(*this);
-  m_requestDeferred = false;
-  m_stopRequested = false;
-  m_stopDone = false;
-  m_heartBeatTimer->SetEnabled(false);
-  m_timerDnld->SetInterval(int(kFirstDataRequest.count()));
-  m_timerDnld->SetEnabled(true);
-  SetDownload(Download::Running);
+  const Running running(m_handlers);
+  m_poller->StartDownload();
 }
 
 void Session::StopDownload() {
-  const Handler running(*this);
-  m_requestDeferred = false;
-  m_stopRequested = true;
-  m_heartBeatTimer->SetInterval(int(kHeartbeatAfterStop.count()));
-  m_timerDnld->SetEnabled(false);
-  m_heartBeatTimer->SetEnabled(true);
-  if (m_download == Download::Running) SetDownload(Download::Stopping);
-  emit StopStarted();
+  const Running running(m_handlers);
+  m_poller->StopDownload();
 }
 
-// ---- The hourly switch ----
+void Session::RequestData() { m_poller->RequestData(); }
 
-void Session::HoldLogSwitch(bool hold) {
-  const Handler running(*this);
-  m_switchHeld = hold;
-  m_timerLog->SetEnabled(!hold && m_log->IsOpen());
+void Session::Send(const QByteArray& frame) {
+  const Running running(m_handlers);
+  m_pacer->Send(frame);
 }
 
-void Session::TimerLog_Timer() {
-  const Handler running(*this);
-  if (logging::IsSwitchDue(m_logsFolder, m_platform.Now())) m_switchPending = true;
-  StartSwitchWhenIdle();
-}
+// ---- The end of the session ----
 
-void Session::StartSwitchWhenIdle() {
-  // Not inside a step of the record path: the confirming reply would queue behind the arrival
-  // being read, or be taken for the answer to a request not yet written. Due, it starts as soon
-  // as the step under way has ended: each step's end looks again once its handler has returned.
-  if (!m_switchPending || m_switchLookPosted) return;
-  m_switchLookPosted = true;
-  m_platform.Post(this, [this] {
-    const Handler running(*this);
-    m_switchLookPosted = false;
-    if (!m_switchPending || Busy() || m_switchHeld) return;
-    m_switchPending = false;
-    StartSwitch();
-  });
-}
-
-void Session::StartSwitch() {
-  m_timerLog->SetEnabled(false);  // no tick while a switch is under way
-  m_switchLinked = m_socket->State() == Socket::sckConnected;
-  m_switchConnection = m_connection;
-  if (!m_switchLinked) {
-    FinishSwitch();
+void Session::End(bool stopDownload, std::chrono::milliseconds deadline) {
+  const Running running(m_handlers);
+  if (m_end != EndStep::None) return;
+  // No hourly switch from now on: it would start the download again.
+  m_roll->Hold(true);
+  if (deadline.count() > 0) {
+    m_endDeadline->SetInterval(int(deadline.count()));
+    connect(m_endDeadline.get(), &Timer::Tick, this, [this, deadline] {
+      const Running running(m_handlers);
+      m_endDeadline->SetEnabled(false);
+      emit LimitPassed(Limit::End, deadline);
+      EndFinish();
+    });
+    m_endDeadline->SetEnabled(true);
+  }
+  if (stopDownload && m_connection->Linked() && DownloadState() != Download::Idle) {
+    // The reply to the request in flight is still logged and acknowledged.
+    m_end = EndStep::Stop;
+    if (DownloadState() == Download::Running) m_poller->StopDownload();
+    m_endStepTimer->SetInterval(int(kStopLimit.count()));
+    connect(m_endStepTimer.get(), &Timer::Tick, this, [this] {
+      const Running running(m_handlers);
+      m_endStepTimer->SetEnabled(false);
+      emit LimitPassed(Limit::Stop, kStopLimit);
+      EndGoOn(true);
+    });
+    m_endStepTimer->SetEnabled(true);
     return;
   }
-  // Records that arrive until the stop is confirmed still go to the old file. An exchange that
-  // never answers must not hold the switch for ever.
-  m_switching = true;
-  StopDownload();
-  m_switchTimer->SetEnabled(true);
-}
-
-void Session::SwitchTimer_Timer() {
-  const Handler running(*this);
-  FinishSwitch();
-}
-
-void Session::FinishSwitch() {
-  m_switching = false;
-  m_switchTimer->SetEnabled(false);
-  m_log->Close();
-  emit LogSwitching();
-  QString failure;
-  m_logWanted = logging::LogFilePath(m_logsFolder, m_platform.Now());
-  if (!logging::OpenRecordLog(m_logsFolder, m_platform.Now(), *m_log, &failure,
-                              logging::MissingFolder::Remake)) {
-    // A reply still on its way is given up unacknowledged when it comes (no file takes it).
-    emit LogFileFailed(failure);
-    return;  // the timer stays off until Connect
+  m_end = EndStep::Close;
+  // A session that was never linked has nothing to say to the exchange; the window's unload
+  // runs its Disconnect command in any state.
+  if (!stopDownload || m_connection->Linked()) {
+    Disconnect();
+  } else {
+    EndFinish();
   }
-  emit LogFileOpened(m_log->Path());
-  // Without a link there is no download to restart; the next Connect polls afresh. The link
-  // may have gone while the switch waited.
-  if (m_switchLinked && m_switchConnection == m_connection && !m_switchHeld) StartDownload();
-  if (!m_switchHeld) m_timerLog->SetEnabled(true);
+}
+
+void Session::EndGoOn(bool stopOver) {
+  if (m_end == EndStep::Stop) {
+    const bool confirmed =
+        StopDone() || !m_connection->Linked() || DownloadState() == Download::Idle;
+    if (!confirmed && !stopOver) return;
+    m_endStepTimer->SetEnabled(false);
+    m_end = EndStep::Close;
+    if (m_connection->Linked()) {
+      Disconnect();
+      return;
+    }
+  }
+  if (m_end == EndStep::Close && (m_link == Link::Closed || m_connection->Closed())) EndFinish();
+}
+
+void Session::EndFinish() {
+  if (m_end == EndStep::Done) return;
+  m_end = EndStep::Done;
+  m_endStepTimer->SetEnabled(false);
+  m_endDeadline->SetEnabled(false);
+  if (!m_connection->Closed()) {
+    EndLink(Unlink::ClosedHere, true);
+  } else {
+    m_roll->Close();
+  }
+  m_roll->RemoveEmpty();
+  emit Ended();
 }
 
 }  // namespace vorlan::session

@@ -43,4 +43,18 @@ inline constexpr std::chrono::milliseconds kLookAgain = 10ms;
 // How long the hourly switch waits for the exchange to confirm the stop of the download.
 inline constexpr std::chrono::milliseconds kSwitchStopWait = 10000ms;
 
+// The limits a session without a person watching it keeps (the window leaves them off: the
+// operator sees the link and acts). A connection attempt that takes this long is given up.
+inline constexpr std::chrono::milliseconds kConnectLimit = 30000ms;
+// A linked exchange answers the heartbeat every few seconds; one silent this long is gone.
+inline constexpr std::chrono::milliseconds kSilenceLimit = 60000ms;
+// How long the exchange has to close the connection after the disconnect request.
+inline constexpr std::chrono::milliseconds kCloseLimit = 5000ms;
+// How long the end of a session waits for the exchange to confirm the stop of the download.
+inline constexpr std::chrono::milliseconds kStopLimit = 10000ms;
+// From the end of a collector's session asked to the end, whatever the exchange does: past it
+// the connection is closed from our side (the exchange keeps the records of a reply we did not
+// acknowledge). The service's TimeoutStopSec lies above it.
+inline constexpr std::chrono::milliseconds kEndDeadline = 12000ms;
+
 }  // namespace vorlan

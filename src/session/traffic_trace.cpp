@@ -71,12 +71,11 @@ TrafficTrace::TrafficTrace(Platform& platform, Session& session)
              .arg(QLatin1Char(id))
              .arg(QString::fromLatin1(m_session.DeviceId())));
   });
-  connect(&s, &Session::RecordJudged, this,
-          [this](const QByteArray& record, bool bad, const QString&) {
-            if (!m_enabled) return;
-            Note(QStringLiteral("record%1 %2")
-                     .arg(bad ? QStringLiteral(" <BAD>") : QString(), RecordText(record)));
-          });
+  connect(&s, &Session::RecordTaken, this, [this](const QByteArray& record, bool bad) {
+    if (!m_enabled) return;
+    Note(QStringLiteral("record%1 %2")
+             .arg(bad ? QStringLiteral(" <BAD>") : QString(), RecordText(record)));
+  });
   connect(&s, &Session::RecordGivenUp, this, [this](const QByteArray&, qint64 size) {
     Note(QStringLiteral("given up unacknowledged: %1 bytes of an unfinished reply").arg(size));
   });

@@ -59,6 +59,13 @@ TEST_F(AlarmTest, FormattedOutputShowsTheLastRecordOnlyWhenVisible) {
   EXPECT_EQ(lines[5], "Data-Type: 6 ---> ");
   EXPECT_TRUE(lines[9].endsWith(" --> (00:05:12)")) << lines[9].toStdString();
   EXPECT_FALSE(m_form.BadRecord());
+  // Shown once logged: a reply cut inside its second record and given up at its deadline was
+  // never on disk, and its whole first record is not shown either.
+  m_form.Text2().SetText({});
+  Peer().PeerSend(QByteArray("\x16" "2000010" "1") + 'D' + Record("20010115123001") + "\x02" "HALF");
+  m_platform.RunFor(kDataRequestTimeout + 1s);
+  EXPECT_EQ(m_form.Text2().Text(), "");
+  EXPECT_EQ(m_form.RecordCount(), 2);
 }
 
 // One verdict per record, whoever shows it: the live mark in the log and the RAW Data view

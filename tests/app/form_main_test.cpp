@@ -226,12 +226,13 @@ TEST_F(WindowHandlersTest, ClosingAViewStoresItUnchecksItAndDiscardsItsText) {
 
 TEST_F(WindowHandlersTest, ClearEmptiesTheRawViewButKeepsTheCount) {
   m_form.Form_Load();
-  m_form.RecordCount = 7;
+  const QString counted = m_form.StatusBar.Panel(3);
   AppendToTerminal(m_form.txtout(), "abc\r\n");
   m_form.CmdCls_Click();
   EXPECT_EQ(m_form.txtout().Text(), "");
   EXPECT_EQ(m_form.txtout().SelStart(), 0);
-  EXPECT_EQ(m_form.RecordCount, 7);
+  EXPECT_EQ(m_form.StatusBar.Panel(3), counted);
+  EXPECT_EQ(m_form.RecordCount(), 0);
 }
 
 TEST_F(WindowHandlersTest, MaxTimeKeepsOnlyWhatMainKeyboardDigitsLeave) {

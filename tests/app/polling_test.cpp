@@ -75,7 +75,7 @@ TEST_F(PollingTest, DownloadSendsOneDataRequestPerReply) {
   EXPECT_EQ(m_exchange.Acks(), 2);
   EXPECT_EQ(m_form.StatusBar.Panel(1), "  PBX Data Request...  ");
   EXPECT_EQ(m_form.StatusBar.Panel(2), "PBX Buffer Empty...");
-  EXPECT_EQ(m_form.RecordCount, 2);
+  EXPECT_EQ(m_form.RecordCount(), 2);
 }
 
 TEST_F(PollingTest, StopWithARequestOutstandingIsConfirmedByItsReply) {
@@ -90,7 +90,7 @@ TEST_F(PollingTest, StopWithARequestOutstandingIsConfirmedByItsReply) {
   EXPECT_FALSE(m_form.CmdStop.Enabled());
   m_platform.RunFor(600ms);
   EXPECT_TRUE(m_form.StopDone());
-  EXPECT_EQ(m_form.RecordCount, 1);
+  EXPECT_EQ(m_form.RecordCount(), 1);
   EXPECT_EQ(m_exchange.Acks(), 1);
   EXPECT_EQ(m_exchange.DataRequests(), 1) << "no request after the stop";
   EXPECT_TRUE(m_form.CmdDisconnect.Enabled());

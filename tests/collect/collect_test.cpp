@@ -127,7 +127,7 @@ TEST(Collector, LeavesTheHourlySwitchToTheWindowsHandlers) {
   options.host = "127.0.0.1";
   options.logsFolder = dir.filePath("logs");
   ASSERT_TRUE(QDir().mkpath(options.logsFolder));
-  session::Session session(platform, options.logsFolder, std::chrono::milliseconds(0));
+  session::Session session(platform, options.logsFolder, CollectorSessionOptions());
   Collector running(session, platform, log, options, [] { return 0.5; });
   FakeExchange exchange(virtualTime, *virtualTime.SocketAt(0), "0");
   // No lamps in the collector: the second answer comes during the switch's wait for the stop.
@@ -189,7 +189,7 @@ TEST(Collector, StopsInTimeSaysWhatHappenedAndLeavesNoEmptyLogFile) {
     options.host = "127.0.0.1";
     options.logsFolder = dir.filePath("logs");
     ASSERT_TRUE(QDir().mkpath(options.logsFolder));
-    session::Session session(platform, options.logsFolder, std::chrono::milliseconds(0));
+    session::Session session(platform, options.logsFolder, CollectorSessionOptions());
     Collector running(session, platform, log, options, [] { return 0.5; });
     VirtualSocket& peer = *virtualTime.SocketAt(0);
     FakeExchange exchange(virtualTime, peer, "0");

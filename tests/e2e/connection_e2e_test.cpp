@@ -47,7 +47,7 @@ TEST_F(ConnectionEndToEnd, ConnectThenDisconnectHandshake) {
       [&] { return m_form.StatusBar.Panel(1) == "  Connected to PBX...  "; }, 5s));
   EXPECT_TRUE(m_form.LinkLamp.On());
 
-  m_form.HeartBeatTimer().SetEnabled(false);  // only the disconnect request on the wire
+  // The Disconnect command turns the heartbeat off: only the disconnect request on the wire.
   m_form.CmdDisconnect_Click();
   ASSERT_TRUE(m_platform.WaitUntil([&] { return received.size() >= 11; }, 5s));
   EXPECT_EQ(Hex(received), "16 36 30 30 30 30 33 30 31 06 FD");
@@ -71,7 +71,7 @@ TEST_F(ConnectionEndToEnd, RefusedConnectionShowsTheIpErrorBox) {
   EXPECT_EQ(m_dialogs.boxes[0].text, "Connection rejected...\r\nNumber 10061");
   EXPECT_TRUE(m_form.CmdConnect.Enabled());
   EXPECT_EQ(m_form.StatusBar.Panel(1), "  PBX Disconnected!  ");
-  EXPECT_EQ(m_form.socket().State(), Socket::sckClosed);
+  EXPECT_EQ(m_form.Session().LinkState(), session::Session::Link::Closed);
 }
 
 }  // namespace

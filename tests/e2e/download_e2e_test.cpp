@@ -42,7 +42,7 @@ class DownloadEndToEnd : public ::testing::Test {
     return m_platform.WaitUntil(
         [&] {
           return m_form.StatusBar.Panel(2) == text::kBufferEmpty ||
-                 m_form.socket().State() != Socket::sckConnected;
+                 m_form.Session().LinkState() == session::Session::Link::Closed;
         },
         120s);
   }
@@ -53,8 +53,9 @@ class DownloadEndToEnd : public ::testing::Test {
     for (int round = 0; round < rounds && m_form.StatusBar.Panel(2) != text::kBufferEmpty;
          ++round) {
       Download(address);
-      m_platform.WaitUntil([&] { return m_form.socket().State() == Socket::sckClosed; }, 1s);
-      if (m_form.socket().State() == Socket::sckConnected) break;
+      m_platform.WaitUntil(
+          [&] { return m_form.Session().LinkState() == session::Session::Link::Closed; }, 1s);
+      if (m_form.Session().LinkState() != session::Session::Link::Closed) break;
     }
   }
 

@@ -119,7 +119,7 @@ TEST(TraceEndToEnd, TraceAndDissectorAgreeWithTheSimulator) {
   ASSERT_TRUE(
       platform.WaitUntil([&] { return form.StatusBar.Panel(2) == text::kBufferEmpty; }, 120s));
   form.CmdDisconnect_Click();  // every frame is read once the exchange has closed
-  ASSERT_TRUE(platform.WaitUntil([&] { return form.socket().State() == Socket::sckClosed; }, 10s));
+  ASSERT_TRUE(platform.WaitUntil([&] { return form.Session().LinkState() == session::Session::Link::Closed; }, 10s));
   platform.WaitUntil([] { return false; }, 500ms);
   dumpcap.terminate();
   ASSERT_TRUE(dumpcap.waitForFinished(10000));

@@ -1,8 +1,9 @@
-// The whole receive path in virtual time, with the fuzzer as the exchange. Each operation of
-// the input is one byte and its arguments: send an arrival, let time pass, close the link and
-// connect again, press Stop or DownLoad. Whatever is sent, the tool keeps at most one data
-// request in flight, sends none between a data reply and its acknowledgement, acknowledges no
-// more data replies than were begun, and holds bounded text.
+// The session in virtual time, with the fuzzer as the exchange. The input's first byte chooses
+// the window's pace (the lamps) or none (the collector's); each operation after it is one byte
+// and its arguments: send an arrival, let time pass, close the link and connect again, Stop or
+// DownLoad. Whatever is sent, the session keeps at most one data request in flight, sends none
+// between a data reply and its acknowledgement, acknowledges no more data replies than were
+// begun, and holds bounded text.
 #include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryDir>
@@ -11,23 +12,15 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/dialogs.h"
-#include "app/form_main.h"
-#include "platform/settings_store.h"
-#include "app/texts.h"
-#include "support/virtual_platform.h"
 #include "link/frame.h"
+#include "session/record_step.h"
+#include "session/session.h"
+#include "support/virtual_platform.h"
 
 using namespace vorlan;
 using namespace std::chrono_literals;
 
 namespace {
-
-class SilentDialogs : public Dialogs {
- public:
-  void MessageBox(const QString&, Icon, const QString&) override {}
-  QString OpenFile(const OpenFileRequest&) override { return {}; }
-};
 
 [[noreturn]] void Fail(const char* what, long long detail) {
   std::fprintf(stderr, "receive path: %s (%lld)\n", what, detail);
@@ -58,80 +51,65 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static QTemporaryDir dir(QDir::tempPath() + "/vorlan-fuzz-XXXXXX");
 
   QDir(dir.path()).mkpath("logs");
+  Reader in{data, size};
   VirtualPlatform platform(QDateTime(QDate(2026, 3, 5), QTime(14, 37, 20)));
-  SettingsStore settings(dir.filePath("VORLAN.ini"));
-  SilentDialogs dialogs;
-  FormMain form({platform, settings, dialogs, dir.path()});
-  platform.ForbidPumpWhile([&] { return form.Session().InHandler(); });
-  form.Form_Load();
-  form.cbDeviceID.SetText("1");
-  form.txtHost.SetText("127.0.0.1");
+  const std::chrono::milliseconds pace = (in.Byte() & 1) != 0 ? kLampFlash : 0ms;
+  session::Session session(platform, dir.filePath("logs"), session::Session::Options{pace, {}, false});
+  platform.ForbidPumpWhile([&] { return session.InHandler(); });
+  session.SetDeviceId("1");
+  session.SetHost("127.0.0.1");
+  const auto linked = [&] { return session.LinkState() == session::Session::Link::Linked; };
+  const auto running = [&] {
+    return session.DownloadState() == session::Session::Download::Running;
+  };
 
   const QByteArray dataRequest = frame::DataRequest("1");
   const QByteArray ackStart = QByteArray("\x16" "4000040" "1");
   VirtualSocket* peerSocket = nullptr;  // one socket, connected again after each close
   qsizetype sentBase = 0;                // where this connection's traffic starts
   QByteArray peerStream;   // what the exchange sent on this connection
-  qsizetype requestsSeen = 0;
+  bool requestWritten = false;  // on this connection
   std::chrono::milliseconds lastRequestWritten{};
-  std::chrono::milliseconds previousRequestWritten{};
   bool arrivalSinceRequest = true;
 
   auto connectAgain = [&] {
-    form.CmdConnect_Click();
+    session.Connect();
     peerSocket = platform.SocketAt(0);
     sentBase = peerSocket->Sent().size();
     peerSocket->PeerAccept();
     platform.RunFor(1ms);
-    if (form.CmdDnld.Enabled()) form.CmdDnld_Click();
+    if (linked() && !running()) session.StartDownload();
     peerStream.clear();
-    requestsSeen = 0;
+    requestWritten = false;
     arrivalSinceRequest = true;
   };
   connectAgain();
-  // Checked at every write, nested ones included.
+  // Checked at every write, nested ones included: with no pace, an answer and the next request
+  // come within one step of the clock.
   QObject::connect(peerSocket, &VirtualSocket::Sending, [&](const QByteArray& bytes) {
-    if (bytes == dataRequest && form.ReplyOpen())
-      Fail("a data request sent between a data reply and its acknowledgement", bytes.size());
-    // Dated from its write: the check below sees it up to a step later, and an arrival pushed
-    // before the write may be read after it and start the deadline anew.
-    if (bytes == dataRequest) lastRequestWritten = platform.Elapsed();
     if (qEnvironmentVariableIsSet("FUZZ_TRACE"))
       std::fprintf(stderr, "%lld ms: written %s\n", (long long)platform.Elapsed().count(),
                    bytes.toHex(' ').constData());
+    if (bytes != dataRequest) return;
+    if (session.Step().ReplyOpen())
+      Fail("a data request sent between a data reply and its acknowledgement", bytes.size());
+    // A second data request with nothing from the exchange in between is a request piled up,
+    // unless the first went unanswered for the whole time-out.
+    const std::chrono::milliseconds now = platform.Elapsed();
+    if (requestWritten && !arrivalSinceRequest && now - lastRequestWritten < kDataRequestTimeout)
+      Fail("a data request sent before the last one was answered", (now - lastRequestWritten).count());
+    requestWritten = true;
+    lastRequestWritten = now;
+    arrivalSinceRequest = false;
   });
 
   // Checked after every 10 ms of virtual time.
   auto check = [&] {
-    // A second data request with nothing from the exchange in between is a request piled up,
-    // unless the first went unanswered for the whole time-out (seen to within a check's step).
     const QByteArray sent = peerSocket->Sent().mid(sentBase);
-    const qsizetype requests = Count(sent, dataRequest);
-    if (requests > requestsSeen) {
-      if (requests > requestsSeen + 1) {
-        if (qEnvironmentVariableIsSet("FUZZ_TRACE"))
-          std::fprintf(stderr, "%s\n%s\n", sent.toHex(' ').constData(),
-                       form.txtout().Text().toLatin1().constData());
-        Fail("two data requests at once", requests);
-      }
-      if (!arrivalSinceRequest &&
-          lastRequestWritten - previousRequestWritten < kDataRequestTimeout - 20ms) {
-        if (qEnvironmentVariableIsSet("FUZZ_TRACE"))
-          std::fprintf(stderr, "at %lld ms\n%s\n%s\n", (long long)platform.Elapsed().count(),
-                       sent.toHex(' ').constData(), form.txtout().Text().toLatin1().constData());
-        Fail("a data request sent before the last one was answered", requests);
-      }
-      requestsSeen = requests;
-      previousRequestWritten = lastRequestWritten;
-      arrivalSinceRequest = false;
-    }
-    if (Count(sent, ackStart) > Count(peerStream, QByteArray("\x16" "2")) &&
-        qEnvironmentVariableIsSet("FUZZ_TRACE"))
-      std::fprintf(stderr, "%s\n", form.txtout().Text().toLatin1().constData());
     if (Count(sent, ackStart) > Count(peerStream, QByteArray("\x16" "2")))
       Fail("more acknowledgements than data replies", Count(sent, ackStart));
-    if (form.Reader().Held() > link::ReplyReader::kMaxRecord + 16)
-      Fail("held text grows", form.Reader().Held());
+    if (session.Step().Held() > link::ReplyReader::kMaxRecord + 16)
+      Fail("held text grows", session.Step().Held());
     if (platform.NestedPumps() > 0)
       Fail("an event loop ran inside a handler of the session", platform.NestedPumps());
   };
@@ -142,7 +120,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   };
 
-  Reader in{data, size};
   while (in.More()) {
     VirtualSocket& peer = *peerSocket;
     const uint8_t op = in.Byte();
@@ -172,11 +149,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         connectAgain();
         break;
       case 6:
-        if (form.CmdStop.Enabled()) form.CmdStop_Click();
+        if (linked() && running()) session.StopDownload();
         advance(std::chrono::milliseconds(op >> 3));
         break;
       case 7:
-        if (form.CmdDnld.Enabled()) form.CmdDnld_Click();
+        if (linked() && !running()) session.StartDownload();
         advance(std::chrono::milliseconds(op >> 3));
         break;
     }
