@@ -28,6 +28,7 @@
 #include "format/call_csv.h"
 #include "format/record_formatter.h"
 #include "support/form_fixture.h"
+#include "window_fixture.h"
 #include "ui/qt_dialogs.h"
 #include "ui/terminal_view.h"
 #include "ui/view_window_widget.h"
@@ -35,22 +36,7 @@
 namespace vorlan {
 namespace {
 
-// Built in main.cpp's order: the widgets first, then the start-up fills the models.
-class FormMainWindowTest : public FormTest {
- protected:
-  void SetUp() override {
-    m_window = std::make_unique<FormMainWindow>(m_form, m_dialogs);
-    m_form.Form_Load();
-    m_window->show();
-  }
-  template <typename T>
-  T* Find(const char* name) {
-    T* widget = m_window->findChild<T*>(name);
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
-  }
-  std::unique_ptr<FormMainWindow> m_window;
-};
+using FormMainWindowTest = WindowTest;
 
 TEST_F(FormMainWindowTest, ShowsEveryControlWithItsCaption) {
   EXPECT_EQ(m_window->windowTitle(), "VORLAN");

@@ -29,6 +29,7 @@
 #include "format/call_csv.h"
 #include "format/record_formatter.h"
 #include "support/form_fixture.h"
+#include "window_fixture.h"
 #include "ui/qt_dialogs.h"
 #include "ui/terminal_view.h"
 #include "ui/view_window_widget.h"
@@ -36,22 +37,7 @@
 namespace vorlan {
 namespace {
 
-// Built in main.cpp's order: the widgets first, then the start-up fills the models.
-class ImportedRecordsWindowTest : public FormTest {
- protected:
-  void SetUp() override {
-    m_window = std::make_unique<FormMainWindow>(m_form, m_dialogs);
-    m_form.Form_Load();
-    m_window->show();
-  }
-  template <typename T>
-  T* Find(const char* name) {
-    T* widget = m_window->findChild<T*>(name);
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
-  }
-  std::unique_ptr<FormMainWindow> m_window;
-};
+using ImportedRecordsWindowTest = WindowTest;
 
 // The table of an imported log file: a click on a header sorts, the check box filters, the
 // selected row shows as the Formatted Output window shows it, and the file's other lines are
