@@ -1,14 +1,15 @@
 // File, Export...: call records as CSV, from log files or from an imported table.
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QElapsedTimer>
 #include <QScopeGuard>
 
 #include <chrono>
 
 #include "app/form_main.h"
 #include "app/imported_records.h"
+#include "app/log_file_walk.h"
 #include "app/work_progress.h"
 #include "format/call_csv.h"
 #include "logging/log_reader.h"
@@ -20,12 +21,10 @@ namespace vorlan {
 namespace {
 
 const QString kExportTitle = QStringLiteral("Export");
-// One step of an export: this many bytes of log files, or rows of a table, or this much time,
-// whichever ends first.
-constexpr qint64 kStepBytes = qint64{1} << 20;
+// One step of an export of a table's rows: this many rows or this much time, whichever ends
+// first (log files go by the walk's steps).
 constexpr qint64 kStepRows = 5000;
-constexpr std::chrono::milliseconds kStepTime{20};
-constexpr int kLinesBetweenLooks = 256;
+constexpr std::chrono::milliseconds kStepTime = LogFileWalk::kStepTime;
 
 QString Shown(const QString& path) { return QDir::toNativeSeparators(path); }
 
@@ -45,36 +44,29 @@ class ExportOfFiles {
  public:
   ExportOfFiles(QStringList files, std::unique_ptr<QSaveFile> target,
                 std::optional<QString> maxTime)
-      : m_files(std::move(files)), m_target(std::move(target)), m_maxTime(std::move(maxTime)) {
-    for (const QString& name : m_files) {
-      m_sizes.push_back(std::max<qint64>(QFileInfo(name).size(), 1));
-      m_totalBytes += m_sizes.back();
-    }
-  }
+      : m_walk(std::move(files)), m_target(std::move(target)), m_maxTime(std::move(maxTime)) {}
 
   std::optional<SteppedWork::Progress> Step() {
-    QElapsedTimer clock;
-    clock.start();
-    const qint64 until = Done() + kStepBytes;
-    while (m_next < m_files.size()) {
-      if (Done() >= until || clock.elapsed() >= kStepTime.count()) {
-        return SteppedWork::Progress{Done(), m_totalBytes};
-      }
-      if (!m_reader && !OpenNext()) continue;
-      for (int i = 0; i < kLinesBetweenLooks && m_reader; ++i) {
-        const std::optional<logging::LogLine> line = m_reader->Next();
-        if (!line) {
-          EndFile();
-        } else if (!line->isRecord) {
-          ++m_fileOthers;
-        } else {
+    return m_walk.Step(
+        [this](const QString* error) {
+          if (error) {
+            m_skipped << QStringLiteral("%1 (%2)").arg(Shown(m_walk.Current()), *error);
+            return;
+          }
+          m_fileStart = m_target->pos();
+          m_fileRecords = 0;
+          m_fileOthers = 0;
+        },
+        [this](const logging::LogLine& line) {
+          if (!line.isRecord) {
+            ++m_fileOthers;
+            return;
+          }
           ++m_fileRecords;
           m_target->write(format::CsvRow(format::JudgedCsvRecord(
-              m_files[m_next], line->line, line->markedBad, line->bytes, m_maxTime)));
-        }
-      }
-    }
-    return std::nullopt;
+              m_walk.Current(), line.line, line.markedBad, line.bytes, m_maxTime)));
+        },
+        [this] { EndFile(); });
   }
 
   QSaveFile& Target() { return *m_target; }
@@ -83,27 +75,10 @@ class ExportOfFiles {
   const QStringList& Skipped() const { return m_skipped; }
 
  private:
-  qint64 Done() const { return m_bytesBefore + (m_reader ? m_reader->Position() : 0); }
-
-  bool OpenNext() {
-    m_reader.emplace();
-    QString error;
-    if (!m_reader->Open(m_files[m_next], error)) {
-      m_skipped << QStringLiteral("%1 (%2)").arg(Shown(m_files[m_next]), error);
-      Next();
-      return false;
-    }
-    m_fileStart = m_target->pos();
-    m_fileRecords = 0;
-    m_fileOthers = 0;
-    return true;
-  }
-
   void EndFile() {
-    const QString& name = m_files[m_next];
     QString why;
-    if (!m_reader->Error().isEmpty()) {
-      why = m_reader->Error();
+    if (!m_walk.Reader().Error().isEmpty()) {
+      why = m_walk.Reader().Error();
     } else if (!logging::IsLogFile(size_t(m_fileRecords), size_t(m_fileOthers))) {
       why = QStringLiteral("not a log file");
     }
@@ -111,28 +86,17 @@ class ExportOfFiles {
       m_records += m_fileRecords;
       m_others += m_fileOthers;
     } else {
-      m_skipped << QStringLiteral("%1 (%2)").arg(Shown(name), why);
+      m_skipped << QStringLiteral("%1 (%2)").arg(Shown(m_walk.Current()), why);
       m_target->flush();
       m_target->resize(m_fileStart);
       m_target->seek(m_fileStart);
     }
-    Next();
+    m_walk.Next();
   }
 
-  void Next() {
-    m_bytesBefore += m_sizes[size_t(m_next)];
-    m_reader.reset();
-    ++m_next;
-  }
-
-  QStringList m_files;
-  std::vector<qint64> m_sizes;
-  qint64 m_totalBytes = 0;
+  LogFileWalk m_walk;
   std::unique_ptr<QSaveFile> m_target;
   std::optional<QString> m_maxTime;
-  qsizetype m_next = 0;
-  qint64 m_bytesBefore = 0;
-  std::optional<logging::LogFileReader> m_reader;
   qint64 m_fileStart = 0;  // where the rows of the file being read begin in the CSV
   qint64 m_fileRecords = 0;
   qint64 m_fileOthers = 0;
@@ -232,9 +196,10 @@ void FormMain::ExportFiles(const QStringList& files) {
                              .arg(Shown(csv.fileName()));
         const qint64 others = work->Others();
         if (others > 0) {
-          report += others == 1 ? QStringLiteral("\r\n1 line that is not a record was left out.")
-                                : QStringLiteral("\r\n%1 lines that are not records were left out.")
-                                      .arg(others);
+          report +=
+              others == 1
+                  ? QStringLiteral("\r\n1 line that is not a record was left out.")
+                  : QStringLiteral("\r\n%1 lines that are not records were left out.").arg(others);
         }
         if (!work->Skipped().isEmpty()) {
           report += QStringLiteral("\r\nNot exported:\r\n") +
@@ -282,9 +247,9 @@ void FormMain::ExportImported(std::shared_ptr<const ImportedRecords> table) {
           target->cancelWriting();
           return;
         }
-        CommitCsv(*target, QStringLiteral("%1 records written to %2.")
-                               .arg(total)
-                               .arg(Shown(target->fileName())));
+        CommitCsv(
+            *target,
+            QStringLiteral("%1 records written to %2.").arg(total).arg(Shown(target->fileName())));
       });
 }
 

@@ -8,6 +8,7 @@
 
 #include "app/form_main.h"
 #include "app/imported_records.h"
+#include "app/log_file_walk.h"
 #include "app/texts.h"
 #include "app/work_progress.h"
 #include "logging/log_cleanup.h"
@@ -22,11 +23,6 @@ namespace {
 const QString kImportTitle = QStringLiteral("Import File");
 const QString kCleanUpSkipped =
     QStringLiteral("%1 empty log file(s) left in place: another program is writing to them.");
-// One step of an import: this many bytes of its files, or this much time, whichever ends first.
-constexpr qint64 kImportStepBytes = qint64{1} << 20;
-constexpr std::chrono::milliseconds kImportStepTime{20};
-// Lines read between two looks at the clock.
-constexpr int kLinesBetweenLooks = 256;
 // Files of the logs folder looked at in one step of the clean-up.
 constexpr qsizetype kCleanUpStepFiles = 64;
 
@@ -37,58 +33,36 @@ QString Shown(const QString& path) { return QDir::toNativeSeparators(path); }
 class Import {
  public:
   Import(QStringList files, const QString& maxTime)
-      : m_files(std::move(files)), m_table(std::make_shared<ImportedRecords>(maxTime)) {
-    for (const QString& name : m_files) {
-      m_sizes.push_back(std::max<qint64>(QFileInfo(name).size(), 1));
-      m_totalBytes += m_sizes.back();
-    }
-  }
+      : m_walk(std::move(files)), m_table(std::make_shared<ImportedRecords>(maxTime)) {}
 
   std::optional<SteppedWork::Progress> Step() {
-    QElapsedTimer clock;
-    clock.start();
-    const qint64 until = Done() + kImportStepBytes;
-    while (m_next < m_files.size()) {
-      if (Done() >= until || clock.elapsed() >= kImportStepTime.count()) {
-        return SteppedWork::Progress{Done(), m_totalBytes};
-      }
-      if (!m_reader && !OpenNext()) continue;
-      for (int i = 0; i < kLinesBetweenLooks && m_reader; ++i) {
-        const std::optional<logging::LogLine> line = m_reader->Next();
-        if (!line) {
-          EndFile();
-        } else if (!m_table->Add(*line)) {
-          Refuse(QStringLiteral("was not imported: with it the table would hold more than "
-                                "%1 MiB of records. Import fewer files at a time.")
-                     .arg(m_table->KeptBytesLimit() >> 20));
-        }
-      }
-    }
-    return std::nullopt;
+    return m_walk.Step(
+        [this](const QString* error) {
+          if (error) {
+            m_refused.emplace_back(m_walk.Current(),
+                                   QStringLiteral("cannot be read:\r\n%1").arg(*error));
+          } else {
+            m_table->BeginFile(m_walk.Current());
+          }
+        },
+        [this](const logging::LogLine& line) {
+          if (!m_table->Add(line)) {
+            Refuse(QStringLiteral("was not imported: with it the table would hold more than "
+                                  "%1 MiB of records. Import fewer files at a time.")
+                       .arg(m_table->KeptBytesLimit() >> 20));
+          }
+        },
+        [this] { EndFile(); });
   }
 
-  const QStringList& Files() const { return m_files; }
+  const QStringList& Files() const { return m_walk.Files(); }
   const std::shared_ptr<ImportedRecords>& Table() const { return m_table; }
   const std::vector<std::pair<QString, QString>>& Refused() const { return m_refused; }
 
  private:
-  qint64 Done() const { return m_bytesBefore + (m_reader ? m_reader->Position() : 0); }
-
-  bool OpenNext() {
-    m_reader.emplace();
-    QString error;
-    if (!m_reader->Open(m_files[m_next], error)) {
-      m_refused.emplace_back(m_files[m_next], QStringLiteral("cannot be read:\r\n%1").arg(error));
-      Next();
-      return false;
-    }
-    m_table->BeginFile(m_files[m_next]);
-    return true;
-  }
-
   void EndFile() {
-    if (!m_reader->Error().isEmpty()) {
-      Refuse(QStringLiteral("cannot be read:\r\n%1").arg(m_reader->Error()));
+    if (!m_walk.Reader().Error().isEmpty()) {
+      Refuse(QStringLiteral("cannot be read:\r\n%1").arg(m_walk.Reader().Error()));
       return;
     }
     m_table->EndFile();
@@ -103,27 +77,16 @@ class Import {
                                .arg(lines)));
       return;
     }
-    Next();
+    m_walk.Next();
   }
 
   void Refuse(const QString& why) {
-    m_refused.emplace_back(m_files[m_next], why);
+    m_refused.emplace_back(m_walk.Current(), why);
     m_table->DropLastFile();
-    Next();
+    m_walk.Next();
   }
 
-  void Next() {
-    m_bytesBefore += m_sizes[size_t(m_next)];
-    m_reader.reset();
-    ++m_next;
-  }
-
-  QStringList m_files;
-  std::vector<qint64> m_sizes;
-  qint64 m_totalBytes = 0;
-  qsizetype m_next = 0;
-  qint64 m_bytesBefore = 0;  // of the files done
-  std::optional<logging::LogFileReader> m_reader;  // of m_files[m_next], once opened
+  LogFileWalk m_walk;
   std::shared_ptr<ImportedRecords> m_table;
   std::vector<std::pair<QString, QString>> m_refused;  // file, why
 };
@@ -196,8 +159,7 @@ void FormMain::ImportFiles(const QStringList& fileNames) {
         m_fileWork.reset();
         if (cancelled) return;
         if (!import->Refused().empty()) {
-          m_services.dialogs.MessageBox(RefusedText(*import), Dialogs::Icon::Warning,
-                                        kImportTitle);
+          m_services.dialogs.MessageBox(RefusedText(*import), Dialogs::Icon::Warning, kImportTitle);
         }
         const std::shared_ptr<ImportedRecords>& table = import->Table();
         if (table->FileCount() == 0) return;
