@@ -257,14 +257,10 @@ void RecordStep::LoadLastReply() {
 }
 
 bool RecordStep::SaveLastReply(QString* failure) {
-  // A folder that is gone is made again by the next lines' write; the list waits for them.
-  if (!QFileInfo::exists(m_roll.Folder())) {
-    m_lastReplyUnsaved = true;
-    return true;
-  }
   if (!m_lastReplyFile) m_lastReplyFile = std::make_unique<logging::LastReplyFile>(m_roll.Folder());
   m_lastReplyUnsaved = !m_lastReplyFile->Save(m_lastReply, failure);
-  return !m_lastReplyUnsaved;
+  // A folder that is gone is made again by the next lines' write; the list waits for them.
+  return !m_lastReplyUnsaved || !QFileInfo::exists(m_roll.Folder());
 }
 
 bool RecordStep::LogReply(const QByteArray& lines, qsizetype count, bool extendsLast, qint64* at,
