@@ -254,6 +254,9 @@ void RecordStep::LoadLastReply() {
   // After a restart the log folder itself tells where the reply logged last is.
   if (std::exchange(m_lastReplyLoaded, true)) return;
   m_lastReply = logging::LoadLastReply(m_roll.Folder());
+  // It may be the lines a stop left past the list, which the file does not name yet: saved
+  // before any more lines, so that never two replies lie past it.
+  m_lastReplyUnsaved = !m_lastReply.empty();
 }
 
 bool RecordStep::SaveLastReply(QString* failure) {

@@ -177,6 +177,7 @@ TEST(ReplyCuts, OnlyTheReplyLoggedLastIsRecognisedWhereItCanComeAgain) {
     }
     rig.Arrive(kHeader + "A" + row.first + "z");
     rig.platform.RunFor(100ms);
+    const QByteArray listNamingA = readList(list);
     if (row.listBehind) writeList(list, listBefore);
     if (row.cut) rig.Peer().PeerClose();  // before the exchange read the acknowledgement
     rig.platform.RunFor(100ms);
@@ -198,6 +199,9 @@ TEST(ReplyCuts, OnlyTheReplyLoggedLastIsRecognisedWhereItCanComeAgain) {
     EXPECT_EQ(rig.Log().count("\r\n"), row.lines);
     EXPECT_EQ(logged.size(), row.lines - row.first.count('\x03') - (row.listBehind ? 1 : 0))
         << "counted once logged";
+    if (row.listBehind && row.repeated > 0) {
+      EXPECT_EQ(readList(list), listNamingA) << "named again before more lines";
+    }
     ASSERT_EQ(again.size(), row.repeated > 0 ? 1 : 0);
     if (row.repeated > 0) {
       EXPECT_EQ(again[0][0].value<qsizetype>(), row.repeated);
