@@ -13,7 +13,7 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 REPLIES=${1:-10000}
 PER_REPLY=${2:-1}
 BUILD=${BUILD:-$ROOT/build-bench}
-address=${ADDRESS:-127.0.4.2}
+address=${ADDRESS:-127.0.8.2}
 work=$(mktemp -d /tmp/vorlan-drain-bench-XXXXXX)
 pids=()
 cleanup() {
@@ -78,7 +78,7 @@ floor=""
 measure_floor() {
   [ -x "$BUILD/bench/link_floor" ] || return 0
   echo "== this machine's floor for one reply ($1 the drain)"
-  "$BUILD/bench/link_floor" "$work" 127.0.4.9 | tee -a "$work/floor.txt"
+  "$BUILD/bench/link_floor" "$work" 127.0.8.9 | tee -a "$work/floor.txt"
 }
 measure_floor before
 

@@ -3,7 +3,7 @@
 // one-record reply faster than both together. Prints the median and the spread of each, and
 // beside them the floor of a cycle that also puts where the reply lies on disk: the line's
 // sync, then a few bytes written over a second file's and its sync.
-// Usage: link_floor [FOLDER] [ADDRESS]   (defaults: /tmp, 127.0.4.9)
+// Usage: link_floor [FOLDER] [ADDRESS]   (defaults: /tmp, 127.0.8.9)
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -124,7 +124,7 @@ std::vector<double> Trips(const char* address) {
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv, argv + argc);  // NOLINT
   const std::string folder = args.size() > 1 ? args[1] : "/tmp";
-  const std::string address = args.size() > 2 ? args[2] : "127.0.4.9";
+  const std::string address = args.size() > 2 ? args[2] : "127.0.8.9";
   const std::vector<double> syncs = Syncs(folder, false);
   const std::vector<double> withList = Syncs(folder, true);
   const std::vector<double> trips = Trips(address.c_str());
