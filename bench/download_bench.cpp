@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
   NoDialogs dialogs;
   vorlan::FormMain form({platform, settings, dialogs, dir.path()});
   vorlan::SimProcess sim(
-      platform, "127.0.4.1",
+      platform, "127.0.8.1",
       {"--seed", "3", "--records", QString::number(kReplies), "--per-reply", "1"},
       dir.filePath("transcript.jsonl"));
   if (!sim.Started()) {
@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
   form.Form_Load();
   // VORLAN_TRACE=1: the same download with the traffic trace written beside the log.
   form.mnuTrace_Click(!qEnvironmentVariableIsEmpty("VORLAN_TRACE"));
-  form.txtHost.SetText("127.0.4.1");
+  form.txtHost.SetText("127.0.8.1");
   form.cbDeviceID.SetText("1");
   form.CmdConnect_Click();
   if (!platform.WaitUntil([&] { return form.StatusBar.Panel(1) == vorlan::text::kConnected; },

@@ -13,7 +13,7 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 REPLIES=${1:-10000}
 PER_REPLY=${2:-1}
 BUILD=${BUILD:-$ROOT/build-bench}
-address=${ADDRESS:-127.0.4.2}
+address=${ADDRESS:-127.0.8.2}
 work=$(mktemp -d /tmp/vorlan-drain-bench-XXXXXX)
 pids=()
 cleanup() {
@@ -78,7 +78,7 @@ floor=""
 measure_floor() {
   [ -x "$BUILD/bench/link_floor" ] || return 0
   echo "== this machine's floor for one reply ($1 the drain)"
-  "$BUILD/bench/link_floor" "$work" 127.0.4.9 | tee -a "$work/floor.txt"
+  "$BUILD/bench/link_floor" "$work" 127.0.8.9 | tee -a "$work/floor.txt"
 }
 measure_floor before
 
@@ -87,11 +87,13 @@ drain
 plain_lines=$lines plain_seconds=$seconds plain_cpu=$cpu
 measure_floor after
 [ -s "$work/floor.txt" ] && floor=$(awk '/^floor:/ {s += $2; n++} END {printf "%.3f", s / n}' "$work/floor.txt")
+[ -s "$work/floor.txt" ] && listed=$(awk '/^with where it lies:/ {s += $(NF - 1); n++} END {if (n) printf "%.3f", s / n}' "$work/floor.txt")
 echo "records logged: $lines of $REPLIES"
 echo "collector: $lines records in $seconds s: $(echo "$lines / $seconds" | bc) records/s; processor $cpu s; resident $resident KiB"
 replies=$(( (REPLIES + PER_REPLY - 1) / PER_REPLY ))
 cycle=$(echo "scale=3; $seconds * 1000 / $replies" | bc)
 echo "cycle: $cycle ms per reply${floor:+; floor $floor ms; $(echo "scale=2; $cycle / $floor" | bc) x the floor}"
+[ -z "${listed:-}" ] || echo "against the floor with where the reply lies (two syncs and a round trip, $listed ms): $(echo "scale=2; $cycle / $listed" | bc) x"
 echo "== the same with metrics on, scraped every second"
 drain --metrics $address:0
 echo "records logged: $lines of $REPLIES"

@@ -1,7 +1,9 @@
 // The physical floor of one data reply's cycle on this machine: one fdatasync of a log line in
 // FOLDER, and one round trip of a frame over loopback TCP. A collector cannot acknowledge a
-// one-record reply faster than both together. Prints the median and the spread of each.
-// Usage: link_floor [FOLDER] [ADDRESS]   (defaults: /tmp, 127.0.4.9)
+// one-record reply faster than both together. Prints the median and the spread of each, and
+// beside them the floor of a cycle that also puts where the reply lies on disk: the line's
+// sync, then a few bytes written over a second file's and its sync.
+// Usage: link_floor [FOLDER] [ADDRESS]   (defaults: /tmp, 127.0.8.9)
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -47,20 +49,28 @@ bool Exact(int fd, char* data, std::size_t size, bool write) {
   return true;
 }
 
-std::vector<double> Syncs(const std::string& folder) {
+std::vector<double> Syncs(const std::string& folder, bool withList) {
   const std::string path = folder + "/link_floor." + std::to_string(::getpid()) + ".log";
+  const std::string listPath = path + ".list";
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0600);  // NOLINT
+  const int list = ::open(listPath.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);         // NOLINT
   std::vector<double> samples;
-  if (fd < 0) return samples;
   std::string line(90, 'x');
   line += "\r\n";
-  for (int i = 0; i < kSyncs; ++i) {
-    const auto start = Clock::now();
-    if (!Exact(fd, line.data(), line.size(), true) || ::fdatasync(fd) != 0) break;
-    samples.push_back(Ms(Clock::now() - start));
+  const std::string text(48, 'y');
+  if (fd >= 0 && list >= 0 && ::pwrite(list, text.data(), text.size(), 0) > 0) {
+    for (int i = 0; i < kSyncs; ++i) {
+      const auto start = Clock::now();
+      if (!Exact(fd, line.data(), line.size(), true) || ::fdatasync(fd) != 0) break;
+      if (withList && (::pwrite(list, text.data(), text.size(), 0) <= 0 || ::fdatasync(list) != 0))
+        break;
+      samples.push_back(Ms(Clock::now() - start));
+    }
   }
   ::close(fd);
+  ::close(list);
   ::unlink(path.c_str());
+  ::unlink(listPath.c_str());
   return samples;
 }
 
@@ -114,12 +124,13 @@ std::vector<double> Trips(const char* address) {
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv, argv + argc);  // NOLINT
   const std::string folder = args.size() > 1 ? args[1] : "/tmp";
-  const std::string address = args.size() > 2 ? args[2] : "127.0.4.9";
-  const std::vector<double> syncs = Syncs(folder);
+  const std::string address = args.size() > 2 ? args[2] : "127.0.8.9";
+  const std::vector<double> syncs = Syncs(folder, false);
+  const std::vector<double> withList = Syncs(folder, true);
   const std::vector<double> trips = Trips(address.c_str());
-  if (syncs.empty() || trips.empty()) {
-    std::fprintf(stderr, "link_floor: could not measure (folder %s, address %s)\n",
-                 folder.c_str(), address.c_str());
+  if (syncs.empty() || withList.empty() || trips.empty()) {
+    std::fprintf(stderr, "link_floor: could not measure (folder %s, address %s)\n", folder.c_str(),
+                 address.c_str());
     return 1;
   }
   const Spread s = Of(syncs);
@@ -127,5 +138,8 @@ int main(int argc, char** argv) {
   std::printf("fdatasync: %.3f ms (10%%-90%%: %.3f-%.3f)\n", s.median, s.low, s.high);
   std::printf("loopback round trip: %.3f ms (10%%-90%%: %.3f-%.3f)\n", t.median, t.low, t.high);
   std::printf("floor: %.3f ms\n", s.median + t.median);
+  const Spread l = Of(withList);
+  std::printf("with where it lies: %.3f ms (10%%-90%%: %.3f-%.3f); floor %.3f ms\n", l.median,
+              l.low, l.high, l.median + t.median);
   return 0;
 }

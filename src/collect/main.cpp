@@ -24,6 +24,9 @@
 using namespace vorlan;
 
 int main(int argc, char* argv[]) {
+  // No desktop to share a loop with: Qt's own event dispatcher, which, unlike the GLib one, does
+  // not wake itself each time a socket's write notifier goes on or off (twice a frame).
+  if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
   QCoreApplication app(argc, argv);
   // First, so that no line on standard error can end the program (SIGPIPE) and no request to
   // stop is lost; requests are delivered once the event loop runs.

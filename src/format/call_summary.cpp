@@ -40,6 +40,20 @@ void Count(SummaryFigures& figures, const SummaryCall& call) {
       std::max(figures.longestTalkSeconds.value_or(call.talkSeconds), call.talkSeconds);
 }
 
+// Both stamps of the call's last data type 6 item are 14 digits. The alarm reads a stamp by its
+// leading number, so a byte inside one (a control byte the exchange put there) still gives a
+// time, and the end shifted by it a talk time of decades: a summary takes neither.
+bool WholeStamps(QByteArrayView record) {
+  std::optional<QByteArrayView> times;
+  for (const DataItem& item : RecordItems(record)) {
+    if (item.type == 6) times = item.data;
+  }
+  constexpr qsizetype kStamp = 14;
+  constexpr qsizetype kEndAt = 17;
+  return times && times->size() >= kEndAt + kStamp && AllDigits(times->first(kStamp)) &&
+         AllDigits(times->sliced(kEndAt, kStamp));
+}
+
 }  // namespace
 
 // Extension numbers read as numbers: 99 before 100.
@@ -65,7 +79,8 @@ std::optional<Grouping> Grouping::Parse(const QString& text) {
 SummaryCall SummaryCallOf(QByteArrayView record, bool markedBad, const QString& maxTime) {
   SummaryCall call;
   call.record = record;
-  if (const std::optional<CallTimes> times = RecordCallTimes(record)) {
+  if (const std::optional<CallTimes> times =
+          WholeStamps(record) ? RecordCallTimes(record) : std::nullopt) {
     call.start = times->start.toMSecsSinceEpoch();
     call.talkSeconds = times->talkSeconds;
   }

@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 
 #include "logging/file_access.h"
+#include "logging/log_reader.h"
 
 namespace vorlan::logging {
 namespace {
@@ -21,6 +23,8 @@ constexpr QByteArrayView kRecordCutShortEnd = "\x03 \x03\r\n";
 // Far more than any list of runs this program writes.
 constexpr qint64 kMaxMarker = qint64{1} << 20;
 constexpr qsizetype kPiece = qsizetype{64} * 1024;
+// More than the lines of any one reply; past it, what follows a run is no reply of ours.
+constexpr qint64 kMaxPast = qint64{64} * 1024 * 1024;
 
 enum class Match { Same, Different, Ended };
 
@@ -28,6 +32,7 @@ enum class Match { Same, Different, Ended };
 class LineMatcher {
  public:
   LineMatcher(int fd, qint64 at) : m_fd(fd), m_at(at) {}
+  qint64 At() const { return m_at; }
 
   void SkipLineEndBefore() {
     for (const QByteArrayView end : {kRecordCutShortEnd, kLineEnd}) {
@@ -48,8 +53,8 @@ class LineMatcher {
       m_at += kBadMarker.size();
     }
     for (qsizetype from = 0; from < record.size(); from += kPiece) {
-      const QByteArrayView want = QByteArrayView(record).sliced(from).first(
-          std::min(kPiece, record.size() - from));
+      const QByteArrayView want =
+          QByteArrayView(record).sliced(from).first(std::min(kPiece, record.size() - from));
       const QByteArray got = Next(want.size());
       if (got.size() < want.size()) return want.startsWith(got) ? Match::Ended : Match::Different;
       if (got != want) return Match::Different;
@@ -75,32 +80,81 @@ class LineMatcher {
   qint64 m_at;
 };
 
+// The lines a stop left in the last run's file after the run: those of one more reply, whose
+// list is saved once its lines are on disk and before any later lines are written. A reply
+// whose lines go to another file, or that extends the one logged last, has its list saved
+// before its lines, so nothing of it can lie anywhere else.
+std::optional<ReplyRun> LinesPast(const QString& logsFolder, const ReplyRun& last) {
+  const OpenedFile file =
+      OpenRegularFile(QDir(logsFolder).filePath(last.fileName), Access::Read, nullptr);
+  if (file.fd < 0) return {};
+  LineMatcher start(file.fd, last.offset);
+  start.SkipLineEndBefore();
+  const qint64 from = start.At();
+  const qint64 size = FileSize(file.fd);
+  QByteArray bytes;
+  if (size > from && size - from <= kMaxPast) {
+    bytes.resize(qsizetype(size - from));
+    if (!ReadAt(file.fd, from, bytes)) bytes.clear();
+  }
+  CloseFile(file.fd);
+  LogReader lines(bytes);
+  for (qint64 i = 0; i < last.count; ++i) {
+    if (!lines.Next()) return {};  // the run itself ends early
+  }
+  const qsizetype end = lines.Position();
+  qint64 count = 0;
+  while (lines.Next()) ++count;
+  if (count == 0) return {};
+  return ReplyRun{last.fileName, from + end, count};
+}
+
 }  // namespace
 
 QString LastReplyPath(const QString& logsFolder) {
   return QDir(logsFolder).filePath(QStringLiteral(".last-reply"));
 }
 
-bool SaveLastReply(const QString& logsFolder, const std::vector<ReplyRun>& runs,
-                   QString* failure) {
+LastReplyFile::~LastReplyFile() { Drop(); }
+
+void LastReplyFile::Drop() {
+  CloseFile(m_fd);
+  m_fd = -1;
+}
+
+bool LastReplyFile::Save(const std::vector<ReplyRun>& runs, QString* failure) {
   QByteArray text = kHeader.toByteArray();
   for (const ReplyRun& run : runs) {
     text += QByteArray::number(run.offset) + ' ' + QByteArray::number(run.count) + ' ' +
             QFile::encodeName(run.fileName) + '\n';
   }
   text += kEnd;
-  const QString path = LastReplyPath(logsFolder);
+  const QString path = LastReplyPath(m_folder);
+  // The open file serves while the path still names it; a folder or file made again gets a
+  // new one.
+  if (m_fd >= 0 && m_id && IdAtPath(path) != m_id) Drop();
   QString reason;
-  const OpenedFile file = OpenRegularFile(path, Access::Update, &reason);
+  bool created = false;
+  if (m_fd < 0) {
+    const OpenedFile file = OpenRegularFile(path, Access::Update, &reason);
+    m_fd = file.fd;
+    created = file.created;
+    m_id = IdOfOpenFile(m_fd);
+    m_length = FileSize(m_fd);
+  }
   // Written over the old text in one write: what a crash leaves is the old list or the new one,
-  // and bytes of a longer old one after the new "end" are not read.
-  bool saved = file.fd >= 0 && WriteAt(file.fd, 0, text);
-  if (saved) Truncate(file.fd, text.size());
-  saved = saved && SyncData(file.fd) && (!file.created || SyncFolder(logsFolder));
-  if (!saved && file.fd >= 0) reason = SystemError(errno);
-  CloseFile(file.fd);
-  if (!saved && failure) {
-    *failure = QStringLiteral("Cannot write %1: %2.").arg(QDir::toNativeSeparators(path), reason);
+  // and bytes of a longer old one after the new "end" are not read. Cut only when longer, so
+  // that most saves change nothing but the file's data.
+  bool saved = m_fd >= 0 && WriteAt(m_fd, 0, text);
+  if (saved) m_length = std::max<qint64>(m_length, text.size());
+  if (saved && m_length > text.size() && Truncate(m_fd, text.size())) m_length = text.size();
+  saved = saved && SyncData(m_fd) && (!created || SyncFolder(m_folder));
+  if (!saved) {
+    if (m_fd >= 0) reason = SystemError(errno);
+    Drop();
+    if (failure) {
+      *failure = QStringLiteral("Cannot write %1: %2.").arg(QDir::toNativeSeparators(path), reason);
+    }
   }
   return saved;
 }
@@ -119,7 +173,12 @@ std::vector<ReplyRun> LoadLastReply(const QString& logsFolder) {
     const qsizetype lf = text.indexOf('\n', at);
     if (lf < 0) return {};  // no end: not a list this program finished
     const QByteArrayView line = QByteArrayView(text).sliced(at, lf + 1 - at);
-    if (line == kEnd) return runs;
+    if (line == kEnd) {
+      if (std::optional<ReplyRun> past =
+              runs.empty() ? std::nullopt : LinesPast(logsFolder, runs.back()))
+        return {*past};
+      return runs;
+    }
     const QList<QByteArray> fields = line.first(line.size() - 1).toByteArray().split(' ');
     bool offsetOk = false;
     bool countOk = false;
@@ -153,8 +212,10 @@ qsizetype RepeatedRecords(const QString& logsFolder, const std::vector<ReplyRun>
     Match match = Match::Same;
     for (qint64 i = 0; i < runs[r].count && match == Match::Same; ++i) {
       // A reply shorter than the one logged is not that one again.
-      if (matched == qsizetype(records.size())) match = Match::Different;
-      else match = lines.Line(records[std::size_t(matched)]);
+      if (matched == qsizetype(records.size()))
+        match = Match::Different;
+      else
+        match = lines.Line(records[std::size_t(matched)]);
       if (match == Match::Same) ++matched;
     }
     CloseFile(file.fd);

@@ -63,6 +63,7 @@ bool RecordLog::OpenPath(QString* failure) {
   // it again.
   LockShared(opened.fd);
   m_fd = opened.fd;
+  m_id = IdOfOpenFile(m_fd);
   m_endChecked = false;
   return true;
 }
@@ -95,10 +96,9 @@ RecordLog::WriteResult RecordLog::WriteLines(QByteArrayView lines, QString* fail
 
 bool RecordLog::StillNamed() const {
   if (m_fd < 0) return false;
-  const std::optional<FileId> open = IdOfOpenFile(m_fd);
-  if (!open) return true;  // no identities on this system: an open file cannot be replaced
+  if (!m_id) return true;  // no identities on this system: an open file cannot be replaced
   const std::optional<FileId> named = IdAtPath(m_path);
-  return named && *named == *open;
+  return named && *named == *m_id;
 }
 
 bool RecordLog::Reopen(QString* failure) {
@@ -239,7 +239,8 @@ bool OpenRecordLog(const QString& logsFolder, const QDateTime& now, RecordLog& l
   // One level only, as at any write: a missing program folder is not ours to recreate.
   if (missingFolder == MissingFolder::Remake && MakePrivateFolder(folder)) {
     if (log.Open(path, failure)) {
-      qWarning("The log folder %s was deleted; it has been made again.", qPrintable(Native(folder)));
+      qWarning("The log folder %s was deleted; it has been made again.",
+               qPrintable(Native(folder)));
       return true;
     }
     return false;

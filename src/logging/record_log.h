@@ -6,6 +6,9 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
+
+#include "logging/file_access.h"
 
 // The program's current log file: one file at most, records appended as raw bytes.
 namespace vorlan::logging {
@@ -86,11 +89,12 @@ class RecordLog {
   DiskSync m_sync;
   QString m_path;
   int m_fd = -1;
+  std::optional<FileId> m_id;  // of the open file, to tell whether the path still names it
   bool m_endChecked = false;   // the first write after opening looks at how the file ends
   qint64 m_lengthBefore = -1;  // before the last WriteLines, until Sync
   qint64 m_lengthAfter = -1;   // and after it
   qint64 m_linesAt = -1;
-  QByteArray m_unsynced;       // the last WriteLines' lines, until Sync
+  QByteArray m_unsynced;  // the last WriteLines' lines, until Sync
   QString m_notice;
 };
 

@@ -96,7 +96,13 @@ class QtSocket final : public Socket {
 
   bool SendData(const QByteArray& bytes) override {
     if (State() != sckConnected) return false;
-    return m_tcp.write(bytes) == bytes.size();
+    const bool whole = m_tcp.write(bytes) == bytes.size();
+    // Out now, not once the event loop comes round: what the step does next (putting a list on
+    // disk, say) must not hold up the exchange. A failure shows through the socket's events.
+    // To an exchange that has closed its side it waits for the loop, which finds the close
+    // first: written now, it would be answered with a reset and the close reported as one.
+    if (!PeerEnded()) m_tcp.flush();
+    return whole;
   }
 
  protected:
@@ -165,6 +171,18 @@ class QtSocket final : public Socket {
     socklen_t size = sizeof info;
     return m_probe >= 0 && ::getsockopt(m_probe, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 &&
            info.tcpi_state == TCP_CLOSE;
+#else
+    return false;
+#endif
+  }
+
+  // The peer has closed its side of the connection, or the connection is gone.
+  bool PeerEnded() const {
+#if defined(Q_OS_LINUX)
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    return m_probe >= 0 && ::getsockopt(m_probe, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 &&
+           info.tcpi_state != TCP_ESTABLISHED;
 #else
     return false;
 #endif

@@ -47,7 +47,10 @@ RecordStep::RecordStep(Platform& platform, Connection& connection, Pacer& pacer,
   connect(m_restTimer.get(), &Timer::Tick, this, &RecordStep::RestTimer_Timer);
 }
 
-RecordStep::~RecordStep() = default;
+RecordStep::~RecordStep() {
+  QString trouble;
+  if (m_lastReplyUnsaved && !SaveLastReply(&trouble)) qWarning("%s", qPrintable(trouble));
+}
 
 void RecordStep::Read(const QByteArray& text, const std::vector<qsizetype>& pieces) {
   emit FrameReceived(text.left(frame::kDataHeaderLength));
@@ -100,6 +103,9 @@ void RecordStep::Proceed() {
 void RecordStep::EndStep() {
   m_events.clear();
   m_stepOpen = false;
+  // After the acknowledgement and the next request: the list is synced while the exchange works.
+  QString trouble;
+  if (m_lastReplyUnsaved && !SaveLastReply(&trouble)) qWarning("%s", qPrintable(trouble));
   emit StepEnded();
 }
 
@@ -199,8 +205,7 @@ bool RecordStep::AcknowledgeDataReply(const QByteArray& blocks) {
   std::vector<PendingRecord> records = std::exchange(m_replyRecords, {});
   // Only where the exchange can have sent the reply logged last again are its records compared
   // with that reply's; anywhere else two records with the same bytes are two calls.
-  const qsizetype repeated =
-      std::exchange(m_replyMayRepeat, false) ? RepeatedRecords(records) : 0;
+  const qsizetype repeated = std::exchange(m_replyMayRepeat, false) ? RepeatedRecords(records) : 0;
   const auto fresh = std::span(records).subspan(std::size_t(repeated));
   qint64 at = 0;
   if (!fresh.empty()) {
@@ -214,8 +219,10 @@ bool RecordStep::AcknowledgeDataReply(const QByteArray& blocks) {
       QByteArray lines;
       for (const PendingRecord& pending : fresh)
         lines += logging::RecordLine(pending.record, pending.bad);
-      if (LogReply(lines, qsizetype(fresh.size()), repeated > 0, &at, &failure)) failure.clear();
-      else if (failure.isEmpty()) failure = QStringLiteral("unknown failure");
+      if (LogReply(lines, qsizetype(fresh.size()), repeated > 0, &at, &failure))
+        failure.clear();
+      else if (failure.isEmpty())
+        failure = QStringLiteral("unknown failure");
     }
     m_roll.PassNotice();
     if (!failure.isEmpty()) {
@@ -236,49 +243,64 @@ bool RecordStep::AcknowledgeDataReply(const QByteArray& blocks) {
 }
 
 qsizetype RecordStep::RepeatedRecords(const std::vector<PendingRecord>& records) {
-  if (!m_lastReplyLoaded) {
-    // After a restart the log folder itself tells where the reply logged last is.
-    m_lastReplyLoaded = true;
-    m_lastReply = logging::LoadLastReply(m_roll.Folder());
-  }
+  LoadLastReply();
   std::vector<QByteArray> texts;
   texts.reserve(records.size());
   for (const PendingRecord& pending : records) texts.push_back(pending.record);
   return logging::RepeatedRecords(m_roll.Folder(), m_lastReply, texts);
 }
 
+void RecordStep::LoadLastReply() {
+  // After a restart the log folder itself tells where the reply logged last is.
+  if (std::exchange(m_lastReplyLoaded, true)) return;
+  m_lastReply = logging::LoadLastReply(m_roll.Folder());
+  // It may be the lines a stop left past the list, which the file does not name yet: saved
+  // before any more lines, so that never two replies lie past it.
+  m_lastReplyUnsaved = !m_lastReply.empty();
+}
+
+bool RecordStep::SaveLastReply(QString* failure) {
+  if (!m_lastReplyFile) m_lastReplyFile = std::make_unique<logging::LastReplyFile>(m_roll.Folder());
+  m_lastReplyUnsaved = !m_lastReplyFile->Save(m_lastReply, failure);
+  // A folder that is gone is made again by the next lines' write; the list waits for them.
+  return !m_lastReplyUnsaved || !QFileInfo::exists(m_roll.Folder());
+}
+
 bool RecordStep::LogReply(const QByteArray& lines, qsizetype count, bool extendsLast, qint64* at,
                           QString* failure) {
   logging::RecordLog& log = m_roll.Log();
-  const QString& folder = m_roll.Folder();
+  LoadLastReply();
+  // The list names the reply logged last before any later lines are written: a stop leaves at
+  // most one reply's lines past it, in its last file, and a restart takes them as that reply.
+  if (m_lastReplyUnsaved && !SaveLastReply(failure)) return false;
+  const QString file = QFileInfo(log.Path()).fileName();
   std::vector<logging::ReplyRun> runs =
       extendsLast ? m_lastReply : std::vector<logging::ReplyRun>{};
-  runs.push_back({QFileInfo(log.Path()).fileName(), std::max<qint64>(0, log.Size()), count});
-  // Where the lines go is on disk before they are: a reply cut after them is still found. A
-  // removed folder is made again by the write, and the list follows the lines then.
-  const bool folderThere = QFileInfo::exists(folder);
-  if (folderThere) {
-    if (!logging::SaveLastReply(folder, runs, failure)) {
-      m_lastReplyLoaded = false;  // the file holds the old list or the new one: it tells which
+  runs.push_back({file, -1, count});
+  // Lines that extend the reply logged last, or go to another file, could not be found past
+  // it: the list names them before they are written, and lines that then fail are missing where
+  // it points, as those of a reply cut short.
+  bool namedAhead = false;
+  if (extendsLast || m_lastReply.empty() || m_lastReply.back().fileName != file) {
+    runs.back().offset = std::max<qint64>(0, log.Size());
+    const std::vector<logging::ReplyRun> before = std::exchange(m_lastReply, runs);
+    if (!SaveLastReply(failure)) {
+      m_lastReply = before;
+      m_lastReplyUnsaved = true;  // the file holds the old list or the new one
       return false;
     }
-    // Lines that fail below are missing where it points, as those of a reply cut short.
-    m_lastReply = runs;
-    m_lastReplyLoaded = true;
+    namedAhead = !m_lastReplyUnsaved;
+    if (!namedAhead) m_lastReply = before;  // no folder to save it in: it follows the lines
   }
   if (log.WriteLines(lines, failure) == logging::RecordLog::WriteResult::Failed ||
       !log.Sync(failure)) {
     return false;
   }
   *at = log.LastLinesAt();
-  // The file was made again, or a line cut short ended first: say where they really went.
-  if (!folderThere || log.LastLinesAt() != runs.back().offset) {
-    runs.back().offset = log.LastLinesAt();
-    QString trouble;
-    if (!logging::SaveLastReply(folder, runs, &trouble)) qWarning("%s", qPrintable(trouble));
-    m_lastReply = std::move(runs);
-    m_lastReplyLoaded = true;
-  }
+  // Otherwise it is put on disk once the acknowledgement is out: the exchange's turn hides it.
+  m_lastReplyUnsaved = !namedAhead || runs.back().offset != *at;
+  runs.back().offset = *at;
+  m_lastReply = std::move(runs);
   return true;
 }
 

@@ -116,6 +116,9 @@ class RecordStep : public QObject {
   bool LogReply(const QByteArray& lines, qsizetype count, bool extendsLast, qint64* at,
                 QString* failure);
   void FailLogWrite(const QString& path, const QString& failure);
+  void LoadLastReply();
+  // Puts m_lastReply on disk; true too where the logs folder is gone (it waits for the lines).
+  bool SaveLastReply(QString* failure);
 
   Connection& m_connection;
   Pacer& m_pacer;
@@ -139,6 +142,10 @@ class RecordStep : public QObject {
   // Where the reply logged last is; read from the log folder once, after a restart.
   std::vector<logging::ReplyRun> m_lastReply;
   bool m_lastReplyLoaded = false;
+  // m_lastReply is not on disk yet: it is put there once the step ends, and before any more
+  // lines are written.
+  bool m_lastReplyUnsaved = false;
+  std::unique_ptr<logging::LastReplyFile> m_lastReplyFile;
   bool m_replyMayRepeat = false;
 };
 

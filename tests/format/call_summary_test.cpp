@@ -94,6 +94,17 @@ TEST(CallSummary, TotalsTypesAndHistogram) {
   EXPECT_TRUE(CallSummary(Grouping{}).TalkHistogram(60).empty());
 }
 
+// A byte inside a stamp shifts the end's: what the alarm reads there is no time of the call.
+TEST(CallSummary, BrokenStampsCountWithoutTimes) {
+  CallSummary summary(Grouping{});
+  for (const char* start : {"20261207\x1b" "110000", "2026120711000"}) {
+    summary.Add(SummaryCallOf(Record("02", Times(start, "20261207110200")), false, "100"));
+  }
+  EXPECT_FALSE(summary.Totals().firstStart);
+  EXPECT_EQ(SummaryCsv(summary),
+            "hour,calls,flagged,total_talk_seconds,longest_talk_seconds\r\n,2,1,0,\r\n");
+}
+
 TEST(CallSummary, BinWidthsAndGroupingTexts) {
   EXPECT_EQ(CallSummary::BinWidth(0, 30), 1);
   EXPECT_EQ(CallSummary::BinWidth(29, 30), 1);

@@ -132,12 +132,21 @@ TEST(ReplyCuts, OnlyTheReplyLoggedLastIsRecognisedWhereItCanComeAgain) {
     return records;
   };
   const QByteArray huge = "\x02" + QByteArray(link::ReplyReader::kMaxRecord + 9, 'x') + "\x03";
+  const auto readList = [](const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  };
+  const auto writeList = [](const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+  };
   const struct {
     const char* name;
     QByteArray first, again;
     bool cut, restart, newerFile;
     int lines;
     qsizetype repeated, of;  // as the session says it
+    bool listBehind = false;  // stopped after the acknowledgement, before the list was saved
   } rows[] = {
       {"two replies with the same bytes", calls(0, 1), calls(0, 1), false, false, false, 2, 0, 0},
       {"sent again after a cut", calls(0, 2), calls(0, 2), true, false, false, 2, 2, 2},
@@ -150,13 +159,26 @@ TEST(ReplyCuts, OnlyTheReplyLoggedLastIsRecognisedWhereItCanComeAgain) {
        3, 3},
       {"a cut record sent again after a restart", calls(0, 1) + huge, calls(0, 1) + huge, true,
        true, false, 2, 2, 2},
+      {"sent again after a stop that left the list behind", calls(0, 2), calls(0, 2), true, true,
+       false, 3, 2, 2, true},
+      {"a new reply after a stop that left the list behind", calls(0, 2), calls(5, 6), true, true,
+       false, 4, 0, 0, true},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     CutRig rig;
     rig.StartDownload();
+    const QString list = rig.Logs() + "/.last-reply";
+    QByteArray listBefore;
+    if (row.listBehind) {
+      rig.Arrive(kHeader + "P" + calls(9, 10) + "z");
+      rig.platform.RunFor(100ms);
+      listBefore = readList(list);
+    }
     rig.Arrive(kHeader + "A" + row.first + "z");
     rig.platform.RunFor(100ms);
+    const QByteArray listNamingA = readList(list);
+    if (row.listBehind) writeList(list, listBefore);
     if (row.cut) rig.Peer().PeerClose();  // before the exchange read the acknowledgement
     rig.platform.RunFor(100ms);
     if (row.newerFile) {  // a clock stepped back, a file copied in: times say nothing
@@ -175,7 +197,11 @@ TEST(ReplyCuts, OnlyTheReplyLoggedLastIsRecognisedWhereItCanComeAgain) {
     time.RunFor(300ms);
     EXPECT_EQ(time.SocketAt(0)->Sent().count(frame::DataAcknowledgement("1", 'B')), 1);
     EXPECT_EQ(rig.Log().count("\r\n"), row.lines);
-    EXPECT_EQ(logged.size(), row.lines - row.first.count('\x03')) << "counted once logged";
+    EXPECT_EQ(logged.size(), row.lines - row.first.count('\x03') - (row.listBehind ? 1 : 0))
+        << "counted once logged";
+    if (row.listBehind && row.repeated > 0) {
+      EXPECT_EQ(readList(list), listNamingA) << "named again before more lines";
+    }
     ASSERT_EQ(again.size(), row.repeated > 0 ? 1 : 0);
     if (row.repeated > 0) {
       EXPECT_EQ(again[0][0].value<qsizetype>(), row.repeated);
