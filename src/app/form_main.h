@@ -123,7 +123,6 @@ class FormMain : public QObject {
   void Socket_Error(int number, const QString& description);
 
   // Frames out and in: the session writes them after their pace; these echo and light lamps.
-  void SendFrame(const QByteArray& frame);
   void ShowReceivedHex(const QByteArray& text);
   void FlashTxLed(bool on);
   void FlashRxLed(bool on);

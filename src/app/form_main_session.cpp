@@ -206,8 +206,6 @@ void FormMain::Socket_Error(int number, const QString& description) {
          int(Dialogs::Icon::Critical), text::kIpErrorTitle);
 }
 
-void FormMain::SendFrame(const QByteArray& frame) { m_session->Send(frame); }
-
 void FormMain::ShowReceivedHex(const QByteArray& text) {
   if (FormOutput.Visible()) AppendToTerminal(txtout(), HexEchoLine(text::kReceivedPrefix, text));
 }

@@ -236,11 +236,6 @@ void Session::StopDownload() {
   m_poller->StopDownload();
 }
 
-void Session::Send(const QByteArray& frame) {
-  const Running running(m_handlers);
-  m_pacer->Send(frame);
-}
-
 // ---- The end of the session ----
 
 void Session::End(bool stopDownload, std::chrono::milliseconds deadline) {

@@ -85,8 +85,6 @@ class Session : public QObject {
   void Disconnect();
   void StartDownload();
   void StopDownload();
-  // Writes a frame after its pace, on this connection only.
-  void Send(const QByteArray& frame);
   // The hourly switch off until the next Connect.
   void Reset();
   // Ends the session: the download stopped first (`stopDownload`, waiting for the exchange's
