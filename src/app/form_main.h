@@ -29,7 +29,6 @@ class Dialogs;
 class Platform;
 class SettingsStore;
 class Socket;
-class Timer;
 
 namespace logging {
 class RecordLog;
@@ -80,12 +79,6 @@ class FormMain : public QObject {
   // The session with the exchange that this window follows.
   session::Session& Session() { return *m_session; }
   const session::Session& Session() const { return *m_session; }
-  // The design's timers, as the session's parts keep them.
-  const Timer& HeartBeatTimer() const;
-  const Timer& TimerDnld() const;
-  const Timer& TimerLog() const;
-  const Timer& AnswerTimer() const;
-  const Timer& RestTimer() const;
   TerminalText& txtout() { return FormOutput.TextBox(); }
   TerminalText& Text2() { return FormDisplay.TextBox(); }
   logging::RecordLog& CurrentLogFile();
@@ -97,8 +90,6 @@ class FormMain : public QObject {
   qint32 RecordCount() const;
   // The verdict on the record taken last.
   bool BadRecord() const { return m_badRecord; }
-  bool StopRequested() const;
-  bool StopDone() const;
 
   // Start-up and shut-down.
   void Form_Load();
@@ -132,7 +123,6 @@ class FormMain : public QObject {
   void Socket_Error(int number, const QString& description);
 
   // Frames out and in: the session writes them after their pace; these echo and light lamps.
-  void SendFrame(const QByteArray& frame);
   void ShowReceivedHex(const QByteArray& text);
   void FlashTxLed(bool on);
   void FlashRxLed(bool on);

@@ -5,15 +5,12 @@
 #include "app/form_main.h"
 #include "app/texts.h"
 #include "format/record_formatter.h"
-#include "session/log_roll.h"
-#include "session/record_step.h"
 #include "link/hex_echo.h"
 #include "logging/record_log.h"
 #include "platform/dialogs.h"
 #include "platform/platform.h"
 #include "platform/settings_store.h"
 #include "platform/socket_error_text.h"
-#include "platform/timer.h"
 
 namespace vorlan {
 namespace {
@@ -42,15 +39,8 @@ Buttons ButtonsFor(Session::Link link, Session::Download download) {
 
 }  // namespace
 
-const Timer& FormMain::HeartBeatTimer() const { return m_session->Polling().HeartBeatTimer(); }
-const Timer& FormMain::TimerDnld() const { return m_session->Polling().TimerDnld(); }
-const Timer& FormMain::AnswerTimer() const { return m_session->Polling().AnswerTimer(); }
-const Timer& FormMain::TimerLog() const { return m_session->Roll().TimerLog(); }
-const Timer& FormMain::RestTimer() const { return m_session->Step().RestTimer(); }
 logging::RecordLog& FormMain::CurrentLogFile() { return m_session->Log(); }
 qint32 FormMain::RecordCount() const { return m_session->RecordCount(); }
-bool FormMain::StopRequested() const { return m_session->Polling().StopRequested(); }
-bool FormMain::StopDone() const { return m_session->StopDone(); }
 
 void FormMain::FollowSession() {
   session::Session& s = *m_session;
@@ -215,8 +205,6 @@ void FormMain::Socket_Error(int number, const QString& description) {
              QString::number(number),
          int(Dialogs::Icon::Critical), text::kIpErrorTitle);
 }
-
-void FormMain::SendFrame(const QByteArray& frame) { m_session->Send(frame); }
 
 void FormMain::ShowReceivedHex(const QByteArray& text) {
   if (FormOutput.Visible()) AppendToTerminal(txtout(), HexEchoLine(text::kReceivedPrefix, text));

@@ -74,7 +74,7 @@ Collector::Collector(Session& session, Platform& platform, EventLog& log, Option
   });
   connect(&m_session, &Session::StopCompleted, this, [this, later] {
     // A stop that is not the hourly switch's, nor the end's: a failure stopped the download.
-    if (m_session.Roll().Switching()) return;
+    if (m_session.Switching()) return;
     later([this] { Download(); });
   });
   connect(&m_session, &Session::Ended, this, [this, later] {
@@ -186,7 +186,7 @@ void Collector::Linked() {
 void Collector::Download() {
   if (m_phase != Phase::Linked || m_restarting) return;
   if (m_session.LinkState() != Session::Link::Linked ||
-      m_session.DownloadState() != Session::Download::Idle || m_session.Roll().Switching()) {
+      m_session.DownloadState() != Session::Download::Idle || m_session.Switching()) {
     return;
   }
   if (m_logFailed) {

@@ -115,7 +115,7 @@ void Session::SetDeviceId(const QString& id) {
 void Session::SetMaxTime(const QString& seconds) { m_step->SetMaxTime(seconds); }
 
 Session::Download Session::DownloadState() const { return m_poller->DownloadState(); }
-bool Session::StopDone() const { return m_poller->StopDone(); }
+bool Session::Switching() const { return m_roll->Switching(); }
 qint32 Session::RecordCount() const { return m_step->RecordCount(); }
 logging::RecordLog& Session::Log() { return m_roll->Log(); }
 const logging::RecordLog& Session::Log() const { return m_roll->Log(); }
@@ -179,11 +179,6 @@ void Session::Disconnect() {
   if (m_end == EndStep::Close) EndGoOn();
 }
 
-void Session::Close() {
-  const Running running(m_handlers);
-  EndLink(Unlink::ClosedHere, true);
-}
-
 void Session::EndLink(Unlink why, bool closeLog) {
   NewConnection();
   m_connection->Drop();
@@ -241,13 +236,6 @@ void Session::StopDownload() {
   m_poller->StopDownload();
 }
 
-void Session::RequestData() { m_poller->RequestData(); }
-
-void Session::Send(const QByteArray& frame) {
-  const Running running(m_handlers);
-  m_pacer->Send(frame);
-}
-
 // ---- The end of the session ----
 
 void Session::End(bool stopDownload, std::chrono::milliseconds deadline) {
@@ -292,7 +280,7 @@ void Session::End(bool stopDownload, std::chrono::milliseconds deadline) {
 void Session::EndGoOn(bool stopOver) {
   if (m_end == EndStep::Stop) {
     const bool confirmed =
-        StopDone() || !m_connection->Linked() || DownloadState() == Download::Idle;
+        m_poller->StopDone() || !m_connection->Linked() || DownloadState() == Download::Idle;
     if (!confirmed && !stopOver) return;
     m_endStepTimer->SetEnabled(false);
     m_end = EndStep::Close;

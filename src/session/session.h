@@ -85,12 +85,6 @@ class Session : public QObject {
   void Disconnect();
   void StartDownload();
   void StopDownload();
-  // A data request now, unless one is in flight.
-  void RequestData();
-  // Writes a frame after its pace, on this connection only.
-  void Send(const QByteArray& frame);
-  // Ends the connection from our side, as the exchange closing it would.
-  void Close();
   // The hourly switch off until the next Connect.
   void Reset();
   // Ends the session: the download stopped first (`stopDownload`, waiting for the exchange's
@@ -101,21 +95,15 @@ class Session : public QObject {
   // What others may read.
   Link LinkState() const { return m_link; }
   Download DownloadState() const;
-  bool StopDone() const;
+  // The hourly switch is under way: the download it stopped starts again by itself.
+  bool Switching() const;
   qint32 RecordCount() const;
   QByteArray DeviceId() const { return m_deviceId; }
   // The log the session writes; the clean-up of empty files may close it.
   logging::RecordLog& Log();
   const logging::RecordLog& Log() const;
-  // A step of the record path is under way (an arrival paced or being read, a frame paced).
-  bool Busy() const;
   // A handler of the session is running now; the event pump must not be entered from one.
   bool InHandler() const { return m_handlers > 0; }
-
-  // The parts, for those who watch one closely (the window's tests read the design's timers).
-  const Poller& Polling() const { return *m_poller; }
-  const RecordStep& Step() const { return *m_step; }
-  const LogRoll& Roll() const { return *m_roll; }
 
  signals:
   void Connecting();
@@ -157,6 +145,11 @@ class Session : public QObject {
   void LogNotice(const QString& text);
 
  private:
+  // Checks of invariants that no signal can show (what the reader holds, a request in flight).
+  friend struct SessionProbe;
+
+  // A step of the record path is under way (an arrival paced or being read, a frame paced).
+  bool Busy() const;
   void Forward();
   void Up();
   void Arrival(bool closed);

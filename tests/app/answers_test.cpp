@@ -1,5 +1,5 @@
-// Answers and requests as the window shows them: answers that are no reply, one answer per
-// request, replies sent again, and the traffic trace beside the log.
+// Answers as the window shows them: a cut record, replies sent again, and the traffic trace
+// beside the log.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -13,51 +13,6 @@ namespace vorlan {
 namespace {
 
 class AnswersTest : public ::testing::Test, public ReceiveRig {};
-
-// Answers that are no reply re-arm the data request at once twice, then wait as for a busy
-// exchange until a reply is recognised; a well-formed reply of another device is named once.
-TEST(NoReplyAnswers, BackOffAndForeignDeviceNamed) {
-  const struct {
-    const char* name;
-    QByteArray answer;
-    const char* named;  // the device the RAW Data view names, if any
-  } rows[] = {
-      {"status-OK of device 2", FakeExchange::Status("2", '2'), "2"},
-      {"buffer-empty of device 0", FakeExchange::Status("0", '1'), "0"},
-      {"port-busy of device 3, no check byte", QByteArray("\x16" "3000030" "3" "4"), "3"},
-      {"device 2, wrong check byte", FakeExchange::Status("2", '2').chopped(1) + "\x01", nullptr},
-      {"own device, result 5", FakeExchange::Status("1", '5'), nullptr},
-      {"no frame at all", "noise", nullptr},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    ReceiveRig rig;
-    rig.StartDownload();
-    const auto answerAndWait = [&](const QByteArray& answer) {
-      rig.Arrive(answer);
-      const int interval = rig.m_form.TimerDnld().Interval();
-      rig.m_platform.RunFor(std::chrono::milliseconds(interval) - 1ms);
-      EXPECT_EQ(rig.Peer().TakeSent().count(frame::DataRequest("1")), 0);
-      rig.m_platform.RunFor(1ms + kLampFlash);
-      EXPECT_EQ(rig.Peer().TakeSent().count(frame::DataRequest("1")), 1);
-      return interval;
-    };
-    std::vector<int> intervals;
-    for (int i = 0; i < 4; ++i) intervals.push_back(answerAndWait(row.answer));
-    // A data reply ends the run of answers that are no reply: the next one counts from one.
-    rig.Arrive(kHeader + "A" + "\x02" "R\x03" "z");
-    rig.m_platform.RunFor(5ms + kLampFlash);
-    rig.Peer().TakeSent();
-    intervals.push_back(answerAndWait(row.answer));
-    EXPECT_EQ(intervals, (std::vector<int>{100, 100, 3000, 3000, 1}));
-
-    const QString raw = rig.m_form.txtout().Text();
-    EXPECT_EQ(raw.count(" ->: The exchange answers as device "), row.named ? 1 : 0);
-    EXPECT_TRUE(!row.named || raw.contains(QString(" ->: Error \r\n ->: The exchange answers as "
-                                                   "device %1 while Device ID is 1\r\n")
-                                               .arg(row.named)));
-  }
-}
 
 // The trace follows the log's name with each frame and what was made of it; one that cannot be
 // opened is said once and switched off, and the download goes on either way.
@@ -126,54 +81,13 @@ TEST(RepliesSentAgain, TheRawViewSaysTheyWereLoggedBefore) {
   }
 }
 
-// One answer per request: the first text that is no reply (not the next), a late reply after the
-// request was sent again; a reply given up at the deadline is counted once, when it comes again;
-// a record of any length keeps the download going.
-TEST_F(AnswersTest, EachRequestIsAnsweredOnce) {
+// A record longer than the log keeps: the RAW Data view says how long it was and what was
+// dropped, and it is counted.
+TEST_F(AnswersTest, ACutRecordIsShownWithWhatWasDropped) {
   StartDownload();
-  FakeExchange exchange(m_platform, Peer());
-  exchange.silent = true;
-  const auto requests = [&] { return Peer().TakeSent().count(frame::DataRequest("1")); };
-  // The buffer is empty: the next request follows in 3 s, as do those after answers that are no
-  // reply.
-  Arrive(FakeExchange::Status("1", '1'));
-  m_platform.RunFor(kRetryDataRequest + kLampFlash);
-  ASSERT_EQ(requests(), 1);
-  Arrive("noise");
-  m_platform.RunFor(500ms);
-  Arrive("more noise");
-  m_platform.RunFor(2400ms);
-  EXPECT_EQ(requests(), 0);
-  m_platform.RunFor(300ms);
-  EXPECT_EQ(requests(), 1) << "3 s after the first noise, not after the second";
-
-  // Sent again at its deadline; the late answer to the first, then the copy that answers the
-  // second: one request follows each, and the record is logged once.
-  m_platform.RunFor(kDataRequestTimeout);
-  EXPECT_EQ(requests(), 1);
-  const QByteArray late = kHeader + "L" + "\x02" "LATE\x03" "z";
-  for (int copy = 0; copy < 2; ++copy) {
-    Arrive(late);
-    m_platform.RunFor(300ms);
-    EXPECT_EQ(requests(), 1) << "copy " << copy;
-  }
-  EXPECT_EQ(m_form.RecordCount(), 1);
-  // Cut inside a record and given up at the deadline, then sent again whole: counted once.
-  Arrive(kHeader + "C" + "\x02" "CUT\x03\x02" "HALF");
-  m_platform.RunFor(kDataRequestTimeout);
-  EXPECT_EQ(requests(), 1) << "sent again at the deadline";
-  Arrive(kHeader + "D" + "\x02" "CUT\x03\x02" "HALF\x03" "z");
-  m_platform.RunFor(300ms);
-  EXPECT_EQ(m_form.RecordCount(), 3);
-  EXPECT_EQ(Hex(Log()), Hex("\x02" "LATE\x03\r\n\x02" "CUT\x03\r\n\x02" "HALF\x03\r\n"));
-
   const QByteArray huge = "\x02" + QByteArray(3 << 20, 'x') + "\x03";
   Arrive(kHeader + "M" + huge + "\x02" "AFTER\x03" "z");
-  m_platform.RunFor(300ms);
-  EXPECT_EQ(Peer().Sent().count(frame::DataAcknowledgement("1", 'M')), 1);
-  EXPECT_EQ(m_form.RecordCount(), 5);
-  EXPECT_EQ(Log().mid(23), "\x02" + QByteArray(link::ReplyReader::kMaxRecord - 2, 'x') +
-                               "\x03\r\n\x02" "AFTER\x03\r\n");
+  EXPECT_EQ(m_form.StatusBar.Panel(3), "Records = 2");
   EXPECT_NE(Raw().find("A record of 3145730 characters: the log keeps its first 1048575 and its "
                        "ETX, 2097154 were dropped"),
             std::string::npos);

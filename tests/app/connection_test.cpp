@@ -27,7 +27,6 @@ TEST_F(ConnectionTest, EachHandlerSetsTheWindowAsTheLinkRequires) {
   m_form.CmdConnect_Click();
   const auto connecting = WindowState(m_form);
   EXPECT_EQ(connecting, With(idle, {{"txtHost", "disabled"},
-                                    {"TimerLog", "enabled"},
                                     {"panel1", "  Attempting Connection...  "},
                                     {"panel2", ""}}));
   EXPECT_TRUE(m_form.CurrentLogFile().IsOpen());
@@ -42,14 +41,12 @@ TEST_F(ConnectionTest, EachHandlerSetsTheWindowAsTheLinkRequires) {
                                       {"cmdquit", "disabled"},
                                       {"cbDeviceID", "disabled"},
                                       {"lamp", "Connected"},
-                                      {"HeartBeatTimer", "enabled"},
                                       {"panel1", "  Connected to PBX...  "}}));
 
   m_form.CmdDisconnect_Click();
   m_platform.RunFor(60ms);  // the transmit lamp's flash
   const auto releasing = WindowState(m_form);
-  EXPECT_EQ(releasing, With(linked, {{"HeartBeatTimer", "disabled"},
-                                     {"panel1", "  Closing Socket Connection...  "},
+  EXPECT_EQ(releasing, With(linked, {{"panel1", "  Closing Socket Connection...  "},
                                      {"panel2", ""}}));
   EXPECT_EQ(Peer().State(), Socket::sckConnected) << "the tool must not close the link itself";
 
@@ -66,7 +63,6 @@ TEST_F(ConnectionTest, EachHandlerSetsTheWindowAsTheLinkRequires) {
                                                   {"panel1", "  PBX Disconnected!  "},
                                                   {"panel2", ""}}));
   EXPECT_FALSE(m_form.CurrentLogFile().IsOpen());
-  EXPECT_TRUE(m_form.TimerLog().Enabled()) << "the log timer keeps running after a close";
 }
 
 TEST_F(ConnectionTest, DisconnectSendsTheRequestForTheDeviceIdInUse) {
@@ -139,7 +135,6 @@ TEST_F(ConnectionTest, OtherErrorsSayWhatHappenedAndWhatToCheck) {
                                                {"CmdDisconnect", "disabled"},
                                                {"CmdDnld", "disabled"},
                                                {"CmdStop", "disabled"},
-                                               {"HeartBeatTimer", "disabled"},
                                                {"panel1", "  PBX Disconnected!  "},
                                                {"panel2", ""}}));
   EXPECT_TRUE(m_form.CurrentLogFile().IsOpen());
@@ -157,7 +152,6 @@ TEST_F(ConnectionTest, ALogFileThatCannotBeOpenedStopsTheConnect) {
   EXPECT_TRUE(m_form.txtHost.Enabled());
   EXPECT_EQ(Peer().ConnectAttempts(), 0);
   EXPECT_EQ(Setting("Properties", "RemoteHost"), "<absent>");
-  EXPECT_FALSE(m_form.TimerLog().Enabled());
   // The folder was made: the next Connect opens 03051437.log and connects.
   m_form.CmdConnect_Click();
   EXPECT_EQ(Peer().ConnectAttempts(), 1);
@@ -174,7 +168,6 @@ TEST_F(ConnectionTest, ConnectEventWaitEndsWhenTheLinkDropsMeanwhile) {
   Peer().PeerClose();
   m_platform.RunFor(1ms);
   EXPECT_EQ(m_platform.Stalls(), 0);
-  EXPECT_FALSE(m_form.HeartBeatTimer().Enabled());
   EXPECT_FALSE(m_form.LinkLamp.On());
   EXPECT_EQ(m_form.StatusBar.Panel(1), "  PBX Disconnected!  ");
   EXPECT_TRUE(m_form.CmdConnect.Enabled());

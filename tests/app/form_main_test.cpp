@@ -28,11 +28,6 @@ TEST_F(StartUpTest, FirstStartWithAnEmptyStore) {
   EXPECT_EQ(state.at("CmdDisconnect"), "disabled");
   EXPECT_EQ(state.at("CmdDnld"), "disabled");
   EXPECT_EQ(state.at("CmdStop"), "disabled");
-  EXPECT_EQ(state.at("TimerLog"), "disabled");
-  EXPECT_EQ(state.at("HeartBeatTimer"), "disabled");
-  EXPECT_EQ(m_form.HeartBeatTimer().Interval(), 2500);
-  EXPECT_EQ(m_form.TimerDnld().Interval(), 1000);
-  EXPECT_EQ(m_form.TimerLog().Interval(), 250);
   EXPECT_FALSE(m_form.BadRecord());
   // RAW Data shown although its check box is unchecked; Formatted Output loaded but hidden.
   EXPECT_TRUE(m_form.FormOutput.Visible());

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
 
 #include "support/form_fixture.h"
 #include "hex.h"
@@ -44,8 +45,6 @@ TEST_F(LogSwitchTest, AtTheTopOfTheHourTheDownloadMovesToANewFile) {
   EXPECT_EQ(Hex(rig.Read("03051500.log")), Hex("\x02" "AFTER\x03\r\n"));
   EXPECT_EQ(rig.m_form.txtout().Text().count("DURING"), 0) << "the RAW Data view was cleared";
   EXPECT_TRUE(rig.m_form.CmdStop.Enabled()) << "the download runs again";
-  EXPECT_TRUE(rig.m_form.TimerLog().Enabled());
-  EXPECT_EQ(rig.m_form.HeartBeatTimer().Interval(), 3000);
   EXPECT_EQ(exchange.Acks(), 2);
   EXPECT_EQ(rig.m_platform.Stalls(), 0);
 }
@@ -81,9 +80,12 @@ TEST_F(LogSwitchTest, AFileOfTheNewHourThatExistsAlreadyMeansNoSwitch) {
   existing.close();
   rig.LoadAndConnect("1");
   rig.Exchange();
+  QSignalSpy stops(&rig.m_form.Session(), &session::Session::StopStarted);
+  QSignalSpy switches(&rig.m_form.Session(), &session::Session::LogSwitching);
   rig.m_platform.RunFor(5s);
   EXPECT_TRUE(rig.m_form.CurrentLogFile().Path().endsWith("03051459.log"));
-  EXPECT_FALSE(rig.m_form.StopRequested());
+  EXPECT_EQ(stops.size(), 0);
+  EXPECT_EQ(switches.size(), 0);
 }
 
 // Without a link no reply can confirm a stop: the file is switched without stopping and
@@ -99,7 +101,6 @@ TEST_F(LogSwitchTest, WhileTheLinkIsDownTheFileIsSwitchedWithoutWaiting) {
   EXPECT_TRUE(rig.m_form.CurrentLogFile().IsOpen());
   EXPECT_FALSE(rig.m_form.CmdStop.Enabled());
   EXPECT_TRUE(rig.m_form.CmdConnect.Enabled());
-  EXPECT_TRUE(rig.m_form.TimerLog().Enabled());
 }
 
 // An exchange that stops answering: the switch waits a bounded time, then goes on.
@@ -109,7 +110,6 @@ TEST_F(LogSwitchTest, SilentExchangeHoldsTheSwitchOnlyABoundedTime) {
   rig.Exchange().silent = true;
   rig.m_platform.RunFor(30s);
   EXPECT_TRUE(rig.m_form.CurrentLogFile().Path().endsWith("03051500.log"));
-  EXPECT_TRUE(rig.m_form.TimerLog().Enabled());
 }
 
 // The new hour's file cannot be opened while a data request is in flight: its answer is not
@@ -134,7 +134,6 @@ TEST_F(LogSwitchTest, NoReplyIsAcknowledgedWithoutAFileToHoldIt) {
     const bool acknowledged = rig.Peer().Sent().contains(frame::DataAcknowledgement("1", 'L'));
     EXPECT_EQ(acknowledged, !dangling);
     EXPECT_EQ(rig.Read("03051500.log"), dangling ? "<missing>" : "\x02" "LATE\x03\r\n");
-    EXPECT_EQ(rig.m_form.TimerLog().Enabled(), !dangling);
     ASSERT_EQ(rig.m_dialogs.boxes.size(), dangling ? 2U : 0U);
     if (!dangling) continue;
     EXPECT_EQ(rig.m_dialogs.boxes[0].title, "VORLAN");

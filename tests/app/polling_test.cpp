@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QSignalSpy>
+
 #include "support/form_fixture.h"
 #include "support/fake_exchange.h"
 #include "hex.h"
@@ -52,13 +54,16 @@ TEST_F(PollingTest, HeartbeatEvery2500MsUntilTheFirstStopThen3000) {
   m_form.CmdConnect_Click();
   Peer().PeerAccept();
   m_platform.RunFor(1ms);
-  EXPECT_EQ(m_form.HeartBeatTimer().Interval(), 3000);
+  const auto reconnectedAt = m_platform.Elapsed() - 1ms;
+  m_platform.RunFor(3060ms);
+  const std::vector<qint64> again = Times('5', reconnectedAt);
+  ASSERT_FALSE(again.empty());
+  EXPECT_EQ(again.back(), 3050) << "still 3000 after reconnecting";
 }
 
 TEST_F(PollingTest, DownloadSendsOneDataRequestPerReply) {
   const auto start = m_platform.Elapsed();
   m_form.CmdDnld_Click();
-  EXPECT_FALSE(m_form.HeartBeatTimer().Enabled());
   EXPECT_TRUE(m_form.CmdStop.Enabled());
   EXPECT_FALSE(m_form.CmdDnld.Enabled());
   EXPECT_FALSE(m_form.CmdDisconnect.Enabled());
@@ -79,6 +84,7 @@ TEST_F(PollingTest, DownloadSendsOneDataRequestPerReply) {
 }
 
 TEST_F(PollingTest, StopWithARequestOutstandingIsConfirmedByItsReply) {
+  QSignalSpy confirmed(&m_form.Session(), &session::Session::StopCompleted);
   m_exchange.delay = 500ms;
   m_exchange.QueueReply('C', "\x02" "LAST\x03");
   m_form.CmdDnld_Click();
@@ -89,7 +95,7 @@ TEST_F(PollingTest, StopWithARequestOutstandingIsConfirmedByItsReply) {
   EXPECT_TRUE(m_form.CmdDnld.Enabled());
   EXPECT_FALSE(m_form.CmdStop.Enabled());
   m_platform.RunFor(600ms);
-  EXPECT_TRUE(m_form.StopDone());
+  EXPECT_EQ(confirmed.size(), 1);
   EXPECT_EQ(m_form.RecordCount(), 1);
   EXPECT_EQ(m_exchange.Acks(), 1);
   EXPECT_EQ(m_exchange.DataRequests(), 1) << "no request after the stop";
@@ -97,32 +103,36 @@ TEST_F(PollingTest, StopWithARequestOutstandingIsConfirmedByItsReply) {
 }
 
 TEST_F(PollingTest, StopThenDownloadBeforeAnyReplyKeepsDownloading) {
+  QSignalSpy confirmed(&m_form.Session(), &session::Session::StopCompleted);
   m_exchange.delay = 500ms;
   m_form.CmdDnld_Click();
   m_platform.RunFor(200ms);
   m_form.CmdStop_Click();
   m_form.CmdDnld_Click();
-  EXPECT_FALSE(m_form.StopRequested());
+  EXPECT_EQ(m_form.Session().DownloadState(), session::Session::Download::Running);
   m_platform.RunFor(400ms);
   EXPECT_EQ(m_exchange.DataRequests(), 1) << "the first request is still in flight";
   EXPECT_EQ(m_form.StatusBar.Panel(1), "  PBX Data Request...  ");
   EXPECT_EQ(m_form.StatusBar.Panel(2), "");
   m_platform.RunFor(3600ms);
-  EXPECT_FALSE(m_form.StopDone());
+  EXPECT_EQ(confirmed.size(), 0);
   EXPECT_EQ(m_exchange.DataRequests(), 2) << "the late reply armed the next request";
 }
 
 TEST_F(PollingTest, DisconnectAfterAConfirmedStopResumesTheHeartbeatOnAReply) {
+  QSignalSpy confirmed(&m_form.Session(), &session::Session::StopCompleted);
   m_exchange.delay = 500ms;
   m_form.CmdStop_Click();
   m_platform.RunFor(3600ms);  // one status request and its reply confirm the stop
-  ASSERT_TRUE(m_form.StopDone());
+  ASSERT_EQ(confirmed.size(), 1);
   m_exchange.silent = true;
   m_form.CmdDisconnect_Click();
-  EXPECT_FALSE(m_form.HeartBeatTimer().Enabled());
+  const int polls = m_exchange.StatusRequests();
+  m_platform.RunFor(kHeartbeatAfterStop + 100ms);
+  EXPECT_EQ(m_exchange.StatusRequests(), polls) << "no heartbeat once Disconnect is sent";
   Peer().PeerSend(FakeExchange::Status("1", '2'));  // a late reply
-  m_platform.RunFor(100ms);
-  EXPECT_TRUE(m_form.HeartBeatTimer().Enabled());
+  m_platform.RunFor(kHeartbeatAfterStop + 100ms);
+  EXPECT_EQ(m_exchange.StatusRequests(), polls + 1) << "the late reply resumed it";
 }
 
 TEST_F(PollingTest, ArmedRequestSendsNothingOnceTheLinkIsDown) {
@@ -130,9 +140,8 @@ TEST_F(PollingTest, ArmedRequestSendsNothingOnceTheLinkIsDown) {
   m_form.CmdDnld_Click();
   Peer().PeerClose();
   m_platform.RunFor(1ms);
-  m_platform.RunFor(500ms);
+  m_platform.RunFor(kDataRequestTimeout + 500ms);
   EXPECT_EQ(m_exchange.DataRequests(), 0);
-  EXPECT_FALSE(m_form.TimerDnld().Enabled());
 }
 
 TEST_F(PollingTest, UnansweredDataRequestIsSentAgainAfterItsTimeOut) {

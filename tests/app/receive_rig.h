@@ -2,8 +2,9 @@
 
 #include <QFile>
 
-#include "support/form_fixture.h"
 #include "hex.h"
+#include "support/form_fixture.h"
+#include "support/session_watch.h"
 
 namespace vorlan {
 
@@ -37,16 +38,14 @@ class ReceiveRig : public FormRig {
     m_platform.At(delay, [this, bytes] { Peer().PeerSend(bytes); });
   }
   // Until what it brings is done: its pace, and an acknowledgement's.
-  void Arrive(const QByteArray& bytes) {
-    Peer().PeerSend(bytes);
-    m_platform.RunFor(1ms);
-    while (m_form.Session().Busy()) m_platform.RunFor(1ms);
-  }
+  void Arrive(const QByteArray& bytes) { m_watch.Arrive(Peer(), bytes); }
   QByteArray Log() const {
     QFile file(LogsPath() + "/03051437.log");
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<no log file>");
   }
   std::string Raw() { return m_form.txtout().Text().toStdString(); }
+
+  SessionWatch m_watch{m_form.Session(), m_platform};
 };
 
 }  // namespace vorlan

@@ -21,8 +21,10 @@ TEST(HexEcho, WritesCodesWithoutLeadingZerosInUpperCase) {
 
 using TransmitTest = FormTest;
 
+// The disconnect request stands for every frame the session writes: each waits its lamp's
+// flash, then is written and echoed.
 TEST_F(TransmitTest, AFrameLeavesAfterItsFlashAndIsEchoedWhenTheRawViewIsVisible) {
-  LoadAndConnect();
+  LoadAndConnect("1");
   Peer().TakeSent();
   m_form.CmdCls_Click();
   std::chrono::milliseconds sentAt{-1};
@@ -32,22 +34,22 @@ TEST_F(TransmitTest, AFrameLeavesAfterItsFlashAndIsEchoedWhenTheRawViewIsVisible
   });
   m_platform.At(25ms, [&] { lampOnWhileWaiting = m_form.TxLamp.On(); });
   const auto start = m_platform.Elapsed();
-  m_form.SendFrame(frame::DataRequest("1"));
+  m_form.CmdDisconnect_Click();
   EXPECT_TRUE(m_form.TxLamp.On());
   m_platform.RunFor(60ms);
   EXPECT_EQ(sentAt - start, 50ms);
   EXPECT_TRUE(lampOnWhileWaiting);
   EXPECT_FALSE(m_form.TxLamp.On());
-  EXPECT_EQ(Hex(Peer().TakeSent()), "16 31 30 30 30 30 32 30 31 FD");
-  EXPECT_EQ(m_form.txtout().Text(), "<- : 16 31 30 30 30 30 32 30 31 FD \r\n");
+  EXPECT_EQ(Hex(Peer().TakeSent()), "16 36 30 30 30 30 33 30 31 06 FD");
+  EXPECT_EQ(m_form.txtout().Text(), "<- : 16 36 30 30 30 30 33 30 31 6 FD \r\n");
 }
 
 TEST_F(TransmitTest, HiddenRawViewGetsNoEchoButFramesStillGo) {
-  LoadAndConnect();
+  LoadAndConnect("1");
   Peer().TakeSent();
   m_form.CmdCls_Click();
   m_form.FormOutput.Hide();
-  m_form.SendFrame(frame::DisconnectRequest("1"));
+  m_form.CmdDisconnect_Click();
   m_platform.RunFor(60ms);
   m_form.ShowReceivedHex("\x16\x33");
   EXPECT_EQ(Hex(Peer().TakeSent()), "16 36 30 30 30 30 33 30 31 06 FD");
@@ -63,16 +65,16 @@ TEST_F(TransmitTest, ReceivedEchoShowsWhatItIsGiven) {
 // A frame during another's pace waits a pace of its own: no wait nests in another, and the
 // lamp stays lit until the last of them has gone.
 TEST_F(TransmitTest, EachFrameWaitsItsOwnPaceAndTheLampCoversThemAll) {
-  LoadAndConnect();
+  LoadAndConnect("1");
   Peer().TakeSent();
   std::vector<std::chrono::milliseconds> sentAt;
   QObject::connect(&Peer(), &VirtualSocket::Sending,
                    [&](const QByteArray&) { sentAt.push_back(m_platform.Elapsed()); });
   const auto start = m_platform.Elapsed();
   bool lampAt60 = false;
-  m_platform.At(20ms, [&] { m_form.SendFrame(frame::StatusMonitorRequest("1")); });
+  m_platform.At(20ms, [&] { m_form.CmdDisconnect_Click(); });  // pressed again
   m_platform.At(60ms, [&] { lampAt60 = m_form.TxLamp.On(); });
-  m_form.SendFrame(frame::DataRequest("1"));
+  m_form.CmdDisconnect_Click();
   m_platform.RunFor(100ms);
   ASSERT_EQ(sentAt.size(), 2u);
   EXPECT_EQ(sentAt[0] - start, 50ms);
@@ -86,18 +88,18 @@ TEST_F(TransmitTest, EachFrameWaitsItsOwnPaceAndTheLampCoversThemAll) {
 // session is counted (here by a front end that waits inside a frame's signal), and fails the test
 // as any pump entered from inside a handler does.
 TEST_F(TransmitTest, AnEventLoopInsideAHandlerOfTheSessionIsCaught) {
-  LoadAndConnect();
+  LoadAndConnect("1");
   const auto pumps = QObject::connect(&m_form.Session(), &session::Session::FrameSent,
                                       [&] { m_platform.DoEvents(); });
   EXPECT_NONFATAL_FAILURE(
       {
-        m_platform.Post(&m_form, [&] { m_form.SendFrame(frame::DataRequest("1")); });
+        m_platform.Post(&m_form, [&] { m_form.CmdDisconnect_Click(); });
         m_platform.RunFor(kLampFlash);
       },
       "was entered from inside a handler");
   EXPECT_EQ(m_platform.NestedPumps(), 1);
   QObject::disconnect(pumps);
-  m_form.SendFrame(frame::DataRequest("1"));
+  m_form.CmdDisconnect_Click();
   m_platform.RunFor(kLampFlash);
   EXPECT_EQ(m_platform.NestedPumps(), 1);
   m_platform.ForgetNestedPumps();  // the count is this test's own

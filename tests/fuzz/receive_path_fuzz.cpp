@@ -13,8 +13,7 @@
 #include <cstdlib>
 
 #include "link/frame.h"
-#include "session/record_step.h"
-#include "session/session.h"
+#include "support/session_probe.h"
 #include "support/virtual_platform.h"
 
 using namespace vorlan;
@@ -91,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::fprintf(stderr, "%lld ms: written %s\n", (long long)platform.Elapsed().count(),
                    bytes.toHex(' ').constData());
     if (bytes != dataRequest) return;
-    if (session.Step().ReplyOpen())
+    if (session::SessionProbe::ReplyOpen(session))
       Fail("a data request sent between a data reply and its acknowledgement", bytes.size());
     // A second data request with nothing from the exchange in between is a request piled up,
     // unless the first went unanswered for the whole time-out.
@@ -108,8 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray sent = peerSocket->Sent().mid(sentBase);
     if (Count(sent, ackStart) > Count(peerStream, QByteArray("\x16" "2")))
       Fail("more acknowledgements than data replies", Count(sent, ackStart));
-    if (session.Step().Held() > link::ReplyReader::kMaxRecord + 16)
-      Fail("held text grows", session.Step().Held());
+    if (session::SessionProbe::Held(session) > link::ReplyReader::kMaxRecord + 16)
+      Fail("held text grows", session::SessionProbe::Held(session));
     if (platform.NestedPumps() > 0)
       Fail("an event loop ran inside a handler of the session", platform.NestedPumps());
   };

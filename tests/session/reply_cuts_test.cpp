@@ -1,6 +1,6 @@
 // The record step under the cuts a network and an exchange make: every record logged once, no
 // acknowledgement before a reply is whole, a reply sent again recognised only where it can come
-// again. Paced as the window paces it, so that arrivals and frames interleave as they do there.
+// again.
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -8,39 +8,13 @@
 
 #include "hex.h"
 #include "logging/record_log.h"
-#include "session/record_step.h"
 #include "session_rig.h"
+#include "support/session_probe.h"
 
 namespace vorlan::session {
 namespace {
 
-// SYN, "2" and seven characters: a data reply's header without its block character.
-const QByteArray kHeader = QByteArray("\x16" "2" "000010" "1");
-
-struct CutRig : SessionRig {
-  explicit CutRig(QDateTime start = QDateTime(QDate(2026, 3, 5), QTime(14, 37, 20)))
-      : SessionRig(Session::Options{kLampFlash, {}, false}, start) {}
-  // Linked, the download running and its first data request sent.
-  void StartDownload() {
-    Link();
-    session.StartDownload();
-    platform.RunFor(150ms);
-    ASSERT_EQ(Hex(Peer().TakeSent()), "16 31 30 30 30 30 32 30 31 FD");
-  }
-  void SendAt(std::chrono::milliseconds delay, const QByteArray& bytes) {
-    platform.At(delay, [this, bytes] { Peer().PeerSend(bytes); });
-  }
-  // Until what it brings is done: its pace, and an acknowledgement's.
-  void Arrive(const QByteArray& bytes) {
-    Peer().PeerSend(bytes);
-    platform.RunFor(1ms);
-    while (session.Busy()) platform.RunFor(1ms);
-  }
-  QByteArray Log() {
-    QFile file(Logs() + "/03051437.log");
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<no log file>");
-  }
-};
+using CutRig = PacedRig;
 
 // A session linked again after a cut, its download started: the same one, or a new one on the
 // same logs folder (a restart), in its own time.
@@ -243,7 +217,7 @@ TEST(ReplyCuts, HourlySwitchAtEveryStepOfTheCycleKeepsOneRequestOneAnswer) {
     int faults = 0;
     QObject::connect(&rig.Peer(), &VirtualSocket::Sending, [&](const QByteArray& bytes) {
       faults += bytes == frame::DataRequest("1") &&
-                (rig.session.Polling().RequestOutstanding() || rig.session.Step().ReplyOpen());
+                (SessionProbe::RequestOutstanding(rig.session) || SessionProbe::ReplyOpen(rig.session));
     });
     rig.Link();
     rig.session.StartDownload();

@@ -2,11 +2,13 @@
 
 #include <QFile>
 
+#include <functional>
 #include <limits>
 
 #include "hex.h"
 #include "logging/record_log.h"
 #include "session/record_step.h"
+#include "platform/winsock_errors.h"
 #include "session_rig.h"
 
 namespace vorlan::session {
@@ -126,6 +128,102 @@ TEST(SessionLogs, AFileMadeAgainIsANotice) {
   ASSERT_EQ(notices.size(), 1);
   EXPECT_TRUE(notices[0][0].toString().contains(QFileInfo(path).fileName()))
       << notices[0][0].toString().toStdString();
+}
+
+}  // namespace
+}  // namespace vorlan::session
+
+namespace vorlan::session {
+namespace {
+
+// The status polls sent in `span` from now.
+int PollsIn(SessionRig& rig, std::chrono::milliseconds span) {
+  VirtualSocket* peer = rig.platform.SocketAt(0);
+  if (peer != nullptr) peer->TakeSent();
+  rig.platform.RunFor(span);
+  return peer == nullptr ? 0 : int(peer->TakeSent().count(frame::StatusMonitorRequest("1")));
+}
+
+// Whether the log moves to the next hour's file at the top of the hour (a linked switch waits
+// for the stop at most its limit).
+bool SwitchesAtTheHour(SessionRig& rig) {
+  QSignalSpy switching(&rig.session, &Session::LogSwitching);
+  const QDateTime now = rig.platform.Now();
+  const QDateTime hour(now.date(), QTime(now.time().hour(), 0));
+  rig.platform.RunFor(std::chrono::milliseconds(now.msecsTo(hour.addSecs(3600))) +
+                      kSwitchStopWait + kLogTick + 100ms);
+  return !switching.isEmpty();
+}
+
+// The heartbeat polls while linked and idle, and stops once Disconnect is sent or the link
+// goes; the hourly switch runs from Connect on, the link up or not, but not when the log file
+// could not be opened.
+TEST(SessionLink, HeartbeatAndHourlySwitchFollowTheLink) {
+  const struct {
+    const char* name;
+    std::function<void(SessionRig&)> act;
+    bool polls, switches;
+  } rows[] = {
+      {"attempting", [](SessionRig& rig) { rig.session.Connect(); }, false, true},
+      {"linked", [](SessionRig& rig) { rig.Link(); }, true, true},
+      {"Disconnect sent",
+       [](SessionRig& rig) {
+         rig.Link();
+         rig.session.Disconnect();
+       },
+       false, true},
+      {"closed by the exchange",
+       [](SessionRig& rig) {
+         rig.Link();
+         rig.Peer().PeerClose();
+       },
+       false, true},
+      {"reset",
+       [](SessionRig& rig) {
+         rig.Link();
+         rig.Peer().PeerFail(wsa::kConnectionReset, "Connection reset by peer");
+       },
+       false, true},
+      {"no log file",
+       [](SessionRig& rig) {
+         QDir(rig.dir.filePath("logs")).removeRecursively();
+         EXPECT_FALSE(rig.session.Connect());
+       },
+       false, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    SessionRig rig;
+    row.act(rig);
+    rig.platform.RunFor(1ms);
+    EXPECT_EQ(PollsIn(rig, kHeartbeatInterval + 10ms), row.polls ? 1 : 0);
+    EXPECT_EQ(SwitchesAtTheHour(rig), row.switches);
+  }
+}
+
+// After each way a switch can end, the next hour switches again, except when the new file
+// could not be opened: then nothing switches until the next Connect.
+TEST(SessionLogs, TheNextHourSwitchesAgain) {
+  const struct {
+    const char* name;
+    bool answering, linked, dangling;
+  } rows[] = {{"stop confirmed", true, true, false},
+              {"no link", true, false, false},
+              {"an exchange that does not answer", false, true, false},
+              {"the new file cannot be opened", true, true, true}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    SessionRig rig(Session::Options{}, QDateTime(QDate(2026, 3, 5), QTime(14, 59, 58)));
+    FakeExchange exchange(rig.platform, rig.Peer());
+    exchange.silent = !row.answering;
+    rig.Link();
+    rig.session.StartDownload();
+    if (!row.linked) rig.Peer().PeerClose();
+    if (row.dangling) QFile::link(rig.Logs() + "/gone", rig.Logs() + "/03051500.log");
+    EXPECT_TRUE(SwitchesAtTheHour(rig));
+    EXPECT_EQ(SwitchesAtTheHour(rig), !row.dangling);
+    EXPECT_EQ(QFile::exists(rig.Logs() + "/03051600.log"), !row.dangling);
+  }
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 
 #include "app/form_main.h"
 #include "platform/socket.h"
-#include "platform/timer.h"
 
 namespace vorlan {
 
@@ -21,8 +20,6 @@ inline std::map<std::string, std::string> WindowState(FormMain& form) {
       {"cmdquit", on(form.cmdquit.Enabled())},
       {"cbDeviceID", on(form.cbDeviceID.Enabled())},
       {"lamp", form.LinkLamp.On() ? "Connected" : "NotConnected"},
-      {"HeartBeatTimer", on(form.HeartBeatTimer().Enabled())},
-      {"TimerLog", on(form.TimerLog().Enabled())},
       {"panel1", form.StatusBar.Panel(1).toStdString()},
       {"panel2", form.StatusBar.Panel(2).toStdString()},
   };
