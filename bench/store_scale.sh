@@ -101,6 +101,8 @@ time_query "an extension's calls, one exchange, one month" "SELECT * FROM calls_
 time_query "an extension's calls, all exchanges, one day" "SELECT * FROM calls_with_item(1, '2042', '$day', '$dayafter')"
 time_query "a trunk's calls, one exchange, one month" "SELECT * FROM calls_with_item(4, 'TRUNK.07', '$month', '$next', '$one')"
 time_query "a trunk's calls, all exchanges, one day" "SELECT * FROM calls_with_item(4, 'TRUNK.07', '$day', '$dayafter')"
+time_query "a dialled number's calls, one exchange, one month" "SELECT * FROM calls_with_item(2, '0000007919', '$month', '$next', '$one')"
+time_query "a dialled number's calls, all exchanges, one day" "SELECT * FROM calls_with_item(2, '0000007919', '$day', '$dayafter')"
 
 echo "== drop of the oldest month"
 start=$(date +%s.%N)

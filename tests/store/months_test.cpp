@@ -9,9 +9,9 @@
 namespace {
 
 // In Berlin: the second starts in February by its stamp, in January by UTC.
-const QByteArray kJanuary = Record("AB", Item(1, "201") + Times("20240115083000", "20240115083130"));
+const QByteArray kJanuary = Record("AB", Item(1, "201") + Item(2, "555") + Times("20240115083000", "20240115083130"));
 const QByteArray kFebruary = Record("AB", Item(1, "202") + Times("20240201003000", "20240201013000"));
-const QByteArray kLater = Record("AB", Item(1, "201") + Times("20240201004500", "20240201004510"));
+const QByteArray kLater = Record("AB", Item(1, "201") + Item(2, "555") + Times("20240201004500", "20240201004510"));
 const QByteArray kNoStart = Record("EF", Item(3, "123"));
 
 const QByteArray kLog = kJanuary + "\r\n" + kFebruary + "\r\n<BAD>:" + kLater + "\r\n" + kNoStart +
@@ -43,6 +43,11 @@ TEST_F(MonthsTest, EachLineOnceInItsMonthWithItsHourlyFigures) {
             "3600");
   EXPECT_EQ(Query("SELECT string_agg(talk_seconds::text, ',' ORDER BY started_at) FROM"
                   " calls_with_item(1, '201', '2024-01-01', '2024-03-01')"),
+            "90,10");
+  // The dialled number is not an item key, yet its calls are found from their items.
+  EXPECT_EQ(Query("SELECT count(*) FROM calls WHERE item_keys @> '{2:555}'"), "0");
+  EXPECT_EQ(Query("SELECT string_agg(talk_seconds::text, ',' ORDER BY started_at) FROM"
+                  " calls_with_item(2, '555', '2024-01-01', '2024-03-01', 'north')"),
             "90,10");
 
   // A collector's role goes through the staging table; a line without a start is once too.
