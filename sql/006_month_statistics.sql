@@ -19,6 +19,7 @@ BEGIN
                           <= 2 * c.relpages::bigint * current_setting('block_size')::bigint
                      FROM pg_class c WHERE c.oid = part);
     CONTINUE WHEN NOT pg_try_advisory_xact_lock(hashtext('vorlan analyse ' || m));
-    EXECUTE format('ANALYZE %s', part);
+    -- Only what the lookup's plan needs: all columns take about three times as long.
+    EXECUTE format('ANALYZE %s (exchange, record_sha256, start_month)', part);
   END LOOP;
 END $$;
