@@ -47,6 +47,8 @@ std::optional<QString> CallStore::Open(const QByteArray& conninfo, const QString
     return error;
   }
   m_months.clear();
+  m_analysed.clear();
+  m_copiedSinceCheck = 0;
   return std::nullopt;
 }
 
@@ -129,7 +131,9 @@ std::optional<CallStore::Known> CallStore::Look(const QByteArray& exchange, cons
   // A record's month is read from its bytes, so the rows with its digest are in that month's
   // partition: only the batch's months are looked at.
   bool untimed = false;
-  const QByteArray months = MonthsArray(MonthsOf(all, untimed));
+  const std::set<qint64> batchMonths = MonthsOf(all, untimed);
+  if (!AnalyseMonths(batchMonths)) return std::nullopt;
+  const QByteArray months = MonthsArray(batchMonths);
   const QByteArray look =
       QByteArray("SELECT line_key, journal IS DISTINCT FROM $3, record_sha256 FROM calls"
                  " WHERE exchange = $1 AND record_sha256 = ANY($2::bytea[])"
@@ -196,6 +200,7 @@ std::optional<qint64> CallStore::Load(const QByteArray& exchange, const LogBatch
     if (!AddFigures(exchange, copied) || !m_connection.Run("RELEASE SAVEPOINT batch")) {
       return std::nullopt;
     }
+    m_copiedSinceCheck += *count;
     return count;
   }
   if (m_connection.ErrorState() != "23505" || !m_connection.Run("ROLLBACK TO SAVEPOINT batch") ||
@@ -223,6 +228,22 @@ bool CallStore::MakeMonths(const std::vector<const BatchRow*>& rows) {
     return false;
   }
   m_months.insert(months.begin(), months.end());
+  return true;
+}
+
+bool CallStore::AnalyseMonths(const std::set<qint64>& months) {
+  // Asked at a month's first batch of the session and then every so many rows: the server
+  // analyses only what has doubled since, so most asks cost a round trip and nothing else.
+  // In the load's own transaction, whose rows an analysis elsewhere would not count.
+  constexpr qint64 kCheckEvery = 20000;
+  bool due = m_copiedSinceCheck >= kCheckEvery;
+  for (const qint64 month : months) due = due || !m_analysed.contains(month);
+  if (!due) return true;
+  if (!m_connection.Run("SELECT analyse_call_months($1::date[])", {MonthsArray(months)})) {
+    return false;
+  }
+  m_analysed.insert(months.begin(), months.end());
+  m_copiedSinceCheck = 0;
   return true;
 }
 
@@ -283,7 +304,9 @@ std::optional<qint64> CallStore::LoadStaged(const QByteArray& copyRows) {
       kAddFigures + ") SELECT count(*) FROM stored";
   const PgResult result = m_connection.Exec(move.constData());
   if (!m_connection.Check(result) || !m_connection.Run("TRUNCATE incoming")) return std::nullopt;
-  return result.Value(0, 0).toLongLong();
+  const qint64 stored = result.Value(0, 0).toLongLong();
+  m_copiedSinceCheck += stored;
+  return stored;
 }
 
 std::optional<std::map<QString, FilePosition>> CallStore::Positions(const QByteArray& exchange) {

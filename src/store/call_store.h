@@ -75,6 +75,9 @@ class CallStore {
   std::optional<qint64> LoadStaged(const QByteArray& copyRows);
   // The partitions of the rows' months, made where missing.
   bool MakeMonths(const std::vector<const BatchRow*>& rows);
+  // Statistics of the months' partitions where they are missing or old, so that the lookup
+  // probes the digests' index instead of reading all of the month's rows.
+  bool AnalyseMonths(const std::set<qint64>& months);
   // The hourly figures of the rows copied, in the same transaction.
   bool AddFigures(const QByteArray& exchange, const std::vector<const BatchRow*>& rows);
 
@@ -84,6 +87,8 @@ class CallStore {
   PgConnection m_months_connection;
   QByteArray m_conninfo;
   std::set<qint64> m_months;  // yyyyMM with a partition, as far as this session knows
+  std::set<qint64> m_analysed;    // yyyyMM whose statistics this session had checked
+  qint64 m_copiedSinceCheck = 0;  // rows copied since the statistics were last checked
   bool m_heldToRows = false;  // row-level security applies: rows go through the staging table
 };
 

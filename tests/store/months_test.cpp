@@ -58,6 +58,11 @@ TEST_F(MonthsTest, EachLineOnceInItsMonthWithItsHourlyFigures) {
   EXPECT_EQ(Load("UTC", "east", kLog), 0);
   EXPECT_EQ(Query("SELECT count(*) FROM calls WHERE exchange = 'east'"), "5");
   EXPECT_EQ(HoursAmiss(), "0");
+  // The loaders gave the months they loaded into statistics, a collector's role too, at a
+  // month's first sight and not again until it doubles.
+  EXPECT_EQ(Query("SELECT string_agg(relname || ':' || reltuples, ',' ORDER BY relname)"
+                  " FROM pg_class WHERE relname IN ('calls_2024_01', 'calls_2024_02')"),
+            "calls_2024_01:1,calls_2024_02:2");
 }
 
 // A database of the first schema, where the same bytes were one row, with rows of the second,
