@@ -7,8 +7,8 @@
 
 #include "hex.h"
 #include "logging/record_log.h"
-#include "session/record_step.h"
 #include "platform/winsock_errors.h"
+#include "session/record_step.h"
 #include "session_rig.h"
 
 namespace vorlan::session {
@@ -129,12 +129,6 @@ TEST(SessionLogs, AFileMadeAgainIsANotice) {
   EXPECT_TRUE(notices[0][0].toString().contains(QFileInfo(path).fileName()))
       << notices[0][0].toString().toStdString();
 }
-
-}  // namespace
-}  // namespace vorlan::session
-
-namespace vorlan::session {
-namespace {
 
 // The status polls sent in `span` from now.
 int PollsIn(SessionRig& rig, std::chrono::milliseconds span) {
