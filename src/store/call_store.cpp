@@ -81,8 +81,14 @@ QByteArray ByteaArray(const std::vector<QByteArrayView>& values) {
   return array;
 }
 
-// bytea in its hex output: \x and the digits.
-QByteArray FromHex(const QByteArray& value) { return QByteArray::fromHex(value.mid(2)); }
+// bytea in its hex output (\x and the digits) as a digest or a line key.
+template <typename Array>
+Array FromHex(const QByteArray& value) {
+  Array bytes{};
+  const QByteArray raw = QByteArray::fromHex(value.mid(2));
+  std::copy_n(raw.constData(), std::min(raw.size(), qsizetype(bytes.size())), bytes.begin());
+  return bytes;
+}
 
 // The months of the rows' starts as a date[] in text, and whether a row has none.
 QByteArray MonthsArray(const std::set<qint64>& months) {
@@ -135,21 +141,22 @@ std::optional<CallStore::Known> CallStore::Look(const QByteArray& exchange, cons
   if (!AnalyseMonths(batchMonths)) return std::nullopt;
   const QByteArray months = MonthsArray(batchMonths);
   const QByteArray look =
-      QByteArray("SELECT line_key, journal IS DISTINCT FROM $3, record_sha256 FROM calls"
-                 " WHERE exchange = $1 AND record_sha256 = ANY($2::bytea[])"
-                 " AND (start_month = ANY($4::date[])") +
+      QByteArray(
+          "SELECT line_key, journal IS DISTINCT FROM $3, record_sha256 FROM calls"
+          " WHERE exchange = $1 AND record_sha256 = ANY($2::bytea[])"
+          " AND (start_month = ANY($4::date[])") +
       (untimed ? " OR start_month IS NULL)" : ")");
-  const PgResult result = m_connection.Exec(look.constData(),
-                                            {exchange, ByteaArray(digests), batch.journal, months},
-                                            {false, true, false, false});
+  const PgResult result =
+      m_connection.Exec(look.constData(), {exchange, ByteaArray(digests), batch.journal, months},
+                        {false, true, false, false});
   if (!m_connection.Check(result)) return std::nullopt;
   Known known;
   for (int row = 0; row < result.Rows(); ++row) {
-    const QByteArray digest = FromHex(result.Value(row, 2));
+    const auto digest = FromHex<RecordDigest>(result.Value(row, 2));
     if (result.IsNull(row, 0)) {
       ++known.unkeyed[digest];
     } else {
-      known.keys.insert(FromHex(result.Value(row, 0)));
+      known.keys.insert(FromHex<LineKey>(result.Value(row, 0)));
       if (result.Value(row, 1) == "t") known.elsewhere.insert(digest);
     }
   }
@@ -160,26 +167,32 @@ std::optional<qint64> CallStore::Load(const QByteArray& exchange, const LogBatch
   if (batch.rows.empty()) return 0;
   const std::optional<Known> known = Look(exchange, batch);
   if (!known) return std::nullopt;
-  std::map<QByteArray, int> unkeyed = known->unkeyed;
-  QByteArray rows;
-  rows.reserve(batch.copyRows.size());
+  std::map<RecordDigest, int> unkeyed = known->unkeyed;
   std::vector<const BatchRow*> copied;
+  copied.reserve(batch.rows.size());
   std::vector<QByteArrayView> adoptKeys;
   std::vector<QByteArrayView> adoptDigests;
   for (const BatchRow& row : batch.rows) {
-    const QByteArray digest = View(row.digest).toByteArray();
-    if (known->keys.contains(View(row.key).toByteArray())) continue;  // this very line
-    if (int& left = unkeyed[digest]; left > 0) {
+    if (known->keys.contains(row.key)) continue;  // this very line
+    if (const auto left = unkeyed.find(row.digest); left != unkeyed.end() && left->second > 0) {
       // A row stored before lines had keys: the first line with its bytes.
-      --left;
+      --left->second;
       adoptKeys.push_back(View(row.key));
       adoptDigests.push_back(View(row.digest));
       continue;
     }
     // The same call logged by another program's journal of this exchange.
-    if (row.facts.timed && known->elsewhere.contains(digest)) continue;
-    rows.append(QByteArrayView(batch.copyRows).sliced(row.offset, row.length));
+    if (row.facts.timed && known->elsewhere.contains(row.digest)) continue;
     copied.push_back(&row);
+  }
+  // Mostly every line is new: then the batch's text goes as it is, not copied row by row.
+  QByteArray rows;
+  if (copied.size() == batch.rows.size()) {
+    rows = batch.copyRows;
+  } else {
+    for (const BatchRow* row : copied) {
+      rows.append(QByteArrayView(batch.copyRows).sliced(row->offset, row->length));
+    }
   }
   if (!adoptKeys.empty() &&
       !m_connection.Check(m_connection.Exec(
@@ -258,8 +271,8 @@ bool CallStore::AddFigures(const QByteArray& exchange, const std::vector<const B
   for (const BatchRow* row : rows) {
     if (!row->facts.timed) continue;
     Figures& hour = hours[row->facts.hour];
-    hour.longest = hour.calls == 0 ? row->facts.talkSeconds
-                                   : std::max(hour.longest, row->facts.talkSeconds);
+    hour.longest =
+        hour.calls == 0 ? row->facts.talkSeconds : std::max(hour.longest, row->facts.talkSeconds);
     ++hour.calls;
     hour.flagged += row->flagged ? 1 : 0;
     hour.total += row->facts.talkSeconds;
@@ -278,11 +291,12 @@ bool CallStore::AddFigures(const QByteArray& exchange, const std::vector<const B
     arrays[4] += QByteArray::number(figures.longest) + ',';
   }
   for (QByteArray& array : arrays) array = '{' + array.chopped(1) + '}';
-  const QByteArray add = QByteArray(
-      "INSERT INTO calls_hourly AS h SELECT $1, date_trunc('hour', u.at::timestamptz),"
-      " (left(u.at, 7) || '-01')::date, sum(u.calls), sum(u.flagged), sum(u.total),"
-      " max(u.longest) FROM unnest($2::text[], $3::bigint[], $4::bigint[], $5::bigint[],"
-      " $6::integer[]) AS u(at, calls, flagged, total, longest) GROUP BY 2, 3 ORDER BY 2, 3") +
+  const QByteArray add =
+      QByteArray(
+          "INSERT INTO calls_hourly AS h SELECT $1, date_trunc('hour', u.at::timestamptz),"
+          " (left(u.at, 7) || '-01')::date, sum(u.calls), sum(u.flagged), sum(u.total),"
+          " max(u.longest) FROM unnest($2::text[], $3::bigint[], $4::bigint[], $5::bigint[],"
+          " $6::integer[]) AS u(at, calls, flagged, total, longest) GROUP BY 2, 3 ORDER BY 2, 3") +
       kAddFigures;
   return m_connection.Run(add.constData(),
                           {exchange, arrays[0], arrays[1], arrays[2], arrays[3], arrays[4]});
@@ -322,11 +336,9 @@ std::optional<std::map<QString, FilePosition>> CallStore::Positions(const QByteA
     FilePosition& position = positions[QString::fromUtf8(result.Value(row, 0))];
     position.at.offset = result.Value(row, 1).toLongLong();
     position.at.line = result.Value(row, 2).toLongLong();
-    const QByteArray key = FromHex(result.Value(row, 3));
-    std::copy_n(key.constData(), std::min(key.size(), qsizetype(position.at.key.size())),
-                position.at.key.begin());
+    position.at.key = FromHex<LineKey>(result.Value(row, 3));
     position.fileId = result.Value(row, 4);
-    position.head = FromHex(result.Value(row, 5));
+    position.head = QByteArray::fromHex(result.Value(row, 5).mid(2));
   }
   return positions;
 }

@@ -67,9 +67,9 @@ class CallStore {
  private:
   // What the exchange's rows hold of the batch's records.
   struct Known {
-    std::set<QByteArray> keys;          // line keys stored
-    std::map<QByteArray, int> unkeyed;  // digest: rows stored before lines had keys
-    std::set<QByteArray> elsewhere;     // digests stored from another journal
+    std::set<LineKey> keys;               // line keys stored
+    std::map<RecordDigest, int> unkeyed;  // digest: rows stored before lines had keys
+    std::set<RecordDigest> elsewhere;     // digests stored from another journal
   };
   std::optional<Known> Look(const QByteArray& exchange, const LogBatch& batch);
   std::optional<qint64> LoadStaged(const QByteArray& copyRows);
@@ -86,10 +86,10 @@ class CallStore {
   // loaders' attaching until it commits, which must not wait for a file's transaction.
   PgConnection m_months_connection;
   QByteArray m_conninfo;
-  std::set<qint64> m_months;  // yyyyMM with a partition, as far as this session knows
+  std::set<qint64> m_months;      // yyyyMM with a partition, as far as this session knows
   std::set<qint64> m_analysed;    // yyyyMM whose statistics this session had checked
   qint64 m_copiedSinceCheck = 0;  // rows copied since the statistics were last checked
-  bool m_heldToRows = false;  // row-level security applies: rows go through the staging table
+  bool m_heldToRows = false;      // row-level security applies: rows go through the staging table
 };
 
 // The collector's own zone, as PostgreSQL names zones.
