@@ -49,6 +49,24 @@ TEST_F(MonthsTest, EachLineOnceInItsMonthWithItsHourlyFigures) {
   EXPECT_EQ(Query("SELECT string_agg(talk_seconds::text, ',' ORDER BY started_at) FROM"
                   " calls_with_item(2, '555', '2024-01-01', '2024-03-01', 'north')"),
             "90,10");
+  // Every exchange's calls in a period are found, also where the loader's zone begins its
+  // hours on the half hour: 00:30 in Kolkata is 19:00 UTC, counted in the hour from 18:30.
+  EXPECT_EQ(Load("Asia/Kolkata", "south", kLog), 5);
+  for (const auto& [query, expected] : {
+           std::pair("long_calls(60", "south/3600,north/3600"),
+           std::pair("calls_with_item(1, '201'", "south/10,north/10"),
+           std::pair("calls_with_item(2, '555'", "south/10,north/10"),
+       }) {
+    EXPECT_EQ(Query(QByteArray("SELECT string_agg(exchange || '/' || talk_seconds, ','"
+                               " ORDER BY started_at) FROM ") +
+                    query + ", '2024-01-31 18:45+00', '2024-02-01 00:45+00')")
+                  .toStdString(),
+              expected)
+        << query;
+  }
+  // Its hours are not those of the figures' check, which counts in UTC.
+  ASSERT_TRUE(m_db.Run("DELETE FROM calls WHERE exchange = 'south';"
+                       " DELETE FROM calls_hourly WHERE exchange = 'south'"));
 
   // A collector's role goes through the staging table; a line without a start is once too.
   ASSERT_TRUE(m_db.Run("CREATE ROLE months_collector LOGIN"));
