@@ -12,12 +12,12 @@ LogPosition FileStart(const QString& fileName) { return {0, 1, logging::FirstLin
 
 LogBatch ReadBatch(logging::LogStream& stream, LogPosition from, bool complete,
                    const QByteArray& exchange, const QByteArray& logFile,
-                   const QByteArray& journal) {
+                   const QByteArray& journal, qint64 bytes) {
   LogBatch batch;
   batch.end = from;
   batch.journal = journal;
   QCryptographicHash hash(QCryptographicHash::Sha256);
-  while (stream.Offset() - from.offset < kBatchBytes) {
+  while (stream.Offset() - from.offset < bytes) {
     const std::optional<logging::LogLine> line = stream.Next(complete);
     if (!line) {
       batch.exhausted = true;

@@ -49,10 +49,11 @@ struct LogBatch {
 // Log bytes read into one batch at most (a little more for its last line).
 inline constexpr qint64 kBatchBytes = qint64(4) * 1024 * 1024;
 
-// The next lines of `stream`, which stands at `from`. `complete`: nobody appends to the file
-// any more, so its last line is taken as it stands. `journal` names the log folder.
+// The next lines of `stream`, which stands at `from`, up to `bytes` of them. `complete`: nobody
+// appends to the file any more, so its last line is taken as it stands. `journal` names the
+// log folder.
 LogBatch ReadBatch(logging::LogStream& stream, LogPosition from, bool complete,
                    const QByteArray& exchange, const QByteArray& logFile,
-                   const QByteArray& journal);
+                   const QByteArray& journal, qint64 bytes = kBatchBytes);
 
 }  // namespace vorlan::store

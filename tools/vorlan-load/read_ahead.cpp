@@ -4,6 +4,8 @@
 
 #include <QFile>
 
+#include <algorithm>
+
 #include "logging/file_access.h"
 #include "logging/log_stream.h"
 
@@ -40,6 +42,9 @@ bool ReadAhead::Hand(Piece piece) {
 }
 
 void ReadAhead::Run(const QStringList& files, const QByteArray& exchange) {
+  // The database waits for the first piece alone: the pieces start small and double to a
+  // whole batch, each read while the database stores the one before, which takes longer.
+  qint64 pieceBytes = kBatchBytes / 16;
   for (qsizetype file = 0; file < files.size(); ++file) {
     const QFileInfo info(files[file]);
     const QByteArray name = info.fileName().toUtf8();
@@ -68,7 +73,8 @@ void ReadAhead::Run(const QStringList& files, const QByteArray& exchange) {
     for (bool last = false; !last;) {
       Piece piece;
       piece.file = file;
-      piece.batch = ReadBatch(stream, position, true, exchange, name, journal);
+      piece.batch = ReadBatch(stream, position, true, exchange, name, journal, pieceBytes);
+      pieceBytes = std::min(pieceBytes * 2, kBatchBytes);
       position = piece.batch.end;
       if (!stream.Error().isEmpty()) piece.error = stream.Error();
       last = piece.last = piece.batch.exhausted || piece.error.has_value();
