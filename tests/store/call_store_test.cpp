@@ -243,6 +243,13 @@ TEST_F(CallStoreTest, VorlanLoadCountsAndExitCodes) {
   EXPECT_EQ(Query("SELECT count(*) || '/' || count(*) FILTER (WHERE marked_bad) FROM calls WHERE "
                   "exchange = 'west'"),
             "4/1");
+  // A file read in pieces that grow: every line once, in its place.
+  const QString large = write("01151430.log", (kPlain + "\r\n").repeated(20000));
+  EXPECT_EQ(load(store + QStringList{large}),
+            std::pair(0, std::string("20000 inserted, 0 already stored, 0 lines not records\n")));
+  EXPECT_EQ(Query("SELECT count(DISTINCT log_line) || '/' || max(log_line) FROM calls"
+                  " WHERE log_file = '01151430.log'"),
+            "20000/20000");
   EXPECT_EQ(load({"--store", "host=/nowhere password=secret", "--exchange", "w", first}).first, 2);
   EXPECT_EQ(load({"--store", "host=/nowhere", "--exchange", "w", first}).first, 3);
 }
