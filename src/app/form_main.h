@@ -83,13 +83,9 @@ class FormMain : public QObject {
   TerminalText& Text2() { return FormDisplay.TextBox(); }
   logging::RecordLog& CurrentLogFile();
 
-  // The frame written last.
-  const QByteArray& OutFrame() const { return m_outFrame; }
   // The records logged since the start, as the session counts them; it starts again at 0 past
   // its largest value.
   qint32 RecordCount() const;
-  // The verdict on the record taken last.
-  bool BadRecord() const { return m_badRecord; }
 
   // Start-up and shut-down.
   void Form_Load();
@@ -193,8 +189,6 @@ class FormMain : public QObject {
   std::unique_ptr<SteppedWork> m_cleanUpWork;  // the clean-up of empty logs
   bool m_connectClicked = false;
   QString m_connectFailure;
-  QByteArray m_outFrame;
-  bool m_badRecord = false;
   bool m_unloading = false;
   bool m_sessionEnded = false;
   bool m_unloaded = false;

@@ -76,7 +76,6 @@ void FormMain::FollowSession() {
   connect(&s, &Session::TxPacing, this, &FormMain::FlashTxLed);
   connect(&s, &Session::RxPacing, this, &FormMain::FlashRxLed);
   connect(&s, &Session::FrameSent, this, [this](const QByteArray& frame) {
-    m_outFrame = frame;
     if (FormOutput.Visible()) AppendToTerminal(txtout(), HexEchoLine(text::kSentPrefix, frame));
   });
   connect(&s, &Session::FrameReceived, this, &FormMain::ShowReceivedHex);
@@ -90,7 +89,6 @@ void FormMain::FollowSession() {
         txtout(),
         text::kForeignDeviceId.arg(QLatin1Char(answeredAs)).arg(cbDeviceID.Text()) + text::kCrLf);
   });
-  connect(&s, &Session::RecordTaken, this, [this](const QByteArray&, bool bad) { m_badRecord = bad; });
   connect(&s, &Session::RecordLogged, this,
           [this](const QByteArray& record, bool bad, qint64 cutFrom, qint32 count) {
             FormatData(record);

@@ -28,7 +28,6 @@ TEST_F(StartUpTest, FirstStartWithAnEmptyStore) {
   EXPECT_EQ(state.at("CmdDisconnect"), "disabled");
   EXPECT_EQ(state.at("CmdDnld"), "disabled");
   EXPECT_EQ(state.at("CmdStop"), "disabled");
-  EXPECT_FALSE(m_form.BadRecord());
   // RAW Data shown although its check box is unchecked; Formatted Output loaded but hidden.
   EXPECT_TRUE(m_form.FormOutput.Visible());
   EXPECT_EQ(m_form.chkRaw.Value(), 0);
